@@ -1,0 +1,1 @@
+namespace tessarin { void GuiPlaceholder() {} }

@@ -1,0 +1,44 @@
+#pragma once
+// The user interface of batch mode without a display: everything goes to stderr,
+// questions get their safe default answer, and nothing ever waits for a person.
+
+#include "platform/UserInterface.h"
+
+#include <cstdio>
+#include <string>
+
+namespace tessarin {
+
+class TConsoleUserInterface : public IUserInterface {
+public:
+    explicit TConsoleUserInterface(std::FILE* out = stderr) : out_(out) {}
+
+    void WarningBox(const std::string& caption, const std::string& text) override;
+    void ErrorBox(const std::string& caption, const std::string& text) override;
+    void InformationBox(const std::string& caption, const std::string& text) override;
+    bool QuestionBox(const std::string& caption, const std::string& text) override;
+    bool RetryCancelBox(const std::string& caption, const std::string& text) override;
+    std::optional<std::string> AskPassword() override;
+    void ShowPage(TPage page) override;
+    void SetTaskText(const std::string& text) override;
+    void AddTaskLine(const std::string& text) override;
+    void SetProgressRange(int maximum) override;
+    void SetProgressPosition(int position) override;
+    void SetReport(const std::string& resultText, bool bold, bool copyTaskLines) override;
+    void ProcessEvents() override {}
+    void RequestExit(int code) override { exitCode_ = code; exitRequested_ = true; }
+
+    bool ExitRequested() const { return exitRequested_; }
+    int ExitCode() const { return exitCode_; }
+
+private:
+    void Line(const std::string& text);
+
+    std::FILE* out_;
+    int maximum_ = 100;
+    int lastPercent_ = -1;
+    bool exitRequested_ = false;
+    int exitCode_ = 0;
+};
+
+} // namespace tessarin

@@ -1,0 +1,48 @@
+#pragma once
+// Language texts: looked up by section and key in Default.lng beside the
+// executable, falling back to the built-in English table.
+
+#include "platform/IniFile.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace tessarin {
+
+class Tl10n {
+public:
+    // Opens the language file; a missing or unreadable file is no error, every
+    // lookup then falls back to the built-in table.
+    explicit Tl10n(std::filesystem::path file);
+    // ProgramFolder() + "Default.lng".
+    Tl10n();
+
+    std::string GetText(const std::string& section, const std::string& key) const;
+    // GetText, then the first "%s" replaced by arg.
+    std::string GetTextWithArg(const std::string& section, const std::string& key,
+                               const std::string& arg) const;
+    std::string GetTextWithArgs(const std::string& section, const std::string& key,
+                                const std::string& first, const std::string& second) const;
+    // The built-in English text of key (matched with case; last row wins).
+    static std::string DefaultText(const std::string& key);
+    std::string GetFontName() const;
+    // Throws std::invalid_argument when "DefaultCharset" is not an integer.
+    int GetFontCharset() const;
+
+private:
+    std::filesystem::path file_;
+};
+
+// The program's one language object. Created on first use from the program folder
+// unless set (tests set their own).
+const Tl10n& Language();
+void SetLanguage(std::shared_ptr<Tl10n> language);
+
+// Shorthands for the two sections most texts live in.
+inline std::string Text(const std::string& section, const std::string& key)
+{
+    return Language().GetText(section, key);
+}
+
+} // namespace tessarin

@@ -1,0 +1,84 @@
+#pragma once
+// The state the wizard pages, the dialogs, batch mode and the engine share. It is
+// owned by the program (not by a widget) and lives for the whole run.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tessarin {
+
+class TMozManager;
+
+// A profile as the wizard lists it: its name and folder, in the order read.
+struct TProfileRecord {
+    std::string Name;
+    std::string Folder;
+};
+
+// A file or folder at the top level of a profile that no component covers.
+class TUnknowItem {
+public:
+    TUnknowItem(std::string name, bool isFolder) : name_(std::move(name)), isFolder_(isFolder) {}
+    const std::string& GetName() const { return name_; }
+    bool IsFolder() const { return isFolder_; }
+    bool operator==(const TUnknowItem&) const = default;
+
+private:
+    std::string name_;
+    bool isFolder_;
+};
+
+// One component check box, as the core decides it; the wizard mirrors it.
+struct TComponentBox {
+    bool Checked = false;
+    bool Enabled = true;
+    bool Visible = true;
+};
+
+constexpr int ComponentCount = 15;
+
+// Slots of FolderSettings.
+enum TFolderSlot : int {
+    FolderPattern = 0,   // the file-name pattern
+    FolderBackupDir = 1, // "backupdir", for every application
+    // 2..10: applications 1..9; 11, 12: applications 11 and 12 (never filled)
+};
+constexpr int FolderSettingsCount = 13;
+
+struct TSharedState {
+    std::int32_t SavedProfileIndex = 0;
+    std::uint8_t Operation = 0;  // 1 backup, 2 restore
+    std::uint8_t PageNumber = 0; // 1 Welcome .. 5 Processing and Report
+    std::string ProfileDir;      // ends in the native separator
+    bool CloseWithoutQuestion = false;
+    std::uint8_t AppNumber = 0;
+    std::string AppCodeName;
+    std::string BackupFile;
+    std::uint8_t BackupFormat = 0; // 1 legacy text backup, 2 ZIP archive
+    std::string Password;
+    // Mail folders outside the profile. Not capped: a profile may have any number of
+    // accounts, and dropping the 26th would silently leave mail out of the backup.
+    std::vector<std::string> ExternalMailDirs;
+    std::vector<TProfileRecord> ProfileRecords;
+    std::array<std::string, FolderSettingsCount> FolderSettings{};
+    bool PatternHasProfile = false;
+    std::int32_t MonitorNumber = 1;
+    bool AskForPassword = true;
+    std::vector<TUnknowItem> UnknownItems;
+    std::string ExternalProfileDir;
+    bool BackupFailed = false;
+    std::int32_t BackupAppNumber = 0;
+    std::shared_ptr<TMozManager> Manager; // batch mode's application list
+
+    // What the wizard's controls hold, mirrored for the engine.
+    std::array<TComponentBox, ComponentCount + 1> Boxes{}; // index 1..15
+    std::vector<std::string> ProfileList;                  // entries of the profile list
+    std::string SelectedProfile;                            // selected entry, empty when none
+
+    std::size_t ExternalMailDirCount() const { return ExternalMailDirs.size(); }
+};
+
+} // namespace tessarin

@@ -1,0 +1,24 @@
+#pragma once
+// File helpers shared by every writer of a user's file: a file is never left
+// half-written, because data goes to a temporary file beside it first.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace tessarin {
+
+// Writes data to a temporary file in the target's folder, flushes it to disk and
+// renames it over the target. On failure the target is untouched, the temporary
+// file is gone and ec says why.
+bool WriteFileAtomically(const std::filesystem::path& target, std::string_view data,
+                         std::error_code& ec);
+
+// Reads a whole file; false with ec set when it cannot be read.
+bool ReadWholeFile(const std::filesystem::path& path, std::string& data, std::error_code& ec);
+
+// A name for a temporary file beside target: same folder, hidden, unique per call.
+std::filesystem::path TemporarySibling(const std::filesystem::path& target);
+
+} // namespace tessarin

@@ -1,0 +1,106 @@
+#pragma once
+// A scripted user interface for tests: records every call as a line of text and
+// answers questions from queues the test fills. An unscripted question fails loudly
+// instead of blocking.
+
+#include "platform/UserInterface.h"
+
+#include <deque>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tessarin::test {
+
+class TFakeUserInterface : public IUserInterface {
+public:
+    std::vector<std::string> Calls;     // "Warning|caption|text", "TaskLine|text", ...
+    std::vector<std::string> TaskLines;
+    std::vector<std::string> TaskTexts;
+    std::vector<int> Positions;
+    std::deque<bool> QuestionAnswers;   // true = Yes
+    std::deque<bool> RetryAnswers;      // true = Retry
+    std::deque<std::optional<std::string>> Passwords;
+    int ProgressMaximum = 100;
+    int ProcessEventsCalls = 0;
+    int ExitAfterProcessEvents = -1;    // throw TProgramExit{1} on that ProcessEvents call
+    std::optional<int> RequestedExit;
+    std::optional<TPage> CurrentPage;
+    std::string ReportText;
+    bool ReportBold = false;
+
+    void WarningBox(const std::string& c, const std::string& t) override { Record("Warning", c, t); }
+    void ErrorBox(const std::string& c, const std::string& t) override { Record("Error", c, t); }
+    void InformationBox(const std::string& c, const std::string& t) override { Record("Information", c, t); }
+    bool QuestionBox(const std::string& c, const std::string& t) override
+    {
+        Record("Question", c, t);
+        return Next(QuestionAnswers, "QuestionBox");
+    }
+    bool RetryCancelBox(const std::string& c, const std::string& t) override
+    {
+        Record("RetryCancel", c, t);
+        return Next(RetryAnswers, "RetryCancelBox");
+    }
+    std::optional<std::string> AskPassword() override
+    {
+        Calls.push_back("AskPassword");
+        return Next(Passwords, "AskPassword");
+    }
+    void ShowPage(TPage page) override
+    {
+        CurrentPage = page;
+        Calls.push_back("ShowPage|" + std::to_string(static_cast<int>(page)));
+    }
+    void SetTaskText(const std::string& t) override
+    {
+        TaskTexts.push_back(t);
+        Calls.push_back("TaskText|" + t);
+    }
+    void AddTaskLine(const std::string& t) override
+    {
+        TaskLines.push_back(t);
+        Calls.push_back("TaskLine|" + t);
+    }
+    void SetProgressRange(int maximum) override { ProgressMaximum = maximum; }
+    void SetProgressPosition(int position) override { Positions.push_back(position); }
+    void SetReport(const std::string& text, bool bold, bool copy) override
+    {
+        ReportText = text;
+        ReportBold = bold;
+        Calls.push_back("Report|" + text + (bold ? "|bold" : "|regular") + (copy ? "|copy" : "|empty"));
+    }
+    void ProcessEvents() override
+    {
+        if (++ProcessEventsCalls == ExitAfterProcessEvents)
+            throw TProgramExit{1};
+    }
+    void RequestExit(int code) override { RequestedExit = code; }
+
+    // Calls of one kind ("Warning", "Error", ...), without the kind prefix.
+    std::vector<std::string> CallsOf(const std::string& kind) const
+    {
+        std::vector<std::string> out;
+        for (const auto& c : Calls)
+            if (c.rfind(kind + "|", 0) == 0)
+                out.push_back(c.substr(kind.size() + 1));
+        return out;
+    }
+
+private:
+    void Record(const char* kind, const std::string& caption, const std::string& text)
+    {
+        Calls.push_back(std::string(kind) + "|" + caption + "|" + text);
+    }
+    template <typename T> static T Next(std::deque<T>& q, const char* what)
+    {
+        if (q.empty())
+            throw std::logic_error(std::string("unscripted ") + what);
+        T v = q.front();
+        q.pop_front();
+        return v;
+    }
+};
+
+} // namespace tessarin::test

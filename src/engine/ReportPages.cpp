@@ -1,0 +1,34 @@
+#include "engine/ReportPages.h"
+
+#include "config/L10n.h"
+
+#include <string>
+
+namespace tessarin {
+
+void ShowProcessingPage(const TSharedState& state, IUserInterface& ui)
+{
+    if (state.Operation == 1) {
+        ui.AddTaskLine(Text("Tessarin14", "LANG_BACKUP_PARTS"));
+        for (int n = 1; n <= ComponentCount; ++n)
+            if (state.Boxes[n].Checked)
+                ui.AddTaskLine("- " + Text("TForm1", "LANG_CHECKBOX" + std::to_string(n)));
+        ui.SetTaskText(Text("Tessarin14", "LANG_DISK_SPACE_CALCULATE"));
+    }
+    ui.ShowPage(TPage::Processing);
+}
+
+void ShowReportPage(const TSharedState& state, IUserInterface& ui, bool batchMode)
+{
+    if (batchMode)
+        ui.RequestExit(state.Operation == 1 && state.BackupFailed ? 1 : 0);
+    if (state.Operation == 2)
+        ui.SetReport(Text("TForm1", "LANG_BACKUP_RESTOR"), false, true);
+    else if (state.BackupFailed)
+        ui.SetReport(Text("TForm1", "LANG_BACKUP_FAILED"), true, false);
+    else
+        ui.SetReport(Text("TForm1", "LANG_MEMO3"), false, true);
+    ui.ShowPage(TPage::Report);
+}
+
+} // namespace tessarin

@@ -1,0 +1,191 @@
+#include "config/ConsoleUserInterface.h"
+#include "config/ErrorLog.h"
+#include "platform/FileUtil.h"
+#include "platform/Folders.h"
+#include "platform/IniFile.h"
+#include "platform/KeyStore.h"
+#include "platform/UserInterface.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace fs = std::filesystem;
+using namespace tessarin;
+using tessarin::test::ReadFile;
+using tessarin::test::TTempDir;
+
+TEST(ProgressPercent, RoundsHalfToEvenAndCaps)
+{
+    EXPECT_EQ(ProgressPercent(3, 1), 33);
+    EXPECT_EQ(ProgressPercent(200, 1), 0);   // 0.5 -> 0
+    EXPECT_EQ(ProgressPercent(200, 3), 2);   // 1.5 -> 2
+    EXPECT_EQ(ProgressPercent(200, 5), 2);   // 2.5 -> 2
+    EXPECT_EQ(ProgressPercent(200, 7), 4);   // 3.5 -> 4
+    EXPECT_EQ(ProgressPercent(3, 2), 67);
+    EXPECT_EQ(ProgressPercent(10, 11), 100);
+    EXPECT_EQ(ProgressPercent(0, 5), 0);
+    EXPECT_EQ(ProgressPercent(5, 0), 0);
+    // No overflow on sizes beyond 2^57 bytes.
+    EXPECT_EQ(ProgressPercent(UINT64_MAX, UINT64_MAX / 2), 50);
+}
+
+TEST(FileUtil, AtomicWriteReplacesAndKeepsNoTemporaryFile)
+{
+    TTempDir dir;
+    const fs::path target = dir.Write("prefs.js", "old");
+    std::error_code ec;
+    ASSERT_TRUE(WriteFileAtomically(target, "new content", ec)) << ec.message();
+    EXPECT_EQ(ReadFile(target), "new content");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+}
+
+TEST(FileUtil, FailedWriteLeavesTargetAndNoTemporaryFile)
+{
+    TTempDir dir;
+    // A folder in the target's place cannot be replaced by a file.
+    fs::create_directory(dir.Path() / "busy");
+    dir.Write("busy/inside.txt", "keep");
+    std::error_code ec;
+    EXPECT_FALSE(WriteFileAtomically(dir.Path() / "busy", "data", ec));
+    EXPECT_TRUE(ec);
+    EXPECT_EQ(ReadFile(dir.Path() / "busy/inside.txt"), "keep");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+
+    EXPECT_FALSE(WriteFileAtomically(dir.Path() / "missing/folder/file", "data", ec));
+    EXPECT_TRUE(ec);
+}
+
+TEST(FileUtil, ReadWholeFileReportsMissingFile)
+{
+    TTempDir dir;
+    std::string data;
+    std::error_code ec;
+    EXPECT_FALSE(ReadWholeFile(dir.Path() / "nope", data, ec));
+    EXPECT_TRUE(ec);
+    dir.Write("bin", std::string("a\0b", 3));
+    ASSERT_TRUE(ReadWholeFile(dir.Path() / "bin", data, ec));
+    EXPECT_EQ(data, std::string("a\0b", 3));
+}
+
+class EnvGuard {
+public:
+    EnvGuard(const char* name, const std::string& value) : name_(name)
+    {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~EnvGuard()
+    {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(Folders, FollowXdgVariablesAndUserDirs)
+{
+    TTempDir dir;
+    const std::string home = dir.Path().string();
+    EnvGuard h("HOME", home);
+    EnvGuard c("XDG_CONFIG_HOME", home + "/cfg");
+    EnvGuard s("XDG_STATE_HOME", home + "/st");
+    {
+        // No Documents folder and no user-dirs: the home folder.
+        const TFolders f = DetectFolders();
+        EXPECT_EQ(f.Home, home + "/");
+        EXPECT_EQ(f.Documents, home + "/");
+        EXPECT_EQ(f.State, home + "/st/tessarin/");
+        EXPECT_EQ(f.Config, home + "/cfg/tessarin/");
+        EXPECT_EQ(f.Program.back(), '/');
+        EXPECT_TRUE(fs::exists(f.Program));
+    }
+    fs::create_directories(home + "/Documents");
+    EXPECT_EQ(DetectFolders().Documents, home + "/Documents/");
+
+    fs::create_directories(home + "/Dokumente");
+    dir.Write("cfg/user-dirs.dirs", "# written by xdg-user-dirs-update\n"
+                                    "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                                    "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+    EXPECT_EQ(DetectFolders().Documents, home + "/Dokumente/");
+
+    // A configured folder that does not exist falls back.
+    dir.Write("cfg/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Gone\"\n");
+    EXPECT_EQ(DetectFolders().Documents, home + "/Documents/");
+}
+
+TEST(Folders, TrailingSeparatorIsAddedOnce)
+{
+    EXPECT_EQ(WithTrailingSeparator("/a/b"), "/a/b/");
+    EXPECT_EQ(WithTrailingSeparator("/a/b/"), "/a/b/");
+    EXPECT_EQ(WithTrailingSeparator(""), "/");
+}
+
+TEST(KeyStore, IniStoreKeepsValuesExactlyAndSurvivesRestart)
+{
+    TTempDir dir;
+    const fs::path file = dir.Path() / "tessarin" / "registry.ini";
+    {
+        TIniKeyStore store(file);
+        EXPECT_FALSE(store.ReadString("Software\\Tessarin Vault", "Directory2"));
+        ASSERT_TRUE(store.WriteString("Software\\Tessarin Vault", "Directory2", "/home/u/Backups"));
+        ASSERT_TRUE(store.WriteString("Software\\Tessarin Vault", "Directory3", " \"quoted\" path "));
+        ASSERT_TRUE(store.WriteString("Software\\Tessarin Vault", "directory2", "/home/u/New"));
+    }
+    TIniKeyStore again(file);
+    EXPECT_EQ(again.ReadString("software\\tessarin vault", "Directory2"), "/home/u/New");
+    EXPECT_EQ(again.ReadString("Software\\Tessarin Vault", "Directory3"), " \"quoted\" path ");
+    EXPECT_FALSE(again.ReadString("Software\\Tessarin Vault", "Directory4"));
+    // A value that would break the file is refused and the old one stays.
+    EXPECT_FALSE(again.WriteString("Software\\Tessarin Vault", "Directory2", "a\nb=c"));
+    EXPECT_EQ(again.ReadString("Software\\Tessarin Vault", "Directory2"), "/home/u/New");
+}
+
+TEST(KeyStore, MemoryStoreIgnoresCaseOfNames)
+{
+    TMemoryKeyStore store;
+    store.WriteString("Software\\Tessarin Vault", "Directory1", "x");
+    EXPECT_EQ(store.ReadString("SOFTWARE\\tessarin vault", "DIRECTORY1"), "x");
+}
+
+TEST(ConsoleUserInterface, NeverBlocksAndLogsFailures)
+{
+    TTempDir dir;
+    TFolders folders = Folders();
+    folders.State = dir.Folder() + "state/";
+    SetFolders(folders);
+
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    TConsoleUserInterface ui(out);
+    EXPECT_FALSE(ui.QuestionBox("Exit the program", "Really?"));
+    EXPECT_FALSE(ui.RetryCancelBox("Warning", "Firefox is running."));
+    EXPECT_FALSE(ui.AskPassword());
+    ui.ErrorBox("Error", "The backup file is corrupted.");
+    ui.SetProgressRange(100);
+    ui.SetProgressPosition(5);
+    ui.SetProgressPosition(7); // same tenth: no new line
+    ui.SetProgressPosition(55);
+    ui.RequestExit(3);
+    EXPECT_TRUE(ui.ExitRequested());
+    EXPECT_EQ(ui.ExitCode(), 3);
+
+    std::rewind(out);
+    std::string printed;
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, out))
+        printed += buf;
+    std::fclose(out);
+    EXPECT_NE(printed.find("Error: The backup file is corrupted."), std::string::npos);
+    EXPECT_NE(printed.find("5%\n55%\n"), std::string::npos);
+    EXPECT_EQ(printed.find("7%"), std::string::npos);
+    EXPECT_EQ(ReadFile(folders.State + "error.log"),
+              "Firefox is running.\r\nThe backup file is corrupted.\r\n");
+}

@@ -36,6 +36,7 @@ struct TComponentBox {
     bool Checked = false;
     bool Enabled = true;
     bool Visible = true;
+    bool Hint = false; // the box shows its hint text (14: "Firefox & Thunderbird only")
 };
 
 constexpr int ComponentCount = 15;

@@ -76,6 +76,7 @@ struct TSharedState {
 
     // What the wizard's controls hold, mirrored for the engine.
     std::array<TComponentBox, ComponentCount + 1> Boxes{}; // index 1..15
+    std::vector<std::string> ApplicationList; // entries of the application list, in scan order
     std::vector<std::string> ProfileList;                  // entries of the profile list
     std::string SelectedProfile;                            // selected entry, empty when none
 

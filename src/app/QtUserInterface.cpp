@@ -1,0 +1,127 @@
+#include "app/QtUserInterface.h"
+
+#include "app/MainWindow.h"
+#include "platform/TextConv.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+
+namespace tessarin {
+
+namespace {
+
+QString ToQString(const std::string& text) { return QString::fromStdString(AnsiToUtf8(text)); }
+
+} // namespace
+
+bool ShowMessageBox(QWidget* parent, TBoxKind kind, const QString& caption, const QString& text)
+{
+    QMessageBox::Icon icon = QMessageBox::Warning;
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    QMessageBox::StandardButton yes = QMessageBox::Ok;
+    switch (kind) {
+    case TBoxKind::Warning:
+        break;
+    case TBoxKind::Error:
+        icon = QMessageBox::Critical;
+        break;
+    case TBoxKind::Information:
+        icon = QMessageBox::Information;
+        break;
+    case TBoxKind::Question:
+        icon = QMessageBox::Question;
+        buttons = QMessageBox::Yes | QMessageBox::No;
+        yes = QMessageBox::Yes;
+        break;
+    case TBoxKind::RetryCancel:
+        buttons = QMessageBox::Retry | QMessageBox::Cancel;
+        yes = QMessageBox::Retry;
+        break;
+    }
+    QMessageBox box(icon, caption, text, buttons, parent);
+    // As the platform's box does: the first button is the default one.
+    box.setDefaultButton(yes);
+    return box.exec() == yes;
+}
+
+TQtUserInterface::TQtUserInterface(TForm1& form)
+    : form_(form), presenter_([&form](TBoxKind kind, const QString& caption, const QString& text) {
+          return ShowMessageBox(&form, kind, caption, text);
+      })
+{
+}
+
+void TQtUserInterface::SetBoxPresenter(TBoxPresenter presenter) { presenter_ = std::move(presenter); }
+
+void TQtUserInterface::SetPasswordPrompt(std::function<std::optional<std::string>()> prompt)
+{
+    passwordPrompt_ = std::move(prompt);
+}
+
+bool TQtUserInterface::Box(TBoxKind kind, const std::string& caption, const std::string& text)
+{
+    return presenter_(kind, ToQString(caption), ToQString(text));
+}
+
+void TQtUserInterface::WarningBox(const std::string& caption, const std::string& text)
+{
+    Box(TBoxKind::Warning, caption, text);
+}
+
+void TQtUserInterface::ErrorBox(const std::string& caption, const std::string& text)
+{
+    Box(TBoxKind::Error, caption, text);
+}
+
+void TQtUserInterface::InformationBox(const std::string& caption, const std::string& text)
+{
+    Box(TBoxKind::Information, caption, text);
+}
+
+bool TQtUserInterface::QuestionBox(const std::string& caption, const std::string& text)
+{
+    return Box(TBoxKind::Question, caption, text);
+}
+
+bool TQtUserInterface::RetryCancelBox(const std::string& caption, const std::string& text)
+{
+    return Box(TBoxKind::RetryCancel, caption, text);
+}
+
+std::optional<std::string> TQtUserInterface::AskPassword()
+{
+    if (!passwordPrompt_)
+        return std::nullopt;
+    return passwordPrompt_();
+}
+
+void TQtUserInterface::ShowPage(TPage page) { form_.ShowPage(page); }
+
+void TQtUserInterface::SetTaskText(const std::string& text) { form_.SetTaskText(ToQString(text)); }
+
+void TQtUserInterface::AddTaskLine(const std::string& text) { form_.AddTaskLine(ToQString(text)); }
+
+void TQtUserInterface::SetProgressRange(int maximum) { form_.SetProgressRange(maximum); }
+
+void TQtUserInterface::SetProgressPosition(int position) { form_.SetProgressPosition(position); }
+
+void TQtUserInterface::SetProgressBytes(std::uint64_t total, std::uint64_t done)
+{
+    form_.SetProgressPosition(ProgressPercent(total, done));
+}
+
+void TQtUserInterface::SetReport(const std::string& resultText, bool bold, bool copyTaskLines)
+{
+    form_.SetReport(ToQString(resultText), bold, copyTaskLines);
+}
+
+void TQtUserInterface::ProcessEvents()
+{
+    QCoreApplication::processEvents();
+    if (form_.ClosedByUser())
+        throw TProgramExit{form_.ExitCode()};
+}
+
+void TQtUserInterface::RequestExit(int code) { form_.EndProgram(code); }
+
+} // namespace tessarin

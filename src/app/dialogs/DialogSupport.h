@@ -1,0 +1,46 @@
+#pragma once
+// Pieces every dialog of the program shares: language texts as QString, the design
+// font and the language font, placement over the main window, the masked password
+// field.
+
+#include <QString>
+
+#include <string>
+
+class QDialog;
+class QFont;
+class QLineEdit;
+class QObject;
+class QStyle;
+class QWidget;
+
+namespace tessarin::dialogs {
+
+// Text(section, key) as a QString (language texts are UTF-8).
+QString LangText(const std::string& section, const std::string& key);
+
+// The font the dialogs are laid out for: a sans-serif face 11 pixels high (8 points at
+// 96 pixels per inch), so the fixed positions hold on every screen.
+QFont DesignFont();
+
+// The language's "Font" (at most its first 31 characters; empty keeps the design
+// font) and "DefaultCharset", applied to a window each time it is shown. The
+// character set has no meaning to Qt; it is kept as the window's "fontCharset"
+// property. A value that is not a number keeps the default set 1.
+void ApplyLanguageFont(QWidget& window);
+
+// A fixed-size dialog with the given client area, a close box and no resize handle.
+void MakeFixedDialog(QDialog& dialog, int clientWidth, int clientHeight);
+
+// Centres the dialog over its parent's window, or over the screen without a parent.
+void CenterOnParent(QWidget& dialog);
+
+// Password fields: at most 80 characters, every character shown as '*'. The mask
+// style is owned by `owner`.
+constexpr int PasswordMaxLength = 80;
+void SetupPasswordField(QLineEdit& edit, QObject& owner);
+
+// Counts characters as the person sees them (code points, not UTF-16 units).
+int CharacterCount(const QString& text);
+
+} // namespace tessarin::dialogs

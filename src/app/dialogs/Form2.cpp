@@ -1,0 +1,145 @@
+#include "app/dialogs/Form2.h"
+
+#include "app/dialogs/DialogSupport.h"
+#include "config/L10n.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+
+namespace tessarin {
+
+using namespace dialogs;
+
+TForm2::TForm2(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("TForm2"));
+    MakeFixedDialog(*this, 316, 154);
+
+    Label1 = new QLabel(this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->move(16, 8);
+
+    Edit1 = new QLineEdit(this);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setGeometry(16, 24, 281, 21);
+    Label1->setBuddy(Edit1);
+
+    GroupBox1 = new QGroupBox(this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(16, 56, 281, 49);
+
+    // The label comes before the button: a long path runs under it, not over it.
+    Label2 = new QLabel(GroupBox1);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->move(10, 22);
+
+    Button3 = new QPushButton(GroupBox1);
+    Button3->setObjectName(QStringLiteral("Button3"));
+    Button3->setGeometry(200, 16, 75, 25);
+    Button3->setAutoDefault(false);
+
+    Button1 = new QPushButton(this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(64, 120, 75, 25);
+    Button1->setDefault(true);
+
+    Button2 = new QPushButton(this);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button2->setGeometry(168, 120, 75, 25);
+
+    setTabOrder(Edit1, Button3);
+    setTabOrder(Button3, Button1);
+    setTabOrder(Button1, Button2);
+
+    connect(Button1, &QPushButton::clicked, this, &TForm2::ConfirmClicked);
+    connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+    connect(Button3, &QPushButton::clicked, this, &TForm2::BrowseClicked);
+
+    browser_ = [this](const std::string& caption, const std::string& folder) {
+        return BrowseForFolder(this, caption, folder);
+    };
+}
+
+std::optional<TNewProfileAnswer> TForm2::AskNewProfile()
+{
+    exec();
+    return Result();
+}
+
+std::optional<TNewProfileAnswer> TForm2::Result() const
+{
+    if (!accepted_)
+        return std::nullopt;
+    return TNewProfileAnswer{Edit1->text().toStdString(), location_};
+}
+
+void TForm2::SetFolderBrowser(TFolderBrowser browser)
+{
+    browser_ = std::move(browser);
+}
+
+QString TForm2::ShortenLocation(const QString& path)
+{
+    const std::u32string codePoints = path.toStdU32String();
+    if (codePoints.size() < LocationLabelLength)
+        return path;
+    constexpr std::size_t head = 3;
+    constexpr std::size_t tail = LocationLabelLength - 1;
+    return QString::fromStdU32String(codePoints.substr(0, head)) + QStringLiteral("...") +
+           QString::fromStdU32String(codePoints.substr(codePoints.size() - tail));
+}
+
+void TForm2::showEvent(QShowEvent* event)
+{
+    // Nothing typed or chosen in an earlier showing carries over.
+    if (!event->spontaneous())
+        Prepare();
+    QDialog::showEvent(event);
+}
+
+void TForm2::Prepare()
+{
+    Edit1->clear();
+    location_.clear();
+    accepted_ = false;
+
+    setWindowTitle(LangText("TForm1", "LANG_NEW_PROFIL"));
+    Label1->setText(LangText("TForm1", "LANG_NEW_PROFIL_NAME"));
+    GroupBox1->setTitle(LangText("TForm1", "LANG_LOCATION"));
+    Label2->setText(LangText("TForm1", "LANG_DIR_DEFAULT"));
+    Label2->setToolTip(QString());
+    Button3->setText(LangText("TForm1", "LANG_CHOOSE"));
+    Button1->setText(LangText("TForm1", "LANG_BUTTON_OK"));
+    Button2->setText(LangText("TForm1", "LANG_BUTTON_2"));
+
+    ApplyLanguageFont(*this);
+    Label1->adjustSize();
+    Label2->adjustSize();
+    CenterOnParent(*this);
+    Edit1->setFocus();
+}
+
+void TForm2::BrowseClicked()
+{
+    // No folder is preselected, not even one chosen earlier in this showing.
+    const std::optional<std::string> folder =
+        browser_(Text("Tessarin14", "LANG_SELECT_PROFILE_FOLDER"), std::string());
+    if (!folder)
+        return;
+    location_ = *folder;
+    const QString path = QString::fromStdString(location_);
+    Label2->setToolTip(path);
+    Label2->setText(ShortenLocation(path));
+    Label2->adjustSize();
+}
+
+void TForm2::ConfirmClicked()
+{
+    accepted_ = true;
+    accept();
+}
+
+} // namespace tessarin

@@ -1,0 +1,366 @@
+// The set-password and enter-password dialogs, driven without a modal loop: each test
+// shows the dialog non-modally, types with QTest and clicks its buttons.
+
+#include "app/dialogs/Form4.h"
+#include "app/dialogs/Form5.h"
+#include "config/L10n.h"
+#include "support/TempDir.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace tessarin;
+
+namespace {
+
+using TMessages = std::vector<std::pair<std::string, std::string>>;
+
+template <class T> T* Control(QWidget& dialog, const char* name)
+{
+    T* control = dialog.findChild<T*>(QString::fromLatin1(name));
+    if (control == nullptr)
+        qFatal("control %s missing", name);
+    return control;
+}
+
+void ShowAndWait(QWidget& dialog)
+{
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+}
+
+// Types text key by key; letters beyond ASCII arrive as key events carrying their text.
+void Type(QWidget& dialog, const char* field, const QString& text)
+{
+    auto* edit = Control<QLineEdit>(dialog, field);
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80)
+            QTest::keyClick(edit, c.toLatin1());
+        else
+            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+void Click(QWidget& dialog, const char* button)
+{
+    QTest::mouseClick(Control<QPushButton>(dialog, button), Qt::LeftButton);
+}
+
+} // namespace
+
+class TestPasswordDialogs : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::TTempDir> dir_;
+    TMessages messages_;
+
+    void UseLanguage(const std::string& content)
+    {
+        const auto file = dir_->Write("Default.lng", content);
+        SetLanguage(std::make_shared<Tl10n>(file));
+    }
+
+    void Capture(TForm4& dialog)
+    {
+        dialog.SetMessagePresenter([this](const std::string& caption, const std::string& text) {
+            messages_.emplace_back(caption, text);
+        });
+    }
+
+private slots:
+    void init()
+    {
+        dir_ = std::make_unique<test::TTempDir>();
+        messages_.clear();
+        UseLanguage("");
+    }
+    void cleanup() { dir_.reset(); }
+
+    void setPasswordLayoutAndEnglishTexts()
+    {
+        TForm4 dialog;
+        ShowAndWait(dialog);
+        QCOMPARE(dialog.size(), QSize(275, 181));
+        QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Enter ZIP Password"));
+
+        const std::vector<std::pair<const char*, QRect>> boxes = {
+            {"GroupBox1", {8, 8, 257, 121}}, {"Bevel1", {16, 40, 217, 2}},
+            {"Edit1", {112, 54, 121, 21}},   {"Edit2", {112, 80, 121, 21}},
+            {"Button1", {88, 144, 75, 25}},  {"Button2", {184, 144, 75, 25}}};
+        for (const auto& [name, rect] : boxes)
+            QCOMPARE(Control<QWidget>(dialog, name)->geometry(), rect);
+
+        const std::vector<std::tuple<const char*, QPoint, QString>> labels = {
+            {"Label1", {16, 16}, "Enter the password:"},
+            {"Label2", {16, 58}, "Password:"},
+            {"Label3", {16, 84}, "Confirm password:"}};
+        for (const auto& [name, pos, text] : labels) {
+            auto* label = Control<QLabel>(dialog, name);
+            QCOMPARE(label->pos(), pos);
+            QCOMPARE(label->text(), text);
+            // The whole text fits: labels size themselves to their text.
+            QVERIFY(label->width() >= label->sizeHint().width());
+        }
+        QCOMPARE(Control<QGroupBox>(dialog, "GroupBox1")->title(), QString());
+        QCOMPARE(Control<QPushButton>(dialog, "Button1")->text(), QStringLiteral("OK"));
+        QCOMPARE(Control<QPushButton>(dialog, "Button2")->text(), QStringLiteral("Cancel"));
+        QVERIFY(Control<QPushButton>(dialog, "Button1")->isDefault());
+        QCOMPARE(dialog.focusWidget(), Control<QLineEdit>(dialog, "Edit1"));
+    }
+
+    void setPasswordTextsAndFontFromLanguageFile()
+    {
+        UseLanguage("[TForm4]\nLANG_CAPTION=Set password\nLANG_HESLO=Heslo:\n"
+                    "LANG_NO_STEJ=Hesla se neshoduji.\n"
+                    "[TForm1]\nLANG_BUTTON_2=Storno\nLANG_WARNING=Varovani\n"
+                    "[Common]\nFont=DejaVu Serif\nDefaultCharset=238\n");
+        TForm4 dialog;
+        Capture(dialog);
+        ShowAndWait(dialog);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Set password"));
+        QCOMPARE(Control<QLabel>(dialog, "Label2")->text(), QStringLiteral("Heslo:"));
+        QCOMPARE(Control<QPushButton>(dialog, "Button2")->text(), QStringLiteral("Storno"));
+        QCOMPARE(dialog.font().family(), QStringLiteral("DejaVu Serif"));
+        QCOMPARE(Control<QLabel>(dialog, "Label1")->font().family(), QStringLiteral("DejaVu Serif"));
+        QCOMPARE(dialog.property("fontCharset").toInt(), 238);
+
+        Type(dialog, "Edit1", "abc");
+        Type(dialog, "Edit2", "abd");
+        Click(dialog, "Button1");
+        QCOMPARE(messages_, (TMessages{{"Varovani", "Hesla se neshoduji."}}));
+    }
+
+    void fontNamesAreCutAndBrokenCharsetsTolerated()
+    {
+        UseLanguage("[Common]\nFont=ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefgh\nDefaultCharset=many\n");
+        TForm5 dialog;
+        ShowAndWait(dialog);
+        QCOMPARE(dialog.font().family(), QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcde"));
+        QCOMPARE(dialog.property("fontCharset").toInt(), 1);
+
+        // Without a font name the dialog keeps the font it was laid out for.
+        UseLanguage("");
+        dialog.hide();
+        ShowAndWait(dialog);
+        QCOMPARE(dialog.font().pixelSize(), 11);
+        QVERIFY(dialog.font().families().contains(QStringLiteral("Liberation Sans")));
+    }
+
+    void setPasswordChecks_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QString>("message"); // empty: accepted
+
+        const QString tooShort = "Password should be at least three characters long.";
+        const QString mismatch = "The passwords you typed do not match.";
+        QTest::newRow("two characters") << "ab" << "ab" << tooShort;
+        QTest::newRow("both empty") << "" << "" << tooShort;
+        QTest::newRow("two letters, four bytes") << "éé" << "éé" << tooShort;
+        QTest::newRow("mismatch before length") << "a" << "b" << mismatch;
+        QTest::newRow("case differs") << "secret" << "Secret" << mismatch;
+        QTest::newRow("one character differs") << "secret1" << "secret2" << mismatch;
+        QTest::newRow("second empty") << "abc" << "" << mismatch;
+        QTest::newRow("three characters") << "abc" << "abc" << QString();
+        QTest::newRow("blanks count") << " a " << " a " << QString();
+    }
+
+    void setPasswordChecks()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(QString, message);
+
+        TForm4 dialog;
+        Capture(dialog);
+        ShowAndWait(dialog);
+        Type(dialog, "Edit1", first);
+        Type(dialog, "Edit2", second);
+        Click(dialog, "Button1");
+
+        if (message.isEmpty()) {
+            QVERIFY(messages_.empty());
+            QVERIFY(!dialog.isVisible());
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+            QCOMPARE(dialog.Result(), std::optional<std::string>(first.toStdString()));
+        } else {
+            QCOMPARE(messages_, (TMessages{{"Warning", message.toStdString()}}));
+            QVERIFY(dialog.isVisible());
+            QVERIFY(!dialog.IsAccepted());
+            QCOMPARE(dialog.Result(), std::nullopt);
+            // Both fields stay as typed, so the person can correct one of them.
+            QCOMPARE(Control<QLineEdit>(dialog, "Edit1")->text(), first);
+            QCOMPARE(Control<QLineEdit>(dialog, "Edit2")->text(), second);
+        }
+    }
+
+    void setPasswordTakesEightyMaskedCharacters()
+    {
+        TForm4 dialog;
+        Capture(dialog);
+        ShowAndWait(dialog);
+        const QString eighty(80, QLatin1Char('x'));
+        Type(dialog, "Edit1", eighty + "yz");
+        Type(dialog, "Edit2", eighty);
+        auto* edit1 = Control<QLineEdit>(dialog, "Edit1");
+        QCOMPARE(edit1->text(), eighty);
+        QCOMPARE(edit1->echoMode(), QLineEdit::Password);
+        QCOMPARE(edit1->displayText(), QString(80, QLatin1Char('*')));
+        QCOMPARE(Control<QLineEdit>(dialog, "Edit2")->displayText(), QString(80, QLatin1Char('*')));
+        Click(dialog, "Button1");
+        QCOMPARE(dialog.Result(), std::optional<std::string>(eighty.toStdString()));
+    }
+
+    void setPasswordEnterConfirmsEscapeCancels()
+    {
+        TForm4 dialog;
+        Capture(dialog);
+        ShowAndWait(dialog);
+        Type(dialog, "Edit1", "pass");
+        Type(dialog, "Edit2", "pass");
+        QTest::keyClick(Control<QLineEdit>(dialog, "Edit2"), Qt::Key_Return);
+        QCOMPARE(dialog.Result(), std::optional<std::string>("pass"));
+
+        ShowAndWait(dialog);
+        Type(dialog, "Edit1", "pass");
+        Type(dialog, "Edit2", "pass");
+        QTest::keyClick(Control<QLineEdit>(dialog, "Edit2"), Qt::Key_Escape);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.Result(), std::nullopt);
+
+        ShowAndWait(dialog);
+        Type(dialog, "Edit1", "pass");
+        Type(dialog, "Edit2", "pass");
+        dialog.close(); // the close box
+        QCOMPARE(dialog.Result(), std::nullopt);
+        QVERIFY(messages_.empty());
+    }
+
+    void setPasswordStartsEmptyAtEveryShowing()
+    {
+        TForm4 dialog;
+        Capture(dialog);
+        ShowAndWait(dialog);
+        Type(dialog, "Edit1", "first");
+        Type(dialog, "Edit2", "first");
+        Click(dialog, "Button1");
+        QVERIFY(dialog.IsAccepted());
+
+        ShowAndWait(dialog);
+        QVERIFY(!dialog.IsAccepted());
+        QCOMPARE(Control<QLineEdit>(dialog, "Edit1")->text(), QString());
+        QCOMPARE(Control<QLineEdit>(dialog, "Edit2")->text(), QString());
+        QCOMPARE(dialog.focusWidget(), Control<QLineEdit>(dialog, "Edit1"));
+        Type(dialog, "Edit1", "typed");
+        Click(dialog, "Button2");
+        QCOMPARE(dialog.Result(), std::nullopt);
+
+        ShowAndWait(dialog);
+        QCOMPARE(Control<QLineEdit>(dialog, "Edit1")->text(), QString());
+        QCOMPARE(Control<QLineEdit>(dialog, "Edit2")->text(), QString());
+    }
+
+    void enterPasswordLayoutAndTexts()
+    {
+        // The password label comes from the set-password dialog's section.
+        UseLanguage("[TForm5]\nLANG_LABEL1=Soubor je zasifrovan:\n[TForm4]\nLANG_HESLO=Heslo:\n"
+                    "[TForm5]\nLANG_HESLO=not this one\n");
+        QWidget mainWindow;
+        mainWindow.setGeometry(200, 150, 471, 327);
+        mainWindow.show();
+        TForm5 dialog(&mainWindow);
+        ShowAndWait(dialog);
+        QCOMPARE(dialog.size(), QSize(290, 135));
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Enter ZIP Password"));
+        QCOMPARE(Control<QLabel>(dialog, "Label1")->text(), QStringLiteral("Soubor je zasifrovan:"));
+        QCOMPARE(Control<QLabel>(dialog, "Label2")->text(), QStringLiteral("Heslo:"));
+        QCOMPARE(Control<QLabel>(dialog, "Label1")->pos(), QPoint(16, 16));
+        QCOMPARE(Control<QLabel>(dialog, "Label2")->pos(), QPoint(16, 48));
+        const std::vector<std::pair<const char*, QRect>> boxes = {
+            {"GroupBox1", {8, 8, 273, 89}},
+            {"Edit1", {80, 44, 169, 21}},
+            {"Button1", {112, 104, 75, 25}},
+            {"Button2", {200, 104, 75, 25}}};
+        for (const auto& [name, rect] : boxes)
+            QCOMPARE(Control<QWidget>(dialog, name)->geometry(), rect);
+        QVERIFY(Control<QPushButton>(dialog, "Button1")->isDefault());
+        QCOMPARE(dialog.focusWidget(), Control<QLineEdit>(dialog, "Edit1"));
+        QCOMPARE(dialog.pos(), QPoint(200 + (471 - 290) / 2, 150 + (327 - 135) / 2));
+    }
+
+    void enterPasswordIgnoresEmptyOk()
+    {
+        TForm5 dialog;
+        ShowAndWait(dialog);
+        Click(dialog, "Button1");
+        QVERIFY(dialog.isVisible());
+        QVERIFY(!dialog.IsAccepted());
+        QTest::keyClick(Control<QLineEdit>(dialog, "Edit1"), Qt::Key_Return);
+        QVERIFY(dialog.isVisible());
+
+        Type(dialog, "Edit1", "x");
+        Click(dialog, "Button1");
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.Result(), std::optional<std::string>("x"));
+    }
+
+    void enterPasswordOkCancelAndFreshShowings()
+    {
+        TForm5 dialog;
+        ShowAndWait(dialog);
+        Type(dialog, "Edit1", "Geheim 1");
+        Click(dialog, "Button1");
+        QCOMPARE(dialog.Result(), std::optional<std::string>("Geheim 1"));
+
+        // A new showing forgets the accepted answer and the text.
+        ShowAndWait(dialog);
+        QVERIFY(!dialog.IsAccepted());
+        QCOMPARE(Control<QLineEdit>(dialog, "Edit1")->text(), QString());
+        Type(dialog, "Edit1", "typed then cancelled");
+        Click(dialog, "Button2");
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.Result(), std::nullopt);
+
+        ShowAndWait(dialog);
+        QCOMPARE(Control<QLineEdit>(dialog, "Edit1")->text(), QString());
+        QTest::keyClick(Control<QLineEdit>(dialog, "Edit1"), Qt::Key_Escape);
+        QCOMPARE(dialog.Result(), std::nullopt);
+    }
+
+    void enterPasswordTakesEightyMaskedCharacters()
+    {
+        TForm5 dialog;
+        ShowAndWait(dialog);
+        Type(dialog, "Edit1", QString(81, QLatin1Char('p')));
+        auto* edit = Control<QLineEdit>(dialog, "Edit1");
+        QCOMPARE(edit->text().size(), 80);
+        QCOMPARE(edit->displayText(), QString(80, QLatin1Char('*')));
+    }
+
+    // Writes pictures of both dialogs for a look at the layout; only on request.
+    void grabForReview()
+    {
+        const QString folder = qEnvironmentVariable("TESSARIN_DIALOG_GRABS");
+        if (folder.isEmpty())
+            QSKIP("set TESSARIN_DIALOG_GRABS to a folder to write the pictures");
+        TForm4 setPassword;
+        ShowAndWait(setPassword);
+        Type(setPassword, "Edit1", "secret");
+        QVERIFY(setPassword.grab().save(folder + "/TForm4.png"));
+        TForm5 enterPassword;
+        ShowAndWait(enterPassword);
+        QVERIFY(enterPassword.grab().save(folder + "/TForm5.png"));
+    }
+};
+
+QTEST_MAIN(TestPasswordDialogs)
+#include "tst_dialogs_password.moc"

@@ -1,0 +1,160 @@
+#include "profiles/MozApp.h"
+
+#include "platform/FileUtil.h"
+#include "platform/Folders.h"
+#include "platform/RegistryView.h"
+#include "profiles/Catalogue.h"
+#include "profiles/ProfileFiles.h"
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace tessarin {
+
+namespace {
+
+bool Exists(const std::string& path)
+{
+    std::error_code ec;
+    return fs::exists(path, ec);
+}
+
+std::string ReplaceAll(std::string text, const std::string& what, const std::string& with)
+{
+    for (std::size_t pos = text.find(what); pos != std::string::npos;
+         pos = text.find(what, pos + with.size()))
+        text.replace(pos, what.size(), with);
+    return text;
+}
+
+// The folder part of a file, ending in '/'.
+std::string FolderOf(const std::string& file)
+{
+    const std::size_t slash = file.find_last_of('/');
+    return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+}
+
+std::string WithoutFirst(std::string text, const std::string& part)
+{
+    if (!part.empty())
+        if (const std::size_t pos = text.find(part); pos != std::string::npos)
+            text.erase(pos, part.size());
+    return text;
+}
+
+} // namespace
+
+std::string AppDataFolder()
+{
+    std::string home = Folders().Home;
+    while (home.size() > 1 && home.back() == '/')
+        home.pop_back();
+    return home;
+}
+
+std::string LowerCase(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+void TMozApp::Construct()
+{
+    InitDefinition();
+    DetectInstallation();
+    FindProfiles();
+}
+
+void TMozApp::SetProfileRoots(const std::vector<std::string>& relativeRoots)
+{
+    profileRoots_.clear();
+    for (const std::string& root : relativeRoots)
+        profileRoots_.push_back(std::string(AppDataPlaceholder) + "/" + root);
+}
+
+void TMozApp::DetectWith(const IRegistryView& registry)
+{
+    // Batch mode shows no application list; the entries the lookups add are dropped.
+    std::vector<std::string> unusedList;
+    LookUpApplication(registry, static_cast<std::uint8_t>(number_), unusedList);
+    const TInstallRecord& record = InstallRecord(static_cast<std::uint8_t>(number_));
+    installed_ = record.Installed;
+    if (installed_) {
+        version_ = record.Version;
+        installFolder_ = record.InstallFolder;
+    }
+}
+
+const TAppProfile* TMozApp::FindProfile(const std::string& fragment) const
+{
+    if (fragment.empty() || !profiles_)
+        return nullptr;
+    const TAppProfile* found = nullptr;
+    for (const TAppProfile& profile : *profiles_)
+        if (LowerCase(profile.GetName()).find(fragment) != std::string::npos)
+            found = &profile;
+    return found;
+}
+
+void TMozApp::FindProfiles()
+{
+    profiles_.reset();
+    const std::string appData = AppDataFolder();
+    for (const std::string& pattern : profileRoots_) {
+        const std::string root = WithTrailingSeparator(ReplaceAll(pattern, AppDataPlaceholder, appData));
+        const bool hasIni = Exists(root + "profiles.ini");
+        std::string registry = root + "registry.dat";
+        if (!Exists(registry))
+            registry = root + "appreg";
+        const bool hasRegistry = Exists(registry);
+        if (!hasIni && !hasRegistry)
+            continue;
+        profiles_.emplace();
+        if (hasIni)
+            LoadProfilesIni(root + "profiles.ini");
+        else
+            LoadRegistryDat(registry);
+        return;
+    }
+}
+
+void TMozApp::LoadProfilesIni(const std::string& file)
+{
+    if (!profiles_)
+        profiles_.emplace();
+    std::string data;
+    std::error_code ec;
+    if (!ReadWholeFile(file, data, ec))
+        return;
+    const std::string folder = FolderOf(file);
+    for (const TProfilesIniEntry& entry : ReadProfilesIni(data)) {
+        // Here only 1 means relative.
+        const bool relative = entry.IsRelative == 1;
+        const std::optional<std::string> path = ResolveProfileFolder(folder, entry.Path, relative);
+        if (!path)
+            continue;
+        const std::string relativePath = relative ? entry.Path : WithoutFirst(entry.Path, folder);
+        profiles_->emplace_back(entry.Name, relativePath, WithTrailingSeparator(*path));
+    }
+}
+
+void TMozApp::LoadRegistryDat(const std::string& file)
+{
+    if (!profiles_)
+        profiles_.emplace();
+    std::string data;
+    std::error_code ec;
+    if (!ReadWholeFile(file, data, ec))
+        return;
+    const std::string folder = FolderOf(file);
+    for (const TRegistryDatProfile& profile : ReadRegistryDat(data).Profiles) {
+        if (!IsUsableProfileFolder(folder, profile.Folder))
+            continue;
+        profiles_->emplace_back(profile.Name, WithoutFirst(profile.Folder, folder), profile.Folder);
+    }
+}
+
+} // namespace tessarin

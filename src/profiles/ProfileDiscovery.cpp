@@ -1,0 +1,150 @@
+#include "profiles/ProfileDiscovery.h"
+
+#include "config/L10n.h"
+#include "config/SharedState.h"
+#include "platform/FileUtil.h"
+#include "platform/Folders.h"
+#include "platform/IniFile.h"
+#include "platform/UserInterface.h"
+#include "profiles/Catalogue.h"
+#include "profiles/ProfileFiles.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace tessarin {
+
+namespace {
+
+bool LessNoCase(const std::string& a, const std::string& b)
+{
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        const auto lx = static_cast<unsigned char>(x >= 'A' && x <= 'Z' ? x - 'A' + 'a' : x);
+        const auto ly = static_cast<unsigned char>(y >= 'A' && y <= 'Z' ? y - 'A' + 'a' : y);
+        return lx < ly;
+    });
+}
+
+bool IsFile(const fs::path& p)
+{
+    std::error_code ec;
+    return fs::exists(p, ec);
+}
+
+std::string PortableEntryText() { return Text("Tessarin14", "LANG_PORTABLE_PROFILE"); }
+
+} // namespace
+
+void InsertSorted(std::vector<std::string>& list, const std::string& text)
+{
+    list.insert(std::upper_bound(list.begin(), list.end(), text, LessNoCase), text);
+}
+
+bool ParseProfileRoot(TSharedState& state, const std::string& root)
+{
+    state.ProfileRecords.clear();
+    if (root.empty())
+        return true;
+    const std::string folder = WithTrailingSeparator(root);
+    std::string data;
+    std::error_code ec;
+
+    if (IsFile(folder + "profiles.ini")) {
+        if (!ReadWholeFile(folder + "profiles.ini", data, ec))
+            return true; // an unreadable list reads as an empty one
+        for (const TProfilesIniEntry& entry : ReadProfilesIni(data)) {
+            // Only the low byte of IsRelative counts.
+            const bool relative = (static_cast<std::uint64_t>(entry.IsRelative) & 0xFF) != 0;
+            const std::optional<std::string> profile =
+                ResolveProfileFolder(folder, entry.Path, relative);
+            if (!profile)
+                continue;
+            state.ProfileRecords.push_back({entry.Name, *profile});
+            InsertSorted(state.ProfileList, entry.Name);
+        }
+        return true;
+    }
+
+    std::string registry = folder + "registry.dat";
+    if (!IsFile(registry))
+        registry = folder + "appreg";
+    if (!IsFile(registry))
+        return true;
+    if (!ReadWholeFile(registry, data, ec))
+        return true;
+    const TRegistryDatContents contents = ReadRegistryDat(data);
+    if (!contents.HasProfileNode)
+        return false;
+    for (const TRegistryDatProfile& profile : contents.Profiles) {
+        if (!IsUsableProfileFolder(folder, profile.Folder))
+            continue;
+        state.ProfileRecords.push_back({profile.Name, profile.Folder});
+        // The old suite names its profile folders "*.slt"; other nodes are no profiles.
+        if (profile.Folder.find(".slt") != std::string::npos)
+            InsertSorted(state.ProfileList, profile.Name);
+    }
+    return true;
+}
+
+void ListProfiles(TSharedState& state)
+{
+    state.ProfileList.clear();
+    const std::string root = ProfileRootFor(state.AppNumber);
+    if (root.empty()) {
+        // Portable or nothing selected: there is no profile root to read, and reading
+        // the bare file names would pick up whatever lies in the working folder.
+        state.ProfileRecords.clear();
+    } else {
+        state.ProfileDir = root;
+        ParseProfileRoot(state, state.ProfileDir);
+        if (state.AppNumber == AppSeaMonkey && state.ProfileRecords.empty())
+            ParseProfileRoot(state, OldSuiteProfileRoot());
+    }
+    if (!state.ExternalProfileDir.empty())
+        InsertSorted(state.ProfileList, PortableEntryText());
+}
+
+std::optional<std::string> ResolveSelectedProfile(const TSharedState& state,
+                                                  const std::string& selectedEntry)
+{
+    for (const TProfileRecord& record : state.ProfileRecords)
+        if (record.Name == selectedEntry) {
+            const std::string folder = Trim(record.Folder);
+            if (folder.empty())
+                return std::nullopt;
+            return WithTrailingSeparator(folder);
+        }
+    if (!state.ExternalProfileDir.empty())
+        return WithTrailingSeparator(state.ExternalProfileDir);
+    return std::nullopt;
+}
+
+bool AddPortableProfile(TSharedState& state, IUserInterface& ui,
+                        const std::optional<std::string>& chosenFolder)
+{
+    if (!chosenFolder || chosenFolder->empty())
+        return false;
+    if (!IsFile(WithTrailingSeparator(*chosenFolder) + "prefs.js")) {
+        ui.ErrorBox(Text("Tessarin14", "LANG_ERROR"), Text("Tessarin14", "LANG_NO_PROFIL2"));
+        return false;
+    }
+    const std::string entry = PortableEntryText();
+    if (std::find(state.ProfileList.begin(), state.ProfileList.end(), entry) ==
+        state.ProfileList.end()) {
+        InsertSorted(state.ProfileList, entry);
+        state.ExternalProfileDir = *chosenFolder;
+        return true;
+    }
+    // The entry is there already. When it stands for an earlier pick, the new pick
+    // replaces it: keeping the first folder would back up a profile the person did
+    // not choose. When a real profile carries that name, it keeps its entry.
+    if (!state.ExternalProfileDir.empty() && state.ExternalProfileDir != *chosenFolder) {
+        state.ExternalProfileDir = *chosenFolder;
+        return true;
+    }
+    return false;
+}
+
+} // namespace tessarin

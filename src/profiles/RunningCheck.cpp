@@ -1,0 +1,92 @@
+#include "profiles/RunningCheck.h"
+
+#include "config/L10n.h"
+#include "platform/ProcessList.h"
+#include "platform/UserInterface.h"
+#include "profiles/Catalogue.h"
+
+#include <algorithm>
+
+namespace tessarin {
+
+namespace {
+
+struct TRunningNames {
+    const char* Wizard;
+    const char* Engine;
+    const char* EngineExit;
+};
+
+constexpr TRunningNames RunningNames[ApplicationCount + 1] = {
+    {"", "", ""},
+    {"SeaMonkey", "SeaMonkey", "SeaMonkey"},
+    {"Firefox", "Mozilla Firefox", "Mozilla Firefox"},
+    {"Thunderbird", "Mozilla Thunderbird", "Mozilla Thunderbird"},
+    {"Sunbird", "Mozilla Sunbird", "Mozilla Sunbird"},
+    {"Flock", "Flock", "Flock"},
+    {"Netscape", "Netscape Navigator", "Netscape Navigator"},
+    {"Netscape Messenger", "Netscape Messenger", "Netscape Messenger"},
+    {"Spicebird", "Spicebird", "Spicebird"},
+    {"Songbird", "Songbird", "Songbird"},
+    {"", "", ""},
+    {"PostBox", "Postbox", "PostBox"},
+    {"Wyzo", "Wyzo", "Wyzo"},
+};
+
+const TRunningNames& NamesOf(std::uint8_t number)
+{
+    return RunningNames[number <= ApplicationCount ? number : 0];
+}
+
+} // namespace
+
+std::vector<std::string> ListProcessNames() { return ProcessList().Names(); }
+
+std::vector<std::string> RunningCheckExecutables(std::uint8_t number)
+{
+    return number == AppPortable ? std::vector<std::string>{} : ApplicationExecutables(number);
+}
+
+bool IsApplicationRunning(std::uint8_t number)
+{
+    const std::vector<std::string> wanted = RunningCheckExecutables(number);
+    if (wanted.empty())
+        return false;
+    const std::vector<std::string> running = ListProcessNames();
+    return std::any_of(running.begin(), running.end(), [&](const std::string& name) {
+        return std::find(wanted.begin(), wanted.end(), name) != wanted.end();
+    });
+}
+
+std::string WizardRunningName(std::uint8_t number) { return NamesOf(number).Wizard; }
+std::string EngineRunningName(std::uint8_t number) { return NamesOf(number).Engine; }
+std::string EngineExitName(std::uint8_t number) { return NamesOf(number).EngineExit; }
+
+bool WaitUntilApplicationClosed(std::uint8_t number, IUserInterface& ui)
+{
+    while (IsApplicationRunning(number)) {
+        const bool retry = ui.RetryCancelBox(
+            Text("TForm1", "LANG_WARNING"),
+            Language().GetTextWithArg("Tessarin14", "LANG_DETEKCE", WizardRunningName(number)));
+        if (!retry)
+            return false;
+    }
+    return true;
+}
+
+void EnsureApplicationClosedForEngine(std::uint8_t number, IUserInterface& ui)
+{
+    while (IsApplicationRunning(number)) {
+        const bool retry = ui.RetryCancelBox(
+            Text("TForm1", "LANG_WARNING"),
+            Language().GetTextWithArg("TForm1", "LANG_DETEKCE", EngineRunningName(number)));
+        if (!retry) {
+            ui.WarningBox(Text("TForm1", "LANG_WARNING"),
+                          Language().GetTextWithArg("TForm1", "LANG_DETEKCE2",
+                                                    EngineExitName(number)));
+            throw TProgramExit{1};
+        }
+    }
+}
+
+} // namespace tessarin

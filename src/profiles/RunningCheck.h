@@ -1,0 +1,37 @@
+#pragma once
+// A profile must not be copied or overwritten while its application has it open: these
+// checks look for a running process of the selected application and ask the person
+// to close it.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessarin {
+
+class IUserInterface;
+
+// Executable names of the running processes (ProcessList()), in the system's order.
+std::vector<std::string> ListProcessNames();
+
+// Process names that count as the application, compared exactly and with case.
+// None for 0 (nothing selected) and 10 (portable).
+std::vector<std::string> RunningCheckExecutables(std::uint8_t number);
+
+bool IsApplicationRunning(std::uint8_t number);
+
+// The name in the wizard's LANG_DETEKCE message ("Firefox").
+std::string WizardRunningName(std::uint8_t number);
+// The names in the engine's LANG_DETEKCE and LANG_DETEKCE2 messages ("Mozilla Firefox").
+std::string EngineRunningName(std::uint8_t number);
+std::string EngineExitName(std::uint8_t number);
+
+// The wizard's loop: while the application runs, a Retry/Cancel box. True when it
+// is not (or no longer) running, false when the person cancelled.
+bool WaitUntilApplicationClosed(std::uint8_t number, IUserInterface& ui);
+
+// The engine's loop during a legacy restore: as the wizard's, with the engine's names
+// and texts; Cancel shows LANG_DETEKCE2 and throws TProgramExit{1}.
+void EnsureApplicationClosedForEngine(std::uint8_t number, IUserInterface& ui);
+
+} // namespace tessarin

@@ -1,0 +1,1 @@
+fixture: browser-extension-data/uBlock0@raymondhill.net/storage.js

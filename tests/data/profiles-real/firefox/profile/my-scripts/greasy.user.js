@@ -1,0 +1,1 @@
+fixture: my-scripts/greasy.user.js

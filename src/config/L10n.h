@@ -4,11 +4,29 @@
 
 #include "platform/IniFile.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace tessarin {
+
+// One row of the built-in English table.
+struct TLanguageRow {
+    std::string_view Key;
+    std::string_view Text;
+};
+
+// The built-in table, in its order (a key may stand in it more than once: the last row counts).
+std::span<const TLanguageRow> DefaultLanguageTable();
+
+// Windows take at most this many characters of a font name.
+inline constexpr std::size_t MaxFontNameLength = 31;
+
+// The first MaxFontNameLength characters of name; a UTF-8 sequence is never cut in two.
+std::string CutFontName(std::string_view name);
 
 class Tl10n {
 public:
@@ -27,6 +45,8 @@ public:
     // The built-in English text of key (matched with case; last row wins).
     static std::string DefaultText(const std::string& key);
     std::string GetFontName() const;
+    // GetFontName cut to what a window takes; empty means "keep the designed font".
+    std::string GetUsableFontName() const { return CutFontName(GetFontName()); }
     // Throws std::invalid_argument when "DefaultCharset" is not an integer.
     int GetFontCharset() const;
 
@@ -35,7 +55,8 @@ private:
 };
 
 // The program's one language object. Created on first use from the program folder
-// unless set (tests set their own).
+// unless set (tests set their own). A reference stays valid after SetLanguage replaces
+// the object: replaced objects are kept until the program ends.
 const Tl10n& Language();
 void SetLanguage(std::shared_ptr<Tl10n> language);
 

@@ -5,7 +5,10 @@
 #include "config/SharedState.h"
 #include "platform/IniFile.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tessarin {
 
@@ -14,10 +17,15 @@ inline constexpr const char* DefaultFileNamePattern =
 
 // Fills FolderSettings, MonitorNumber and AskForPassword of the shared state.
 void LoadSettings(TSharedState& state);
-// Creates an empty Backup.ini in the program folder.
+// Creates an empty Backup.ini in the program folder; an existing one keeps its content.
 void CreateSettingsFile();
 // Throws std::runtime_error("Cannot find file Backup.ini with configuration.") when missing.
 TIniFile OpenSettingsFile();
 int ReadIntegerSetting(const std::string& section, const std::string& key, int def);
+
+// The settings and language files' integer rule: the whole text, blanks around it
+// aside, is a decimal number with an optional sign that fits 32 bits. "5x", "" and
+// "99999999999" are not integers.
+std::optional<std::int32_t> ParseInteger(std::string_view text);
 
 } // namespace tessarin

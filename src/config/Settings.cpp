@@ -1,0 +1,146 @@
+#include "config/Settings.h"
+
+#include "config/ErrorLog.h"
+#include "config/L10n.h"
+#include "platform/Folders.h"
+
+#include <array>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <utility>
+
+namespace fs = std::filesystem;
+
+namespace tessarin {
+
+namespace {
+
+constexpr const char* SettingsSection = "General";
+
+// Folder keys and their FolderSettings slots (2..10 are applications 1..9).
+constexpr std::array<std::pair<const char*, int>, 10> FolderKeys{{
+    {"backupdir", FolderBackupDir},
+    {"firefoxdir", 3},
+    {"thunderbirddir", 4},
+    {"suitedir", 2},
+    {"sunbirddir", 5},
+    {"flockdir", 6},
+    {"netscapedir", 7},
+    {"netscapemessdir", 8},
+    {"spicebirddir", 9},
+    {"songbirddir", 10},
+}};
+
+fs::path SettingsPath()
+{
+    return fs::path(ProgramFolder() + "Backup.ini");
+}
+
+void LogText(const char* key)
+{
+    // The language object must not be able to stop a log line from being written.
+    std::string text;
+    try {
+        text = Language().GetText("TForm1", key);
+    } catch (...) {
+        text = Tl10n::DefaultText(key);
+    }
+    WriteErrorLog(text);
+}
+
+bool FolderExists(const std::string& folder)
+{
+    std::error_code ec;
+    return fs::is_directory(folder, ec);
+}
+
+} // namespace
+
+std::optional<std::int32_t> ParseInteger(std::string_view text)
+{
+    const std::string trimmed = Trim(text);
+    std::string_view digits = trimmed;
+    // from_chars takes a minus sign but no plus sign.
+    if (!digits.empty() && digits.front() == '+') {
+        digits.remove_prefix(1);
+        if (digits.empty() || digits.front() == '-')
+            return std::nullopt;
+    }
+    if (digits.empty())
+        return std::nullopt;
+    std::int32_t value = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 10);
+    if (ec != std::errc() || end != digits.data() + digits.size())
+        return std::nullopt;
+    return value;
+}
+
+TIniFile OpenSettingsFile()
+{
+    const fs::path path = SettingsPath();
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found)
+        throw std::runtime_error("Cannot find file Backup.ini with configuration.");
+    // A folder of that name, or one that cannot be looked at, is a read failure rather
+    // than an empty file.
+    if (ec || fs::is_directory(status))
+        throw std::runtime_error("Cannot read " + path.string());
+    return TIniFile::FromFile(path);
+}
+
+void CreateSettingsFile()
+{
+    // Appending creates a missing file and leaves an existing one untouched, so a
+    // settings file made by someone else in the meantime is never emptied.
+    std::ofstream out(SettingsPath(), std::ios::binary | std::ios::app);
+    out.close();
+    if (!out)
+        LogText("LANG_BADINIWRITE");
+}
+
+void LoadSettings(TSharedState& state)
+{
+    state.FolderSettings = {};
+    state.FolderSettings[FolderPattern] = DefaultFileNamePattern;
+    state.MonitorNumber = 1;
+    state.AskForPassword = true;
+
+    std::error_code ec;
+    if (fs::status(SettingsPath(), ec).type() == fs::file_type::not_found) {
+        CreateSettingsFile();
+        return;
+    }
+
+    try {
+        const TIniFile ini = OpenSettingsFile();
+
+        if (std::string pattern = Trim(ini.ReadString(SettingsSection, "fileformat"));
+            !pattern.empty())
+            state.FolderSettings[FolderPattern] = std::move(pattern);
+
+        for (const auto& [key, slot] : FolderKeys) {
+            std::string folder = Trim(ini.ReadString(SettingsSection, key));
+            if (!folder.empty() && FolderExists(folder))
+                state.FolderSettings[slot] = std::move(folder);
+        }
+
+        if (const auto monitor = ParseInteger(ini.ReadString(SettingsSection, "monitor"));
+            monitor && *monitor > 0)
+            state.MonitorNumber = *monitor;
+
+        state.AskForPassword = Trim(ini.ReadString(SettingsSection, "askForPassword")) != "false";
+    } catch (...) {
+        LogText("LANG_BADINIREAD");
+    }
+}
+
+int ReadIntegerSetting(const std::string& section, const std::string& key, int def)
+{
+    const TIniFile ini = OpenSettingsFile();
+    return ParseInteger(ini.ReadString(section, key)).value_or(def);
+}
+
+} // namespace tessarin

@@ -1,0 +1,3 @@
+// Mozilla User Preferences
+
+user_pref("mail.account.account1.server", "server1");

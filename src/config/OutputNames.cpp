@@ -40,7 +40,10 @@ bool IsCatalogueApp(int appNumber)
 }
 
 // FolderSettings slot of an application's own folder: 2..10 for 1..9, then 11 and 12.
-int FolderSlot(int appNumber) { return appNumber <= 9 ? appNumber + 1 : appNumber; }
+int FolderSlot(int appNumber)
+{
+    return appNumber <= 9 ? appNumber + 1 : appNumber;
+}
 
 std::string ExistingFolder(const std::string& text)
 {
@@ -99,7 +102,10 @@ std::string LongDayName(int dayOfWeek, const std::locale& locale)
     return out.str();
 }
 
-std::string LongDayName(int dayOfWeek) { return LongDayName(dayOfWeek, UserLocale()); }
+std::string LongDayName(int dayOfWeek)
+{
+    return LongDayName(dayOfWeek, UserLocale());
+}
 
 std::string RememberedFolderValueName(int appNumber)
 {
@@ -178,7 +184,8 @@ bool WriteRememberedFolder(const std::string& path, int appNumber)
     if (!IsCatalogueApp(appNumber))
         return true;
     const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     return UserKeyStore().WriteString(RememberedFoldersKey, RememberedFolderValueName(appNumber),
                                       folder);
 }

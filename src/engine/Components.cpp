@@ -17,6 +17,8 @@ namespace {
 using K = TMemberKind;
 using M = TMarkerKind;
 
+// clang-format off
+// Tables read best one group per line.
 constexpr TFileSetMember F(std::string_view n) { return {K::File, n}; }
 constexpr TFileSetMember D(std::string_view n) { return {K::Folder, n}; }
 constexpr TFileSetMember Mk(std::string_view n) { return {K::Mask, n}; }
@@ -249,6 +251,8 @@ constexpr std::string_view ExternalMasksAccounts[] = {"*.dat", "*.rdf", "*.msf",
 
 constexpr std::string_view IndexOnlyMailFile = "global-messages-db.sqlite";
 
+// clang-format on
+
 // Top-level entries of a profile folder, listed once for the markers that need a listing.
 struct TTopLevel {
     std::vector<std::string> Files;
@@ -314,10 +318,22 @@ const TComponent& Component(int number)
     return Components[number - 1];
 }
 
-std::span<const TComponent> AllComponents() { return Components; }
-std::span<const int> BackupComponentOrder() { return BackupOrder; }
-std::span<const int> RestoreComponentOrder() { return RestoreOrder; }
-std::span<const TFileSetMember> ExtensionDataList() { return ExtensionData; }
+std::span<const TComponent> AllComponents()
+{
+    return Components;
+}
+std::span<const int> BackupComponentOrder()
+{
+    return BackupOrder;
+}
+std::span<const int> RestoreComponentOrder()
+{
+    return RestoreOrder;
+}
+std::span<const TFileSetMember> ExtensionDataList()
+{
+    return ExtensionData;
+}
 
 std::string ComponentLabel(int number)
 {

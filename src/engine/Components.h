@@ -45,10 +45,10 @@ struct TMarker {
 
 // How a box starts on the backup side when its markers are found / not found.
 enum class TDefaultRule {
-    Checked,           // found: checked; else disabled
-    EnabledUnchecked,  // found: enabled but unchecked (Cache); else disabled
-    CheckedWithHint,   // found: checked, hint off; else disabled with its hint on
-    FollowsEmails,     // 7: enabled and unchecked unless 2 is disabled
+    Checked,          // found: checked; else disabled
+    EnabledUnchecked, // found: enabled but unchecked (Cache); else disabled
+    CheckedWithHint,  // found: checked, hint off; else disabled with its hint on
+    FollowsEmails,    // 7: enabled and unchecked unless 2 is disabled
 };
 
 struct TComponent {
@@ -137,9 +137,9 @@ void ApplyBackupDefaults(TSharedState& state, const std::string& folder);
 // In the wizard the folder becomes ProfileDir. Returns the folder, ending in the
 // separator. A profile without a folder or a readable prefs.js is refused: warning
 // LANG_BAD_PROFIL, then TProgramExit{1}.
-std::string DetectAvailableComponents(TSharedState& state, IUserInterface& ui,
-                                      const std::optional<std::string>& batchProfileFolder =
-                                          std::nullopt);
+std::string
+DetectAvailableComponents(TSharedState& state, IUserInterface& ui,
+                          const std::optional<std::string>& batchProfileFolder = std::nullopt);
 
 // Ticking or unticking box 7: it excludes 2 and gives it back ticked.
 void SetAccountsSettingsOnly(TSharedState& state, bool checked);

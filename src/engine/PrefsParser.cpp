@@ -29,7 +29,10 @@ std::size_t ClosingQuote(std::string_view s, std::size_t pos)
     return std::string_view::npos;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 std::string NotReadable(const std::string& path, int error)
 {

@@ -179,7 +179,8 @@ TEST_F(OutputNamesTest, FolderOrderOfPreference)
     EXPECT_EQ(Build(s), remembered + "/Firefox 3.0.5 - 2009-03-07.pcv");
     // Thunderbird keeps its own (here none).
     TSharedState tb = State(3);
-    EXPECT_EQ(Build(tb, Thunderbird), dir.Folder() + "Documents/Thunderbird 2.0.0.19 - 2009-03-07.pcv");
+    EXPECT_EQ(Build(tb, Thunderbird),
+              dir.Folder() + "Documents/Thunderbird 2.0.0.19 - 2009-03-07.pcv");
     // A remembered folder that is gone is ignored.
     fs::remove(remembered);
     EXPECT_EQ(Build(s), dir.Folder() + "Documents/Firefox 3.0.5 - 2009-03-07.pcv");

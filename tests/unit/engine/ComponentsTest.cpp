@@ -129,10 +129,10 @@ TEST(ComponentSets, TodaysNamesJoinEveryOldOneOnBothSides)
 
     // The old sets stay whole and keep their order in front.
     const auto b9 = Names(BackupMembers(9), TMemberKind::File);
-    EXPECT_EQ(std::vector<std::string>(b9.begin(), b9.begin() + 7),
-              (std::vector<std::string>{"signons.txt", "signons2.txt", "signons3.txt",
-                                        "signons4.txt", "signons5.txt", "signons.sqlite",
-                                        "key3.db"}));
+    EXPECT_EQ(
+        std::vector<std::string>(b9.begin(), b9.begin() + 7),
+        (std::vector<std::string>{"signons.txt", "signons2.txt", "signons3.txt", "signons4.txt",
+                                  "signons5.txt", "signons.sqlite", "key3.db"}));
     EXPECT_EQ(Names(BackupMembers(9), TMemberKind::Mask), (std::vector<std::string>{"*.s"}));
     EXPECT_EQ(BackupMembers(3),
               (std::vector<TFileSetMember>{{TMemberKind::File, "abook.sqlite"},
@@ -166,8 +166,10 @@ TEST(ComponentSets, MailAndAccountsOnly)
     EXPECT_FALSE(Has(Names(narrow, TMemberKind::File), "global-messages-db.sqlite"));
     EXPECT_EQ(narrow.size(), BackupMembers(2).size() - 1);
 
-    const std::vector<TFolderWalk> all(MailFolderWalks(false).begin(), MailFolderWalks(false).end());
-    EXPECT_EQ(all, (std::vector<TFolderWalk>{{"ImapMail", "*.*"}, {"Mail", "*.*"}, {"News", "*.*"}}));
+    const std::vector<TFolderWalk> all(MailFolderWalks(false).begin(),
+                                       MailFolderWalks(false).end());
+    EXPECT_EQ(all,
+              (std::vector<TFolderWalk>{{"ImapMail", "*.*"}, {"Mail", "*.*"}, {"News", "*.*"}}));
     const std::vector<TFolderWalk> settings(MailFolderWalks(true).begin(),
                                             MailFolderWalks(true).end());
     EXPECT_EQ(settings, (std::vector<TFolderWalk>{{"Mail", "*.dat"},
@@ -197,7 +199,8 @@ TEST(ComponentSets, ExtensionDataListEndsTheExtensionsComponent)
               (TFileSetMember{TMemberKind::Folder, "browser-extension-data"}));
     // The restore steps leave the list to the run, after the user-style rule.
     const auto steps = RestoreSteps(14);
-    EXPECT_EQ(steps.back(), (TRestoreStep{TRestoreStep::TKind::Folder, {"browser-extension-data"}}));
+    EXPECT_EQ(steps.back(),
+              (TRestoreStep{TRestoreStep::TKind::Folder, {"browser-extension-data"}}));
 }
 
 TEST(ComponentSets, RestoreStepsKeepTheExtractionOrder)
@@ -217,11 +220,11 @@ TEST(ComponentSets, RestoreStepsKeepTheExtractionOrder)
                                      "autofill-profiles.json", "formhistory.sqlite-wal"}}));
     EXPECT_EQ(s11[1], (TRestoreStep{Kd::Mask, {"*.w"}})); // last
 
-    EXPECT_EQ(RestoreSteps(3), (std::vector<TRestoreStep>{
-                                   {Kd::Files, {"abook.sqlite", "history.sqlite"}},
-                                   {Kd::Folder, {"Photos"}},
-                                   {Kd::Mask, {"*.mab"}},
-                                   {Kd::Mask, {"abook-*.sqlite"}}}));
+    EXPECT_EQ(RestoreSteps(3),
+              (std::vector<TRestoreStep>{{Kd::Files, {"abook.sqlite", "history.sqlite"}},
+                                         {Kd::Folder, {"Photos"}},
+                                         {Kd::Mask, {"*.mab"}},
+                                         {Kd::Mask, {"abook-*.sqlite"}}}));
     EXPECT_EQ(RestoreSteps(15), (std::vector<TRestoreStep>{{Kd::Folder, {"cache"}},
                                                            {Kd::Folder, {"OfflineCache"}},
                                                            {Kd::Folder, {"cache2"}},
@@ -293,7 +296,8 @@ TEST_F(ComponentsTest, MarkersThatDoNotCount)
     TSharedState s;
     DetectAvailableComponents(s, ui, dir.Folder() + "p");
     //                 1 2 3 4 5 6 7 8 9 0 1 2 3 4  5
-    EXPECT_EQ(Boxes(s), "C------------" "-h-");
+    EXPECT_EQ(Boxes(s), "C------------"
+                        "-h-");
     // Batch mode only checks the folder.
     EXPECT_EQ(s.ProfileDir, "");
 }

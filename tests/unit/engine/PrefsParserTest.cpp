@@ -60,7 +60,8 @@ TEST(PrefsLine, KeyAndValueOfStringsNumbersAndBooleans)
 TEST(PrefsLine, LinesThatAreNoPreference)
 {
     EXPECT_FALSE(ParsePrefsLine("// Mozilla User Preferences").IsPreference());
-    EXPECT_FALSE(ParsePrefsLine(R"(// user_pref("mail.identity.id1.valid", true);)").IsPreference());
+    EXPECT_FALSE(
+        ParsePrefsLine(R"(// user_pref("mail.identity.id1.valid", true);)").IsPreference());
     EXPECT_FALSE(ParsePrefsLine("").IsPreference());
     EXPECT_FALSE(ParsePrefsLine(R"(user_pref("a.b", "");)").IsPreference());
     EXPECT_FALSE(ParsePrefsLine(R"(user_pref("a.b");)").IsPreference());
@@ -162,10 +163,13 @@ TEST_F(PrefsTest, MailFolderFallsBackToDirectoryAndIsEmptyWhenGone)
     fs::create_directories(dir.Path() / "elsewhere/Work");
     const std::string e = (dir.Path() / "elsewhere").string();
     dir.Write("prof/prefs.js",
-              "user_pref(\"mail.server.server1.directory\", \"" + e + "/Work/\");\n"
-              "user_pref(\"mail.server.server1.directory-rel\", \"[ProfD]../gone/Work\");\n"
-              "user_pref(\"mail.server.server2.directory\", \"" + e + "/Missing\");\n"
-              "user_pref(\"mail.server.server3.directory\", \"relative/Mail\");\n");
+              "user_pref(\"mail.server.server1.directory\", \"" + e +
+                  "/Work/\");\n"
+                  "user_pref(\"mail.server.server1.directory-rel\", \"[ProfD]../gone/Work\");\n"
+                  "user_pref(\"mail.server.server2.directory\", \"" +
+                  e +
+                  "/Missing\");\n"
+                  "user_pref(\"mail.server.server3.directory\", \"relative/Mail\");\n");
     TPrefsParser parser((dir.Path() / "prof/prefs.js").string());
     const std::string folder = (dir.Path() / "prof").string() + "/";
     EXPECT_EQ(GetMailDirectory(*parser.FindAccount(1), folder), e + "/Work");
@@ -197,7 +201,8 @@ TEST_F(PrefsTest, OutsideIsJudgedByWholeFolderNamesAndByTheFolderInUse)
               "user_pref(\"mail.server.server1.directory\", \"" + root +
                   "/abc.default-esr/Mail/Local Folders\");\n"
                   // Other letter case is another folder.
-                  "user_pref(\"mail.server.server2.directory\", \"" + root +
+                  "user_pref(\"mail.server.server2.directory\", \"" +
+                  root +
                   "/ABC.DEFAULT/Mail\");\n"
                   // A profile moved from elsewhere: the stale absolute value is not
                   // what Thunderbird uses, the relative one is.
@@ -206,8 +211,8 @@ TEST_F(PrefsTest, OutsideIsJudgedByWholeFolderNamesAndByTheFolderInUse)
                   "user_pref(\"mail.server.server3.directory-rel\", \"[ProfD]Mail/Local "
                   "Folders\");\n"
                   // Doubled backslashes stored as one.
-                  "user_pref(\"mail.server.server4.directory\", \"" + root +
-                  "/abc.default/a\\\\b\");\n");
+                  "user_pref(\"mail.server.server4.directory\", \"" +
+                  root + "/abc.default/a\\\\b\");\n");
     TPrefsParser parser(root + "/abc.default/prefs.js");
     EXPECT_TRUE(parser.FindAccount(1)->IsExternal());
     EXPECT_TRUE(parser.FindAccount(2)->IsExternal());
@@ -251,9 +256,9 @@ TEST_F(PrefsTest, MissingOrUnreadablePrefsFile)
 TEST_F(PrefsTest, HostileFileGivesSensibleAccounts)
 {
     std::string text;
-    text += std::string(1024 * 1024, 'x') + "\n";                     // a 1 MB line of garbage
+    text += std::string(1024 * 1024, 'x') + "\n"; // a 1 MB line of garbage
     text += "user_pref(\"mail.server.server1.directory\", \"/" + std::string(1024 * 1024, 'm') +
-            "\");\n";                                                 // a 1 MB value
+            "\");\n"; // a 1 MB value
     // Too long to keep: skipped whole, even though it starts like a server line.
     text += "user_pref(\"mail.server.server7.type\", \"" + std::string(MaxPrefsLineLength, 'r') +
             "\");\n";
@@ -263,7 +268,7 @@ TEST_F(PrefsTest, HostileFileGivesSensibleAccounts)
     text += "user_pref(\"mail.server.server-3.directory\", \"/x\");\n";
     text += "user_pref(\"mail.server.server0.type\", \"pop3\");\n";
     text += "user_pref(\"mail.server.server5.type\", \"pop3\");\n";
-    text += "user_pref(\"mail.server.server6.directory";              // no line end, no quote
+    text += "user_pref(\"mail.server.server6.directory"; // no line end, no quote
     dir.Write("prefs.js", text);
 
     TPrefsParser parser((dir.Path() / "prefs.js").string());

@@ -86,7 +86,8 @@ private slots:
         QCOMPARE(dialog.size(), QSize(316, 154));
         QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
         QCOMPARE(dialog.windowTitle(), QStringLiteral("New profile"));
-        QCOMPARE(Control<QLabel>(dialog, "Label1")->text(), QStringLiteral("Enter the new profile name:"));
+        QCOMPARE(Control<QLabel>(dialog, "Label1")->text(),
+                 QStringLiteral("Enter the new profile name:"));
         QCOMPARE(Control<QLabel>(dialog, "Label1")->pos(), QPoint(16, 8));
         auto* group = Control<QGroupBox>(dialog, "GroupBox1");
         QCOMPARE(group->title(), QStringLiteral("Location:"));
@@ -99,10 +100,11 @@ private slots:
         QCOMPARE(browse->parentWidget(), group);
         QCOMPARE(browse->text(), QStringLiteral("Browse..."));
 
-        const std::vector<std::pair<const char*, QRect>> boxes = {
-            {"Edit1", {16, 24, 281, 21}},   {"GroupBox1", {16, 56, 281, 49}},
-            {"Button3", {200, 16, 75, 25}}, {"Button1", {64, 120, 75, 25}},
-            {"Button2", {168, 120, 75, 25}}};
+        const std::vector<std::pair<const char*, QRect>> boxes = {{"Edit1", {16, 24, 281, 21}},
+                                                                  {"GroupBox1", {16, 56, 281, 49}},
+                                                                  {"Button3", {200, 16, 75, 25}},
+                                                                  {"Button1", {64, 120, 75, 25}},
+                                                                  {"Button2", {168, 120, 75, 25}}};
         for (const auto& [name, rect] : boxes)
             QCOMPARE(Control<QWidget>(dialog, name)->geometry(), rect);
         QCOMPARE(Control<QPushButton>(dialog, "Button1")->text(), QStringLiteral("OK"));
@@ -170,7 +172,7 @@ private slots:
     void browseShowsTheChosenFolder()
     {
         const std::string shortPath = "/home/anna/profiles/thunderbird"; // 31 characters
-        const std::string longPath = "/home/anna/profiles/thunderbird2";  // 32 characters
+        const std::string longPath = "/home/anna/profiles/thunderbird2"; // 32 characters
         QCOMPARE(shortPath.size(), std::size_t(31));
         TScriptedBrowser browser;
         browser.Answers = {shortPath, longPath, std::nullopt};
@@ -234,8 +236,7 @@ private slots:
         QCOMPARE(TForm2::ShortenLocation(thirtyOne), thirtyOne);
         const QString forty = QStringLiteral("/abcdefghijklmnopqrstuvwxyz0123456789ABC");
         QCOMPARE(forty.size(), 40);
-        QCOMPARE(TForm2::ShortenLocation(forty),
-                 QStringLiteral("/ab...") + forty.right(31));
+        QCOMPARE(TForm2::ShortenLocation(forty), QStringLiteral("/ab...") + forty.right(31));
         // Letters outside the basic plane are not cut in half.
         const QString wide = QString::fromUtf8("/\xF0\x9F\x93\x81") + QString(40, QLatin1Char('x'));
         const QString shortened = TForm2::ShortenLocation(wide);

@@ -130,7 +130,8 @@ private slots:
         QCOMPARE(Control<QLabel>(dialog, "Label2")->text(), QStringLiteral("Heslo:"));
         QCOMPARE(Control<QPushButton>(dialog, "Button2")->text(), QStringLiteral("Storno"));
         QCOMPARE(dialog.font().family(), QStringLiteral("DejaVu Serif"));
-        QCOMPARE(Control<QLabel>(dialog, "Label1")->font().family(), QStringLiteral("DejaVu Serif"));
+        QCOMPARE(Control<QLabel>(dialog, "Label1")->font().family(),
+                 QStringLiteral("DejaVu Serif"));
         QCOMPARE(dialog.property("fontCharset").toInt(), 238);
 
         Type(dialog, "Edit1", "abc");
@@ -163,15 +164,24 @@ private slots:
 
         const QString tooShort = "Password should be at least three characters long.";
         const QString mismatch = "The passwords you typed do not match.";
-        QTest::newRow("two characters") << "ab" << "ab" << tooShort;
-        QTest::newRow("both empty") << "" << "" << tooShort;
-        QTest::newRow("two letters, four bytes") << "éé" << "éé" << tooShort;
-        QTest::newRow("mismatch before length") << "a" << "b" << mismatch;
-        QTest::newRow("case differs") << "secret" << "Secret" << mismatch;
-        QTest::newRow("one character differs") << "secret1" << "secret2" << mismatch;
-        QTest::newRow("second empty") << "abc" << "" << mismatch;
-        QTest::newRow("three characters") << "abc" << "abc" << QString();
-        QTest::newRow("blanks count") << " a " << " a " << QString();
+        QTest::newRow("two characters") << "ab"
+                                        << "ab" << tooShort;
+        QTest::newRow("both empty") << ""
+                                    << "" << tooShort;
+        QTest::newRow("two letters, four bytes") << "éé"
+                                                 << "éé" << tooShort;
+        QTest::newRow("mismatch before length") << "a"
+                                                << "b" << mismatch;
+        QTest::newRow("case differs") << "secret"
+                                      << "Secret" << mismatch;
+        QTest::newRow("one character differs") << "secret1"
+                                               << "secret2" << mismatch;
+        QTest::newRow("second empty") << "abc"
+                                      << "" << mismatch;
+        QTest::newRow("three characters") << "abc"
+                                          << "abc" << QString();
+        QTest::newRow("blanks count") << " a "
+                                      << " a " << QString();
     }
 
     void setPasswordChecks()
@@ -281,15 +291,15 @@ private slots:
         ShowAndWait(dialog);
         QCOMPARE(dialog.size(), QSize(290, 135));
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Enter ZIP Password"));
-        QCOMPARE(Control<QLabel>(dialog, "Label1")->text(), QStringLiteral("Soubor je zasifrovan:"));
+        QCOMPARE(Control<QLabel>(dialog, "Label1")->text(),
+                 QStringLiteral("Soubor je zasifrovan:"));
         QCOMPARE(Control<QLabel>(dialog, "Label2")->text(), QStringLiteral("Heslo:"));
         QCOMPARE(Control<QLabel>(dialog, "Label1")->pos(), QPoint(16, 16));
         QCOMPARE(Control<QLabel>(dialog, "Label2")->pos(), QPoint(16, 48));
-        const std::vector<std::pair<const char*, QRect>> boxes = {
-            {"GroupBox1", {8, 8, 273, 89}},
-            {"Edit1", {80, 44, 169, 21}},
-            {"Button1", {112, 104, 75, 25}},
-            {"Button2", {200, 104, 75, 25}}};
+        const std::vector<std::pair<const char*, QRect>> boxes = {{"GroupBox1", {8, 8, 273, 89}},
+                                                                  {"Edit1", {80, 44, 169, 21}},
+                                                                  {"Button1", {112, 104, 75, 25}},
+                                                                  {"Button2", {200, 104, 75, 25}}};
         for (const auto& [name, rect] : boxes)
             QCOMPARE(Control<QWidget>(dialog, name)->geometry(), rect);
         QVERIFY(Control<QPushButton>(dialog, "Button1")->isDefault());

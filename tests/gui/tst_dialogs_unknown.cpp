@@ -106,21 +106,25 @@ private slots:
         QCOMPARE(dialog.pos(), QPoint(100 + (471 - 244) / 2, 80));
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Unknow files"));
         const std::vector<std::pair<const char*, QRect>> boxes = {
-            {"DescriptionLB", {8, 8, 228, 35}}, {"UnknowFilesCLB", {8, 49, 228, 208}},
-            {"SelectAllCB", {8, 263, 228, 17}}, {"OkBT", {72, 286, 75, 25}},
+            {"DescriptionLB", {8, 8, 228, 35}},
+            {"UnknowFilesCLB", {8, 49, 228, 208}},
+            {"SelectAllCB", {8, 263, 228, 17}},
+            {"OkBT", {72, 286, 75, 25}},
             {"CancelBT", {161, 286, 75, 25}}};
         for (const auto& [name, rect] : boxes)
             QCOMPARE(Control<QWidget>(dialog, name)->geometry(), rect);
-        QCOMPARE(Control<QLabel>(dialog, "DescriptionLB")->text(),
-                 QStringLiteral("Check unknow files in your profile which you want to backup/restore:"));
+        QCOMPARE(
+            Control<QLabel>(dialog, "DescriptionLB")->text(),
+            QStringLiteral("Check unknow files in your profile which you want to backup/restore:"));
         QVERIFY(Control<QLabel>(dialog, "DescriptionLB")->wordWrap());
-        QCOMPARE(Control<QCheckBox>(dialog, "SelectAllCB")->text(), QStringLiteral("Select/Deselect all"));
+        QCOMPARE(Control<QCheckBox>(dialog, "SelectAllCB")->text(),
+                 QStringLiteral("Select/Deselect all"));
         QCOMPARE(Control<QPushButton>(dialog, "OkBT")->text(), QStringLiteral("OK"));
         QCOMPARE(Control<QPushButton>(dialog, "CancelBT")->text(), QStringLiteral("Cancel"));
         QVERIFY(Control<QPushButton>(dialog, "OkBT")->isDefault());
 
-        QCOMPARE(Lines(dialog), (QStringList{"notes.txt", "bookmarkbackups_old (directory)",
-                                             "Prefs.js"}));
+        QCOMPARE(Lines(dialog),
+                 (QStringList{"notes.txt", "bookmarkbackups_old (directory)", "Prefs.js"}));
         QCOMPARE(Marks(dialog), (std::vector{true, true, true}));
         QVERIFY(Control<QCheckBox>(dialog, "SelectAllCB")->isChecked());
     }

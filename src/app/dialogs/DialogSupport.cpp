@@ -59,8 +59,8 @@ QString LangText(const std::string& section, const std::string& key)
 QFont DesignFont()
 {
     QFont font;
-    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                      QStringLiteral("DejaVu Sans")});
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11);
     return font;
@@ -71,8 +71,12 @@ void ApplyLanguageFont(QWidget& window)
     const Tl10n& language = Language();
     QFont font = DesignFont();
     const std::string name = language.GetUsableFontName();
-    if (!name.empty())
-        font.setFamily(QString::fromStdString(name));
+    if (!name.empty()) {
+        // In front of the design faces, which take over when it is not installed.
+        QStringList families = font.families();
+        families.prepend(QString::fromStdString(name));
+        font.setFamilies(families);
+    }
     window.setFont(font);
 
     int charset = DefaultCharset;

@@ -11,9 +11,9 @@ std::optional<std::string> BrowseForFolder(QWidget* parent, const std::string& c
 {
     const QString start = QString::fromStdString(folder);
     const QString initial = !start.isEmpty() && QFileInfo(start).isDir() ? start : QString();
-    const QString answer = QFileDialog::getExistingDirectory(
-        parent, QString::fromStdString(caption), initial,
-        QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly);
+    const QString answer =
+        QFileDialog::getExistingDirectory(parent, QString::fromStdString(caption), initial,
+                                          QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly);
     return ChosenFolder(answer);
 }
 

@@ -13,8 +13,8 @@ namespace tessarin {
 
 // (caption, folder to preselect) -> the chosen folder, or nothing when cancelled.
 // Dialogs hold one of these so tests can answer in place of the person.
-using TFolderBrowser =
-    std::function<std::optional<std::string>(const std::string& caption, const std::string& folder)>;
+using TFolderBrowser = std::function<std::optional<std::string>(const std::string& caption,
+                                                                const std::string& folder)>;
 
 // Modal over `parent`: offers folders only and no button for making a new one. The
 // folder is preselected when it exists. The answer is a full path without a trailing

@@ -20,7 +20,8 @@ class TForm4 : public QDialog {
 
 public:
     // Shows an information box (caption, text); tests put their own in its place.
-    using TMessagePresenter = std::function<void(const std::string& caption, const std::string& text)>;
+    using TMessagePresenter =
+        std::function<void(const std::string& caption, const std::string& text)>;
 
     enum class TPasswordCheck { Accepted, Mismatch, TooShort };
     static constexpr int MinimumLength = 3;

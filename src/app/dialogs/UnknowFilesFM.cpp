@@ -174,7 +174,7 @@ std::vector<std::string> TUnknowFilesFM::CurrentMarks() const
     marks.reserve(static_cast<std::size_t>(UnknowFilesCLB->count()));
     for (int i = 0; i < UnknowFilesCLB->count(); ++i)
         marks.push_back(UnknowFilesCLB->item(i)->checkState() == Qt::Checked ? MarkedText
-                                                                              : UnmarkedText);
+                                                                             : UnmarkedText);
     return marks;
 }
 

@@ -14,7 +14,7 @@ namespace tessarin {
 
 namespace {
 
-struct TApplicationNames {
+struct TNameRow {
     const char* ListPrefix;
     const char* DisplayName;
     const char* FileWord;
@@ -24,7 +24,7 @@ struct TApplicationNames {
 
 // Indexed by number; row 0 is "none selected". The spellings "Messanger" and
 // "PostBox" are what stored file names and older messages carry.
-constexpr TApplicationNames Names[ApplicationCount + 1] = {
+constexpr TNameRow Names[ApplicationCount + 1] = {
     {"", "", "", "", ""},
     {"SeaMonkey", "SeaMonkey", "SeaMonkey", "Mozilla", "suitedir"},
     {"Mozilla Firefox ", "Mozilla Firefox", "Firefox", "Firefox", "firefoxdir"},

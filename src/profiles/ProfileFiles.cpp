@@ -128,6 +128,8 @@ std::vector<TProfilesIniEntry> ReadProfilesIni(std::string_view text)
         entry.Name = Utf8ToAnsi(ini.ReadString(name, "name"));
         entry.Path = Utf8ToAnsi(ini.ReadString(name, "path"));
         entry.IsRelative = ParseIniInteger(ini.ReadString(name, "IsRelative", "0"));
+        if (entry.Name.empty())
+            continue; // nothing to show or to pick it by
         entries.push_back(std::move(entry));
     }
     return entries;
@@ -199,9 +201,15 @@ TRegistryDatContents ReadRegistryDat(std::string_view data)
 
         // Backwards from the first value entry to the 32-bit value that equals the
         // node's offset, collecting the non-zero bytes on the way.
+        // A value entry past the end means the folder was cut off with it: the profile
+        // is left out rather than listed with part of a folder.
+        if (firstValue > data.size()) {
+            p = sibling;
+            continue;
+        }
         std::string collected;
         bool matched = false;
-        std::size_t start = std::min<std::size_t>(firstValue, data.size());
+        std::size_t start = firstValue;
         std::size_t steps = 0;
         while (start > 0 && steps < MaxBackwardWalk && budget > 0) {
             const std::size_t i = --start;

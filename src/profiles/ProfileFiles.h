@@ -20,7 +20,8 @@ struct TProfilesIniEntry {
 };
 
 // Sections Profile0, Profile1, ... up to the first number that has no section;
-// sections without "name" or "path" are skipped. Names compare without case.
+// sections without "name" or "path", or with an empty name, are skipped. Section and
+// key names compare without case.
 std::vector<TProfilesIniEntry> ReadProfilesIni(std::string_view text);
 
 // An INI integer as the platform reads it: optional sign, then decimal digits up to

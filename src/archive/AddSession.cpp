@@ -1,0 +1,446 @@
+#include "archive/AddSession.h"
+
+#include "archive/ArchiveNames.h"
+#include "archive/SafeExtract.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace tessarin {
+
+namespace {
+
+// Progress between the start and the end of a file at most this often.
+constexpr std::uint64_t ProgressStep = 1u << 20;
+
+std::string JoinPath(const std::string& folder, const std::string& name)
+{
+    if (folder.empty())
+        return name;
+    if (folder.back() == '/')
+        return folder + name;
+    return folder + "/" + name;
+}
+
+std::string JoinEntry(const std::string& prefix, const std::string& name)
+{
+    return prefix.empty() ? name : prefix + "/" + name;
+}
+
+// A relative spec split into clean components; false when it climbs out with "..".
+bool SplitRelative(const std::string& spec, std::vector<std::string>& parts)
+{
+    parts.clear();
+    std::size_t start = 0;
+    while (start <= spec.size()) {
+        std::size_t end = spec.find('/', start);
+        if (end == std::string::npos)
+            end = spec.size();
+        std::string part = spec.substr(start, end - start);
+        if (part == "..")
+            return false;
+        if (!part.empty() && part != ".")
+            parts.push_back(std::move(part));
+        start = end + 1;
+    }
+    return true;
+}
+
+std::string Join(const std::vector<std::string>& parts, std::size_t count)
+{
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0)
+            out += '/';
+        out += parts[i];
+    }
+    return out;
+}
+
+void FsyncPath(const std::string& path, int flags)
+{
+    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags));
+    if (fd.Valid())
+        ::fsync(fd.Get());
+}
+
+} // namespace
+
+TAddItem::TAddItem()
+{
+    zip_error_init(&Error);
+}
+
+TAddItem::~TAddItem()
+{
+    if (Fd >= 0)
+        ::close(Fd);
+    zip_error_fini(&Error);
+}
+
+TAddSession::TAddSession(std::string archivePath, int level, std::string password,
+                         TProgress progress)
+    : archivePath_(std::move(archivePath)), level_(level), password_(std::move(password)),
+      progress_(std::move(progress))
+{
+}
+
+TAddSession::~TAddSession() = default;
+
+void TAddSession::Problem(const std::string& name, const std::string& why)
+{
+    problems_.push_back(name + ": " + why);
+}
+
+bool TAddSession::OpenArchive()
+{
+    if (archive_)
+        return true;
+    if (openTried_)
+        return false;
+    openTried_ = true;
+
+    struct stat st{};
+    if (::stat(archivePath_.c_str(), &st) == 0) {
+        archiveExists_ = true;
+        archiveDevice_ = st.st_dev;
+        archiveInode_ = st.st_ino;
+    }
+    int error = 0;
+    zip_t* za = zip_open(archivePath_.c_str(), ZIP_CREATE, &error);
+    if (za == nullptr) {
+        zip_error_t ze;
+        zip_error_init_with_code(&ze, error);
+        errorText_ = archivePath_ + ": " + zip_error_strerror(&ze);
+        zip_error_fini(&ze);
+        return false;
+    }
+    archive_.reset(za);
+    return true;
+}
+
+std::uint64_t TAddSession::CollectedBytes() const
+{
+    std::uint64_t total = 0;
+    for (const auto& item : items_)
+        if (item.Index >= 0)
+            total += item.Size * static_cast<std::uint64_t>(item.Weight);
+    return total;
+}
+
+void TAddSession::AddSpec(const std::string& spec, const std::string& root)
+{
+    if (spec.empty())
+        return;
+    std::string relative = spec;
+    if (relative.front() == '/') {
+        // An absolute spec is taken relative to the root it lies under.
+        const std::string base = root.empty() || root.back() == '/' ? root : root + "/";
+        if (base.empty() || relative.compare(0, base.size(), base) != 0) {
+            Problem(spec, "not below " + root);
+            return;
+        }
+        relative = relative.substr(base.size());
+    }
+    std::vector<std::string> parts;
+    if (!SplitRelative(relative, parts)) {
+        Problem(spec, "names a place outside " + root);
+        return;
+    }
+    if (parts.empty()) {
+        AddTree(root, "", "");
+        return;
+    }
+    if (HasWildcard(parts.back())) {
+        const std::string folder = Join(parts, parts.size() - 1);
+        AddTree(JoinPath(root, folder), folder, parts.back());
+        return;
+    }
+    const std::string entry = Join(parts, parts.size());
+    const std::string path = JoinPath(root, entry);
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) {
+        Problem(entry, std::strerror(errno));
+        return;
+    }
+    if (S_ISDIR(st.st_mode))
+        AddTree(path, entry, "");
+    else
+        AddFile(path, entry);
+}
+
+void TAddSession::AddTree(const std::string& folder, const std::string& entryPrefix,
+                          const std::string& mask)
+{
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) {
+        Problem(entryPrefix.empty() ? folder : entryPrefix, std::strerror(errno));
+        return;
+    }
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.emplace_back(e->d_name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+
+    std::vector<std::string> subfolders;
+    for (const auto& name : names) {
+        const std::string path = JoinPath(folder, name);
+        struct stat lst{};
+        if (::lstat(path.c_str(), &lst) != 0)
+            continue;
+        // Folder links are not followed: they could loop or lead out of the profile.
+        if (S_ISDIR(lst.st_mode)) {
+            subfolders.push_back(name);
+            continue;
+        }
+        if (mask.empty() || NameMatchesMask(name, mask))
+            AddFile(path, JoinEntry(entryPrefix, name));
+    }
+    for (const auto& name : subfolders)
+        AddTree(JoinPath(folder, name), JoinEntry(entryPrefix, name), mask);
+}
+
+void TAddSession::AddFile(const std::string& path, const std::string& entryName)
+{
+    // Open it now: a file that cannot be read is reported here and left out, instead
+    // of failing the whole archive when libzip reaches it.
+    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st{};
+    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) {
+        Problem(entryName, std::strerror(errno));
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        Problem(entryName, "not a regular file");
+        return;
+    }
+    if (archiveExists_ && st.st_dev == archiveDevice_ && st.st_ino == archiveInode_)
+        return; // the archive itself, when it is written into the folder it stores
+
+    if (auto it = byName_.find(entryName); it != byName_.end()) {
+        TAddItem& earlier = *it->second;
+        if (earlier.Device == st.st_dev && earlier.Inode == st.st_ino)
+            ++earlier.Weight; // listed twice: stored once, counted as often as listed
+        else
+            Problem(entryName, "another file is already stored under this name");
+        return;
+    }
+    if (!OpenArchive())
+        return;
+
+    TAddItem& item = items_.emplace_back();
+    item.Path = path;
+    item.EntryName = entryName;
+    item.Size = static_cast<std::uint64_t>(st.st_size);
+    item.MTime = st.st_mtime;
+    item.Mode = st.st_mode;
+    item.Device = st.st_dev;
+    item.Inode = st.st_ino;
+    item.Session = this;
+
+    zip_t* za = archive_.get();
+    zip_source_t* source = zip_source_function(za, &TAddSession::SourceCallback, &item);
+    if (source == nullptr) {
+        Problem(entryName, zip_strerror(za));
+        items_.pop_back();
+        return;
+    }
+    const zip_int64_t index =
+        zip_file_add(za, entryName.c_str(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS);
+    if (index < 0) {
+        zip_source_free(source); // still ours: the add failed
+        Problem(entryName, zip_strerror(za));
+        items_.pop_back();
+        return;
+    }
+    item.Index = index;
+    byName_.emplace(entryName, &item);
+
+    const auto uindex = static_cast<zip_uint64_t>(index);
+    const bool ok =
+        (level_ == 0 ? zip_set_file_compression(za, uindex, ZIP_CM_STORE, 0)
+                     // DEFAULT deflates, but stores a small file that would not shrink.
+                     : zip_set_file_compression(za, uindex, ZIP_CM_DEFAULT,
+                                                static_cast<zip_uint32_t>(level_))) == 0 &&
+        (password_.empty() ||
+         zip_file_set_encryption(za, uindex, ZIP_EM_AES_256, password_.c_str()) == 0) &&
+        zip_file_set_external_attributes(za, uindex, 0, ZIP_OPSYS_UNIX,
+                                         static_cast<zip_uint32_t>(item.Mode & 0xFFFF) << 16) ==
+            0;
+    if (!ok) {
+        Problem(entryName, zip_strerror(za));
+        zip_delete(za, uindex);
+        byName_.erase(entryName);
+        item.Index = -1;
+    }
+}
+
+zip_int64_t TAddSession::SourceCallback(void* userdata, void* data, zip_uint64_t len,
+                                        zip_source_cmd_t cmd)
+{
+    auto& item = *static_cast<TAddItem*>(userdata);
+    return item.Session->HandleSource(item, data, len, cmd);
+}
+
+void TAddSession::Report(TAddItem& item, std::uint64_t done)
+{
+    item.Reported = done;
+    if (pending_ || !progress_)
+        return;
+    // libzip is C: nothing may unwind through it. Keep the exception and fail the
+    // read; Commit throws it again once libzip has cleaned up.
+    try {
+        progress_(item, done);
+    } catch (...) {
+        pending_ = std::current_exception();
+    }
+}
+
+zip_int64_t TAddSession::HandleSource(TAddItem& item, void* data, zip_uint64_t len,
+                                      zip_source_cmd_t cmd)
+{
+    switch (cmd) {
+    case ZIP_SOURCE_OPEN: {
+        if (item.Fd >= 0)
+            ::close(item.Fd);
+        item.Fd = ::open(item.Path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (item.Fd < 0) {
+            zip_error_set(&item.Error, ZIP_ER_OPEN, errno);
+            failedItem_ = &item;
+            return -1;
+        }
+        item.Done = 0;
+        item.Finished = false;
+        Report(item, 0);
+        if (pending_) {
+            zip_error_set(&item.Error, ZIP_ER_CANCELLED, 0);
+            return -1;
+        }
+        return 0;
+    }
+    case ZIP_SOURCE_READ: {
+        if (pending_) {
+            zip_error_set(&item.Error, ZIP_ER_CANCELLED, 0);
+            return -1;
+        }
+        ssize_t n;
+        do
+            n = ::read(item.Fd, data, len);
+        while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            zip_error_set(&item.Error, ZIP_ER_READ, errno);
+            failedItem_ = &item;
+            return -1;
+        }
+        if (n == 0) {
+            if (!item.Finished) {
+                item.Finished = true;
+                if (item.Size > 0)
+                    Report(item, item.Size);
+            }
+        } else {
+            item.Done += static_cast<std::uint64_t>(n);
+            if (item.Done < item.Size && item.Done - item.Reported >= ProgressStep)
+                Report(item, item.Done);
+        }
+        if (pending_) {
+            zip_error_set(&item.Error, ZIP_ER_CANCELLED, 0);
+            return -1;
+        }
+        return n;
+    }
+    case ZIP_SOURCE_CLOSE:
+        if (item.Fd >= 0) {
+            ::close(item.Fd);
+            item.Fd = -1;
+        }
+        return 0;
+    case ZIP_SOURCE_STAT: {
+        auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &item.Error);
+        if (st == nullptr)
+            return -1;
+        zip_stat_init(st);
+        st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+        st->size = item.Size;
+        st->mtime = item.MTime;
+        return sizeof(*st);
+    }
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&item.Error, data, len);
+    case ZIP_SOURCE_FREE:
+        return 0; // the item belongs to the session
+    case ZIP_SOURCE_SUPPORTS:
+        return ZIP_SOURCE_SUPPORTS_READABLE;
+    default:
+        zip_error_set(&item.Error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+}
+
+TAddSession::TResult TAddSession::Commit()
+{
+    if (!archive_) {
+        // Nothing collected (every spec empty or unreadable), or the archive could
+        // not be opened for writing at all.
+        return errorText_.empty() ? TResult::NothingToWrite : TResult::Failed;
+    }
+    bool any = false;
+    for (const auto& item : items_)
+        any = any || item.Index >= 0;
+    if (!any) {
+        archive_.reset();
+        return TResult::NothingToWrite;
+    }
+
+    // A file that vanished or became unreadable since it was collected fails the
+    // close; drop it and write again rather than lose the whole archive. Bounded,
+    // because each retry drops one file.
+    for (std::size_t attempt = 0; attempt <= items_.size(); ++attempt) {
+        failedItem_ = nullptr;
+        if (OnAttempt)
+            OnAttempt();
+        if (zip_close(archive_.get()) == 0) {
+            archive_.release(); // freed by the successful close
+            // libzip renames without syncing; a backup is only made once it is on disk.
+            FsyncPath(archivePath_, 0);
+            const auto slash = archivePath_.rfind('/');
+            FsyncPath(slash == std::string::npos ? "." : archivePath_.substr(0, slash + 1),
+                      O_DIRECTORY);
+            return TResult::Written;
+        }
+        if (pending_) {
+            archive_.reset(); // discard; libzip has removed its temporary file
+            std::rethrow_exception(std::exchange(pending_, nullptr));
+        }
+        if (failedItem_ == nullptr || failedItem_->Index < 0)
+            break;
+        TAddItem& lost = *failedItem_;
+        Problem(lost.EntryName, zip_error_strerror(&lost.Error));
+        zip_delete(archive_.get(), static_cast<zip_uint64_t>(lost.Index));
+        byName_.erase(lost.EntryName);
+        lost.Index = -1;
+        zip_error_fini(&lost.Error);
+        zip_error_init(&lost.Error);
+        bool left = false;
+        for (const auto& item : items_)
+            left = left || item.Index >= 0;
+        if (!left) {
+            archive_.reset();
+            return TResult::NothingToWrite;
+        }
+    }
+    errorText_ = archivePath_ + ": " + zip_strerror(archive_.get());
+    archive_.reset();
+    return TResult::Failed;
+}
+
+} // namespace tessarin

@@ -1,0 +1,118 @@
+#pragma once
+// One write of an archive: files are collected first, then written in one zip_close.
+// Each file reaches libzip through a source of our own that reads it in pieces and
+// reports how far it got, so progress is exact per file and memory stays bounded
+// whatever the file sizes. libzip writes a temporary file beside the archive and
+// renames it into place only after the last byte; a failed or abandoned write
+// leaves any earlier archive untouched and no temporary file.
+
+#include "archive/ZipHandles.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ctime>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace tessarin {
+
+class TAddSession;
+
+// A file to store, and its reading state while libzip pulls it.
+struct TAddItem {
+    std::string Path;      // on disk
+    std::string EntryName; // in the archive, relative, with '/'
+    std::uint64_t Size = 0;
+    std::time_t MTime = 0;
+    mode_t Mode = 0;
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    int Weight = 1; // how many times the caller listed this file
+    zip_int64_t Index = -1;
+    TAddSession* Session = nullptr;
+
+    int Fd = -1;
+    std::uint64_t Done = 0;
+    std::uint64_t Reported = 0;
+    bool Finished = false;
+    zip_error_t Error{};
+
+    TAddItem();
+    ~TAddItem();
+    TAddItem(const TAddItem&) = delete;
+    TAddItem& operator=(const TAddItem&) = delete;
+};
+
+class TAddSession {
+public:
+    // Called when a file starts (done 0), every megabyte or so, and when it ends
+    // (done = its size). May throw: the write is then abandoned and the exception
+    // comes out of Commit.
+    using TProgress = std::function<void(const TAddItem& item, std::uint64_t done)>;
+
+    enum class TResult { Written, NothingToWrite, Failed };
+
+    // level 0 stores, 1..9 deflates; a non-empty password encrypts every entry with
+    // AES-256.
+    TAddSession(std::string archivePath, int level, std::string password, TProgress progress);
+    ~TAddSession();
+    TAddSession(const TAddSession&) = delete;
+    TAddSession& operator=(const TAddSession&) = delete;
+
+    // Adds what spec names below root: a file, a folder with everything below it, or
+    // a mask ("*.mab", "Mail/*.msf") that matches file names at any depth below its
+    // folder. Names that cannot be read are skipped and listed in Problems().
+    void AddSpec(const std::string& spec, const std::string& root);
+
+    // Sum of the sizes of the files collected, each counted as often as listed.
+    std::uint64_t CollectedBytes() const;
+
+    // Writes the archive. Failed: ErrorText() says why; the earlier archive (if any)
+    // is untouched and no temporary file is left.
+    TResult Commit();
+
+    const std::string& ErrorText() const { return errorText_; }
+    const std::vector<std::string>& Problems() const { return problems_; }
+
+    // Called before each write attempt, so progress can start over when a file that
+    // vanished meanwhile had to be dropped and the archive is written again.
+    std::function<void()> OnAttempt;
+
+private:
+    static zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len,
+                                      zip_source_cmd_t cmd);
+    zip_int64_t HandleSource(TAddItem& item, void* data, zip_uint64_t len, zip_source_cmd_t cmd);
+    void Report(TAddItem& item, std::uint64_t done);
+
+    bool OpenArchive();
+    void AddFile(const std::string& path, const std::string& entryName);
+    void AddTree(const std::string& folder, const std::string& entryPrefix,
+                 const std::string& mask);
+    void Problem(const std::string& name, const std::string& why);
+
+    std::string archivePath_;
+    int level_;
+    std::string password_;
+    TProgress progress_;
+
+    // Items outlive the archive handle that refers to them (destroyed in reverse order).
+    std::deque<TAddItem> items_;
+    std::unordered_map<std::string, TAddItem*> byName_;
+    TZipArchivePtr archive_;
+    bool openTried_ = false;
+    dev_t archiveDevice_ = 0;
+    ino_t archiveInode_ = 0;
+    bool archiveExists_ = false;
+
+    std::exception_ptr pending_;
+    TAddItem* failedItem_ = nullptr;
+    std::string errorText_;
+    std::vector<std::string> problems_;
+};
+
+} // namespace tessarin

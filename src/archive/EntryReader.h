@@ -1,0 +1,34 @@
+#pragma once
+// Reading one archive entry's content in pieces, decrypted and decompressed.
+
+#include <zip.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tessarin {
+
+enum class TReadOutcome {
+    Done,
+    PasswordRefused, // missing or wrong password (or data a wrong password garbled)
+    Failed,          // anything else; failure says what
+};
+
+struct TEntryOutput {
+    // Takes the next piece of content; false (with failure set) stops the read.
+    std::function<bool(const char* data, std::size_t size, std::string& failure)> Write;
+    // Called with the number of content bytes written so far, every megabyte or so.
+    // May throw; the read is then abandoned and every handle released.
+    std::function<void(std::uint64_t done)> Progress;
+};
+
+// Reads entry index of za (stat as zip_stat_index gives it) with password (empty for
+// none). buffer is scratch space, grown as needed.
+TReadOutcome ReadEntry(zip_t* za, zip_uint64_t index, const zip_stat_t& stat,
+                       const std::string& password, std::vector<char>& buffer,
+                       const TEntryOutput& output, std::string& failure);
+
+} // namespace tessarin

@@ -1,0 +1,126 @@
+#pragma once
+// The one way the program writes and reads ZIP archives. A TZipFactory stands for
+// one archive file and is configured the same way for every use: compression level
+// from Backup.ini, folder names stored and restored, folders recursed, files
+// overwritten on extraction, AES-256 encryption when a password is given. It reports
+// progress on the Processing page, asks for a missing password and reports a failed
+// write through the user interface.
+
+#include "config/SharedState.h"
+#include "platform/UserInterface.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessarin {
+
+// A file outside the base folder: stored under RelativeName, read from
+// Root + RelativeName.
+struct TArchiveExternalFile {
+    std::string Root;         // ends in the separator
+    std::string RelativeName; // e.g. "Work/Inbox" for a mail folder Work below Root
+};
+
+// What AddTask writes: names relative to the facade's base folder, the outside files,
+// and the byte count that drives the progress bar.
+struct TArchiveTask {
+    std::vector<std::string> Files;
+    std::vector<TArchiveExternalFile> Externals;
+    std::int64_t TotalBytes = 0;
+};
+
+class TZipFactory {
+public:
+    // Reads compressionLevel from Backup.ini (throws std::runtime_error when the file
+    // is gone, and no facade exists then) and pumps pending events.
+    TZipFactory(std::string archivePath, std::string password, std::string baseFolder,
+                TSharedState& state, IUserInterface& ui);
+    TZipFactory(std::string archivePath, std::string password, TSharedState& state,
+                IUserInterface& ui);
+    ~TZipFactory();
+    TZipFactory(const TZipFactory&) = delete;
+    TZipFactory& operator=(const TZipFactory&) = delete;
+
+    // Writing. Each returns false when the archive could not be written; the person
+    // has then seen one error box and any earlier archive at the path is untouched.
+    // Files that cannot be read are left out and listed in Problems(). A TProgramExit
+    // thrown while the archive is written (close query answered Yes) abandons the
+    // write cleanly and comes out of the call.
+    bool AddTask(const std::vector<std::string>& files,
+                 const std::vector<TArchiveExternalFile>& externals, std::int64_t totalBytes);
+    bool AddTask(const TArchiveTask& task)
+    {
+        return AddTask(task.Files, task.Externals, task.TotalBytes);
+    }
+    // A backup task as the engine keeps it: Files(), Externals() (Root, RelativeName)
+    // and TotalSize().
+    template <typename Task>
+        requires requires(const Task& t) {
+            t.Files();
+            t.Externals();
+            t.TotalSize();
+        }
+    bool AddTask(const Task& task)
+    {
+        std::vector<TArchiveExternalFile> externals;
+        externals.reserve(task.Externals().size());
+        for (const auto& external : task.Externals())
+            externals.push_back({external.Root, external.RelativeName});
+        return AddTask(task.Files(), externals, static_cast<std::int64_t>(task.TotalSize()));
+    }
+    bool AddFiles(const std::vector<std::string>& specs);
+    bool AddFilesFrom(const std::string& spec, const std::string& rootFolder);
+
+    // Reading. Each returns the number of files extracted. Entries whose names would
+    // reach outside the target folder are skipped (and listed in Problems()).
+    int ExtractFile(const std::string& spec);
+    int ExtractFileTo(const std::string& spec, const std::string& targetFolder);
+    int ExtractFiles(const std::vector<std::string>& specs);
+    int ExtractFolder(const std::string& folder, const std::string& mask);
+    int ExtractFolderTo(const std::string& folder, const std::string& mask,
+                        const std::string& targetFolder);
+
+    const std::string& ArchivePath() const { return archivePath_; }
+    const std::string& BaseFolder() const { return baseFolder_; }
+    int CompressionLevel() const { return level_; }
+    std::int64_t DoneBytes() const { return doneBytes_; }
+    std::int64_t TotalBytes() const { return totalBytes_; }
+    // "name: reason" for every file the last operation left out.
+    const std::vector<std::string>& Problems() const { return problems_; }
+
+private:
+    struct TAddPart {
+        std::string Spec;
+        std::string Root;
+    };
+    bool Add(const std::vector<TAddPart>& parts);
+    int Extract(const std::vector<std::string>& specs, const std::string& targetFolder,
+                bool takeSharedPassword);
+
+    // The engine's progress hook: pumps events and, while a backup writes, shows the
+    // file that starts and moves the bar.
+    void ReportProgress(const std::string& itemName, std::uint64_t itemSize,
+                        std::uint64_t itemDone, int weight);
+    void SetProgressBytes(std::int64_t done, std::int64_t total);
+    // The engine's password hook: the enter-password dialog; a confirmed password
+    // becomes the facade's and the shared one.
+    bool AskArchivePassword();
+    // The engine's failed-write dialogue.
+    void ReportWriteError();
+
+    std::string archivePath_;
+    std::string baseFolder_;
+    std::string password_;       // given at construction: encrypts what is added
+    std::string enginePassword_; // tried first when reading
+    int level_ = 9;
+    std::int64_t doneBytes_ = 0;
+    std::int64_t totalBytes_ = 0;
+    bool adding_ = false;
+    std::string fileText_;
+    std::vector<std::string> problems_;
+    TSharedState& state_;
+    IUserInterface& ui_;
+};
+
+} // namespace tessarin

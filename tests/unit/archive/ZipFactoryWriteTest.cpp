@@ -1,0 +1,239 @@
+// Progress while a backup writes, and writes that fail or are abandoned.
+
+#include "ArchiveFixture.h"
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <random>
+
+namespace tessarin::test {
+namespace {
+
+// Caps the size of files this process may write, as a full disk would, and ignores
+// the signal the kernel sends instead of letting it end the test.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~TFileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+std::string Incompressible(std::size_t size, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string data(size, '\0');
+    for (auto& c : data)
+        c = static_cast<char>(rng());
+    return data;
+}
+
+const std::string WriteErrorCall =
+    "Error|Error|The program can not write in the backup file. Either the disk is full or you do "
+    "not have write permissions.";
+
+class ZipFactoryWrite : public TArchiveFixture {
+protected:
+    std::vector<std::string> Names(const std::string& archive)
+    {
+        std::vector<std::string> names;
+        for (const auto& [name, info] : ArchiveEntries(archive))
+            names.push_back(name);
+        return names;
+    }
+};
+
+TEST_F(ZipFactoryWrite, ProgressOfThreeFilesShowsEachFileAndTheBytesDone)
+{
+    dir_.Write("p/prefs.js", std::string(300, 'p'));
+    dir_.Write("p/places.sqlite", std::string(600, 's'));
+    dir_.Write("p/Mail/Inbox", std::string(100, 'm'));
+    auto facade = Facade(Path("b.pcv"), "", Path("p/"));
+    ASSERT_TRUE(facade->AddTask(TArchiveTask{{"prefs.js", "places.sqlite", "Mail/Inbox"}, {}, 1000}));
+
+    EXPECT_EQ(ui_.TaskTexts, (std::vector<std::string>{"File: prefs.js", "File: places.sqlite",
+                                                       "File: Mail/Inbox"}));
+    // Each file: its start shows it whole, its end shows it again and adds it to the done bytes.
+    EXPECT_EQ(ui_.Positions, (std::vector<int>{30, 30, 30, 90, 90, 90, 100, 100, 100}));
+    EXPECT_EQ(facade->DoneBytes(), 1000);
+    EXPECT_EQ(facade->TotalBytes(), 1000);
+}
+
+TEST_F(ZipFactoryWrite, LargeFilesReportEveryMegabyte)
+{
+    const std::size_t size = 3 * 1024 * 1024 + 512 * 1024;
+    dir_.Write("p/a.sqlite", Incompressible(size, 1));
+    dir_.Write("p/b.sqlite", Incompressible(size, 2));
+    auto facade = Facade(Path("b.pcv"), "", Path("p/"));
+    const int pumpsBefore = ui_.ProcessEventsCalls;
+    ASSERT_TRUE(facade->AddTask(
+        TArchiveTask{{"a.sqlite", "b.sqlite"}, {}, static_cast<std::int64_t>(2 * size)}));
+    EXPECT_EQ(ui_.TaskTexts, (std::vector<std::string>{"File: a.sqlite", "File: b.sqlite"}));
+    // Start, three megabytes, end (twice) for each file.
+    EXPECT_EQ(ui_.Positions, (std::vector<int>{50, 50, 50, 50, 50, 50, 100, 100, 100, 100, 100, 100}));
+    EXPECT_EQ(ui_.ProcessEventsCalls - pumpsBefore, 2 * 5 + 1);
+}
+
+TEST_F(ZipFactoryWrite, TaskOfZeroBytesLeavesTheBarAtZero)
+{
+    dir_.Write("p/Junk", "");
+    dir_.Write("p/Trash", "");
+    ASSERT_TRUE(Facade(Path("b.pcv"), "", Path("p/"))->AddTask(TArchiveTask{{"Junk", "Trash"}, {}, 0}));
+    EXPECT_EQ(ui_.TaskTexts, (std::vector<std::string>{"File: Junk", "File: Trash"}));
+    ASSERT_FALSE(ui_.Positions.empty());
+    for (int p : ui_.Positions)
+        EXPECT_EQ(p, 0);
+}
+
+TEST_F(ZipFactoryWrite, FileListedTwiceIsStoredOnceAndCountedTwice)
+{
+    const std::string profile = CopyProfile();
+    const auto size = static_cast<std::int64_t>(fs::file_size(profile + "prefs.js"));
+    auto facade = Facade(Path("b.pcv"), "", profile);
+    ASSERT_TRUE(facade->AddTask(TArchiveTask{{"prefs.js", "places.sqlite", "prefs.js"}, {},
+                                             2 * size + 4096}));
+    EXPECT_EQ(Names(Path("b.pcv")), (std::vector<std::string>{"places.sqlite", "prefs.js"}));
+    EXPECT_EQ(facade->DoneBytes(), 2 * size + 4096);
+    EXPECT_EQ(ui_.Positions.back(), 100);
+}
+
+TEST_F(ZipFactoryWrite, ReadingMovesNeitherBarNorTaskText)
+{
+    const std::string profile = CopyProfile();
+    ASSERT_TRUE(Facade(Path("b.pcv"), "", profile)->AddFiles({"Mail"}));
+    ui_.TaskTexts.clear();
+    ui_.Positions.clear();
+    const int pumpsBefore = ui_.ProcessEventsCalls;
+    // The backup's own check reads the index back while Operation is still backup.
+    EXPECT_EQ(Facade(Path("b.pcv"), "", "")->ExtractFileTo("Mail/Local Folders/Inbox", Path("t/")), 1);
+    state_.Operation = 2;
+    EXPECT_EQ(Facade(Path("b.pcv"), "", Path("t/"))->ExtractFolder("Mail", "*.*"), 9);
+    EXPECT_TRUE(ui_.TaskTexts.empty());
+    EXPECT_TRUE(ui_.Positions.empty());
+    EXPECT_GT(ui_.ProcessEventsCalls - pumpsBefore, 10); // events pumped all along
+}
+
+TEST_F(ZipFactoryWrite, UnwritableFolderIsReportedOnceAndSeenByTheCaller)
+{
+    const std::string profile = CopyProfile();
+    auto facade = Facade(Path("no/such/folder/b.pcv"), "", profile);
+    EXPECT_FALSE(facade->AddFiles({"prefs.js", "Mail"}));
+    EXPECT_EQ(ui_.CallsOf("Error"), (std::vector<std::string>{WriteErrorCall.substr(6)}));
+    EXPECT_FALSE(fs::exists(Path("no")));
+}
+
+TEST_F(ZipFactoryWrite, FullDiskKeepsTheEarlierArchiveAndLeavesNoTemporaryFile)
+{
+    SetLevel("0");
+    const std::string profile = CopyProfile();
+    const std::string archive = Path("backup.pcv");
+    ASSERT_TRUE(Facade(archive, "", profile)->AddFiles({"prefs.js"}));
+    const std::string earlier = ReadFile(archive);
+    dir_.Write("profile/big.bin", Incompressible(2 * 1024 * 1024, 3));
+
+    auto facade = Facade(archive, "", profile);
+    bool written = true;
+    {
+        const TFileSizeLimit limit(256 * 1024);
+        written = facade->AddFiles({"Mail", "big.bin"});
+    }
+    EXPECT_FALSE(written);
+    EXPECT_EQ(ui_.Calls.back(), WriteErrorCall);
+    EXPECT_EQ(ui_.CallsOf("Error").size(), 1u);
+    EXPECT_EQ(ReadFile(archive), earlier);
+    EXPECT_TRUE(Leftovers(dir_.Path(), "backup.pcv").empty());
+}
+
+TEST_F(ZipFactoryWrite, ClosingTheProgramDuringAnAddAbandonsTheWriteCleanly)
+{
+    const std::string profile = CopyProfile();
+    const std::string archive = Path("backup.pcv");
+    ASSERT_TRUE(Facade(archive, "", profile)->AddFiles({"prefs.js"}));
+    const std::string earlier = ReadFile(archive);
+
+    auto facade = Facade(archive, "", profile);
+    ui_.ExitAfterProcessEvents = ui_.ProcessEventsCalls + 4; // in the middle of the write
+    EXPECT_THROW(facade->AddFiles({"Mail", "ImapMail"}), TProgramExit);
+    EXPECT_EQ(ReadFile(archive), earlier);
+    EXPECT_TRUE(Leftovers(dir_.Path(), "backup.pcv").empty());
+    EXPECT_TRUE(ui_.CallsOf("Error").empty());
+
+    // A new archive is not created at all.
+    auto fresh = Facade(Path("new.pcv"), "secret", profile);
+    ui_.ExitAfterProcessEvents = ui_.ProcessEventsCalls + 2;
+    EXPECT_THROW(fresh->AddFiles({"Mail"}), TProgramExit);
+    EXPECT_FALSE(fs::exists(Path("new.pcv")));
+    EXPECT_TRUE(Leftovers(dir_.Path(), "new.pcv").empty());
+}
+
+TEST_F(ZipFactoryWrite, ClosingTheProgramDuringExtractionLeavesNoPartialFile)
+{
+    const std::string profile = CopyProfile();
+    dir_.Write("profile/big.sqlite", Incompressible(3 * 1024 * 1024, 4));
+    ASSERT_TRUE(Facade(Path("b.pcv"), "", profile)->AddFiles({"big.sqlite"}));
+    dir_.Write("t/big.sqlite", "earlier");
+    auto reader = Facade(Path("b.pcv"), "", Path("t/"));
+    ui_.ExitAfterProcessEvents = ui_.ProcessEventsCalls + 2; // a megabyte into the file
+    EXPECT_THROW(reader->ExtractFile("big.sqlite"), TProgramExit);
+    EXPECT_EQ(ReadFile(Path("t/big.sqlite")), "earlier");
+    EXPECT_EQ(TreeNames(Path("t/")), (std::vector<std::string>{"big.sqlite"}));
+}
+
+TEST_F(ZipFactoryWrite, FileThatVanishesBeforeItIsWrittenIsLeftOut)
+{
+    const std::string profile = CopyProfile();
+    auto facade = Facade(Path("b.pcv"), "secret", profile);
+    const int first = ui_.ProcessEventsCalls + 1;
+    ui_.OnProcessEvents = [&](int call) {
+        if (call == first)
+            fs::remove(profile + "Mail/Local Folders/Sent");
+    };
+    ASSERT_TRUE(facade->AddFiles({"Mail"}));
+    ASSERT_EQ(facade->Problems().size(), 1u);
+    EXPECT_EQ(facade->Problems()[0].rfind("Mail/Local Folders/Sent: ", 0), 0u);
+    const auto entries = ArchiveEntries(Path("b.pcv"), "secret");
+    EXPECT_EQ(entries.size(), 8u);
+    EXPECT_EQ(entries.count("Mail/Local Folders/Sent"), 0u);
+    EXPECT_EQ(entries.at("Mail/Local Folders/Inbox").Content,
+              ReadFile(profile + "Mail/Local Folders/Inbox"));
+    EXPECT_TRUE(ui_.CallsOf("Error").empty());
+}
+
+TEST_F(ZipFactoryWrite, MissingFilesAreListedAndTheRestIsWritten)
+{
+    const std::string profile = CopyProfile();
+    auto facade = Facade(Path("b.pcv"), "", profile);
+    ASSERT_TRUE(facade->AddFiles({"prefs.js", "nothere.js", "../outside.txt"}));
+    EXPECT_EQ(Names(Path("b.pcv")), (std::vector<std::string>{"prefs.js"}));
+    EXPECT_EQ(facade->Problems().size(), 2u);
+}
+
+TEST_F(ZipFactoryWrite, ArchiveInsideTheAddedFolderIsNotStoredInItself)
+{
+    const std::string profile = CopyProfile();
+    const std::string archive = profile + "backup.pcv";
+    ASSERT_TRUE(Facade(archive, "", profile)->AddFiles({"prefs.js"}));
+    ASSERT_TRUE(Facade(archive, "", profile)->AddFiles({"*.*"}));
+    const auto names = Names(archive);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "backup.pcv"), 0);
+    EXPECT_EQ(names.size(), TreeNames(profile).size() - 1);
+}
+
+} // namespace
+} // namespace tessarin::test

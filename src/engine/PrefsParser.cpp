@@ -119,31 +119,65 @@ TPrefsLine ParsePrefsLine(std::string_view line)
     return out;
 }
 
-bool ReadPrefsLine(std::istream& in, std::string& line, bool& tooLong)
+bool TPrefsLineReader::Fill()
+{
+    constexpr std::size_t Chunk = 64 * 1024;
+    buffer_.resize(Chunk);
+    pos_ = 0;
+    if (failed_ || !in_.good()) {
+        buffer_.clear();
+        return false;
+    }
+    try {
+        in_.read(buffer_.data(), static_cast<std::streamsize>(Chunk));
+    } catch (const std::exception&) {
+        in_.setstate(std::ios::badbit);
+    }
+    buffer_.resize(static_cast<std::size_t>(in_.gcount()));
+    if (in_.bad())
+        failed_ = true;
+    return !buffer_.empty();
+}
+
+bool TPrefsLineReader::Next(std::string& line, bool& tooLong)
 {
     line.clear();
     tooLong = false;
     bool any = false;
-    char c = 0;
-    while (in.get(c)) {
+    for (;;) {
+        if (pos_ >= buffer_.size() && !Fill())
+            return any && !failed_;
+        if (skipLf_) {
+            skipLf_ = false;
+            if (buffer_[pos_] == '\n') {
+                ++pos_;
+                continue;
+            }
+        }
         any = true;
-        if (c == '\n')
-            return true;
-        if (c == '\r') {
-            if (in.peek() == '\n')
-                in.get(c);
+        const char* begin = buffer_.data() + pos_;
+        const std::size_t left = buffer_.size() - pos_;
+        const char* stop = static_cast<const char*>(std::memchr(begin, '\n', left));
+        const char* cr =
+            static_cast<const char*>(std::memchr(begin, '\r', stop ? stop - begin : left));
+        if (cr != nullptr)
+            stop = cr;
+        const std::size_t length = stop != nullptr ? static_cast<std::size_t>(stop - begin) : left;
+        if (!tooLong) {
+            if (line.size() + length > MaxPrefsLineLength) {
+                tooLong = true;
+                std::string().swap(line);
+            } else {
+                line.append(begin, length);
+            }
+        }
+        pos_ += length;
+        if (stop != nullptr) {
+            ++pos_;
+            skipLf_ = *stop == '\r';
             return true;
         }
-        if (tooLong)
-            continue;
-        if (line.size() >= MaxPrefsLineLength) {
-            tooLong = true;
-            std::string().swap(line);
-            continue;
-        }
-        line.push_back(c);
     }
-    return any;
 }
 
 std::string DecodePrefsPath(std::string_view value)
@@ -240,7 +274,8 @@ void TPrefsParser::Read(std::istream& in)
     accounts_.clear();
     std::string text;
     bool tooLong = false;
-    while (ReadPrefsLine(in, text, tooLong)) {
+    TPrefsLineReader reader(in);
+    while (reader.Next(text, tooLong)) {
         if (tooLong || text.find(ServerPrefix) == std::string::npos)
             continue;
         const TPrefsLine line = ParsePrefsLine(text);
@@ -349,7 +384,8 @@ bool ProfileHasMail(const std::string& profileDir)
     constexpr std::string_view server = "user_pref(\"mail.server.server";
     std::string text;
     bool tooLong = false;
-    while (ReadPrefsLine(in, text, tooLong)) {
+    TPrefsLineReader reader(in);
+    while (reader.Next(text, tooLong)) {
         if (tooLong)
             continue;
         if (text.find(identity) != std::string::npos)
@@ -364,8 +400,8 @@ bool ProfileHasMail(const std::string& profileDir)
             (field == "directory" || field == "directory-rel"))
             return true;
     }
-    if (in.bad())
-        throw TPrefsError(NotReadable(path, errno != 0 ? errno : EIO));
+    if (reader.Failed())
+        throw TPrefsError(NotReadable(path, EIO));
     return false;
 }
 

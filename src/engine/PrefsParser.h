@@ -45,10 +45,24 @@ TPrefsLine ParsePrefsLine(std::string_view line);
 // instead of being held in memory.
 inline constexpr std::size_t MaxPrefsLineLength = 4 * 1024 * 1024;
 
-// Reads one line (ended by LF, CR LF or CR) into line. A line longer than
+// Reads prefs.js line by line (lines end in LF, CR LF or CR). A line longer than
 // MaxPrefsLineLength is consumed and returned empty with tooLong set.
-// False at the end of the stream.
-bool ReadPrefsLine(std::istream& in, std::string& line, bool& tooLong);
+class TPrefsLineReader {
+public:
+    explicit TPrefsLineReader(std::istream& in) : in_(in) {}
+    // False at the end of the stream or after a read error (Failed() tells which).
+    bool Next(std::string& line, bool& tooLong);
+    bool Failed() const { return failed_; }
+
+private:
+    bool Fill();
+
+    std::istream& in_;
+    std::string buffer_;
+    std::size_t pos_ = 0;
+    bool failed_ = false;
+    bool skipLf_ = false; // the last line ended in CR: an LF right after belongs to it
+};
 
 // A folder value from prefs.js to a file-system path: UTF-8 to the system code page,
 // then the application's escapes undone ("\\" to "\", "\"" to a quote). Any other

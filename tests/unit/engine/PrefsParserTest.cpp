@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 #include <unistd.h>
 
@@ -72,15 +73,51 @@ TEST(PrefsLine, LinesThatAreNoPreference)
     EXPECT_FALSE(l.IsPreference());
 }
 
+std::vector<std::string> ReadLines(const std::string& text, std::vector<bool>* tooLong = nullptr)
+{
+    std::istringstream in(text);
+    TPrefsLineReader reader(in);
+    std::string line;
+    bool longLine = false;
+    std::vector<std::string> lines;
+    while (reader.Next(line, longLine)) {
+        lines.push_back(line);
+        if (tooLong != nullptr)
+            tooLong->push_back(longLine);
+    }
+    EXPECT_FALSE(reader.Failed());
+    return lines;
+}
+
 TEST(PrefsLine, ReaderSplitsAtLfCrLfAndCr)
 {
-    std::istringstream in("one\r\ntwo\nthree\rfour");
+    EXPECT_EQ(ReadLines("one\r\ntwo\nthree\rfour"),
+              (std::vector<std::string>{"one", "two", "three", "four"}));
+    EXPECT_EQ(ReadLines("a\n\nb\n"), (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_TRUE(ReadLines("").empty());
+
+    // A CR LF and a line that straddle the reader's 64 KB chunks.
+    const std::string big(64 * 1024 - 1, 'x');
+    EXPECT_EQ(ReadLines(big + "\r\nnext\n" + big + big + "\nlast"),
+              (std::vector<std::string>{big, "next", big + big, "last"}));
+
+    std::vector<bool> tooLong;
+    const auto lines =
+        ReadLines("a\n" + std::string(MaxPrefsLineLength + 1, 'y') + "\nb", &tooLong);
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_EQ(tooLong, (std::vector<bool>{false, true, false}));
+}
+
+TEST(PrefsLine, ReaderReportsAReadError)
+{
+    TTempDir dir;
+    std::ifstream folder(dir.Path(), std::ios::binary); // opens, but reading fails
+    ASSERT_TRUE(folder.is_open());
+    TPrefsLineReader reader(folder);
     std::string line;
     bool tooLong = false;
-    std::vector<std::string> lines;
-    while (ReadPrefsLine(in, line, tooLong))
-        lines.push_back(line);
-    EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "three", "four"}));
+    EXPECT_FALSE(reader.Next(line, tooLong));
+    EXPECT_TRUE(reader.Failed());
 }
 
 TEST(PrefsPath, DecodeAndEncodeUndoEachOther)

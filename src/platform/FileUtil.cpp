@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <cstdlib>
+#include <system_error>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -17,6 +19,20 @@ fs::path TemporarySibling(const fs::path& target)
     const std::string name = "." + target.filename().string() + ".tmp-" +
                              std::to_string(::getpid()) + "-" + std::to_string(counter++);
     return target.parent_path() / name;
+}
+
+TPrivateTempDir::TPrivateTempDir()
+{
+    std::string tmpl = (fs::temp_directory_path() / "tessarin-XXXXXX").string();
+    if (::mkdtemp(tmpl.data()) == nullptr)
+        throw std::system_error(errno, std::generic_category(), "cannot create a temporary folder");
+    folder_ = tmpl + "/";
+}
+
+TPrivateTempDir::~TPrivateTempDir()
+{
+    std::error_code ec;
+    fs::remove_all(folder_, ec);
 }
 
 bool WriteFileAtomically(const fs::path& target, std::string_view data, std::error_code& ec)

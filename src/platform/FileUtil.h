@@ -18,6 +18,22 @@ bool WriteFileAtomically(const std::filesystem::path& target, std::string_view d
 // Reads a whole file; false with ec set when it cannot be read.
 bool ReadWholeFile(const std::filesystem::path& path, std::string& data, std::error_code& ec);
 
+// A private folder under the system's temporary folder (mode 0700), removed with
+// everything in it when the object goes. Scratch space that never touches a
+// user's own files.
+class TPrivateTempDir {
+public:
+    TPrivateTempDir();
+    ~TPrivateTempDir();
+    TPrivateTempDir(const TPrivateTempDir&) = delete;
+    TPrivateTempDir& operator=(const TPrivateTempDir&) = delete;
+    // Ends in the separator.
+    const std::string& Folder() const { return folder_; }
+
+private:
+    std::string folder_;
+};
+
 // A name for a temporary file beside target: same folder, hidden, unique per call.
 std::filesystem::path TemporarySibling(const std::filesystem::path& target);
 

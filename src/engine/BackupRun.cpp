@@ -1,0 +1,217 @@
+#include "engine/BackupRun.h"
+
+#include "archive/ZipFactory.h"
+#include "config/L10n.h"
+#include "engine/BackupFormat.h"
+#include "engine/Components.h"
+#include "engine/PrefsParser.h"
+#include "engine/ReportPages.h"
+#include "engine/UnknowFilesBL.h"
+#include "platform/FileUtil.h"
+#include "platform/Folders.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace tessarin {
+
+namespace {
+
+void AddMembers(TBackupTask& task, const std::vector<TFileSetMember>& members)
+{
+    for (const TFileSetMember& m : members) {
+        switch (m.Kind) {
+        case TMemberKind::File:
+            task.AddProfileFile(std::string(m.Name));
+            break;
+        case TMemberKind::Folder:
+            task.AddFolder(std::string(m.Name), "*.*");
+            break;
+        case TMemberKind::Mask:
+            task.AddFolder("", std::string(m.Name));
+            break;
+        }
+    }
+}
+
+// Removes a file when the object goes, unless released.
+class TFileGuard {
+public:
+    explicit TFileGuard(fs::path path) : path_(std::move(path)) {}
+    ~TFileGuard()
+    {
+        if (!path_.empty()) {
+            std::error_code ec;
+            fs::remove(path_, ec);
+        }
+    }
+    void Release() { path_.clear(); }
+
+private:
+    fs::path path_;
+};
+
+[[noreturn]] void FailWithMessage(IUserInterface& ui, const std::string& message)
+{
+    ui.ErrorBox(Text("TForm1", "LANG_ERROR"), message);
+    throw TProgramExit{1};
+}
+
+} // namespace
+
+void AddMailFolders(TBackupTask& task, TSharedState& state, bool accountsOnly)
+{
+    for (const TFolderWalk& walk : MailFolderWalks(accountsOnly))
+        task.AddFolder(std::string(walk.Folder), std::string(walk.Mask));
+
+    const std::string profileDir = task.Root();
+    TPrefsParser prefs(profileDir + "prefs.js");
+    for (const auto& account : prefs.GetAccounts()) {
+        if (!account->IsExternal())
+            continue;
+        std::string folder = GetMailDirectory(*account, profileDir);
+        while (folder.size() > 1 && folder.back() == '/')
+            folder.pop_back();
+        if (folder.empty())
+            continue;
+        // Two accounts sharing one folder would store its files twice.
+        if (std::find(state.ExternalMailDirs.begin(), state.ExternalMailDirs.end(), folder) !=
+            state.ExternalMailDirs.end())
+            continue;
+        state.ExternalMailDirs.push_back(folder);
+        const std::size_t slash = folder.rfind('/');
+        const std::string root = folder.substr(0, slash + 1);
+        const std::string name = folder.substr(slash + 1);
+        if (name.empty())
+            continue;
+        for (std::string_view mask : ExternalMailMasks(accountsOnly))
+            task.WalkFolder(name, std::string(mask), root);
+    }
+}
+
+void WriteBackupIndex(const TSharedState& state, const std::vector<TUnknowItem>& chosen,
+                      const std::string& folder)
+{
+    const std::string text =
+        BuildBackupIndexText(state.AppNumber, state.Boxes, state.ExternalMailDirs, chosen);
+    std::error_code ec;
+    if (!WriteFileAtomically(fs::path(folder) / IndexFileName, text, ec))
+        throw std::system_error(ec, "indexfile.txt");
+}
+
+bool CheckBackupOutput(const std::string& path, TSharedState& state, IUserInterface& ui)
+{
+    bool good = false;
+    try {
+        // The index is read back into a private folder: a user's own indexfile.txt in
+        // the documents folder is never touched.
+        TPrivateTempDir scratch;
+        TZipFactory zip(path, state.Password, state, ui);
+        good = zip.ExtractFileTo(IndexFileName, scratch.Folder()) == 1 &&
+               fs::is_regular_file(scratch.Folder() + IndexFileName);
+    } catch (const TProgramExit&) {
+        throw;
+    } catch (const std::exception&) {
+        good = false;
+    }
+    if (!good) {
+        ui.WarningBox(Text("TForm1", "LANG_WARNING"), Text("Tessarin14", "LANG_INVALID_OUTPUT"));
+        std::error_code ec;
+        fs::remove(path, ec);
+        state.BackupFailed = true;
+    }
+    return good;
+}
+
+void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
+{
+    state.ExternalMailDirs.clear();
+    state.BackupFailed = false;
+    const std::string profileDir = WithTrailingSeparator(state.ProfileDir);
+    std::error_code ec;
+    if (!fs::is_regular_file(profileDir + "prefs.js", ec)) {
+        // Nothing was written: the report (and batch mode's exit status) must say so.
+        state.BackupFailed = true;
+        ShowReportPage(state, ui, batchMode);
+        return;
+    }
+
+    try {
+        TBackupTask task(profileDir, ui);
+        for (int n : BackupComponentOrder())
+            if (state.Boxes[n].Checked)
+                AddMembers(task, BackupMembers(n));
+
+        if (BackupIncludesMail(state)) {
+            const bool accountsOnly = state.Boxes[AccountsSettingsOnly].Checked;
+            AddMembers(task, BackupMembers(2, accountsOnly));
+            AddMailFolders(task, state, accountsOnly);
+        }
+
+        // Chosen unknown items, by name from a fresh scan.
+        std::vector<TUnknowItem> chosen;
+        if (!state.ChosenUnknownItems.empty()) {
+            const TUnknowFilesBL known;
+            for (const TUnknowItem& item : known.FindUnknownItems(profileDir)) {
+                if (std::find(state.ChosenUnknownItems.begin(), state.ChosenUnknownItems.end(),
+                              item.GetName()) == state.ChosenUnknownItems.end())
+                    continue;
+                if (item.IsFolder())
+                    task.AddFolder(item.GetName(), "*.*");
+                else
+                    task.AddProfileFile(item.GetName());
+                chosen.push_back(item);
+            }
+        }
+
+        // The index never lands in the profile: a profile's own indexfile.txt stays.
+        TPrivateTempDir scratch;
+        try {
+            WriteBackupIndex(state, chosen, scratch.Folder());
+        } catch (const std::system_error&) {
+            ui.WarningBox(Text("TForm1", "LANG_WARNING"), Text("TForm1", "LANG_WRITE_ERROR"));
+            throw TProgramExit{1};
+        }
+        task.AddExternalFile(IndexFileName, scratch.Folder());
+
+        // Written beside the target and moved over it only when complete and checked,
+        // so a failed run leaves an earlier backup as it was.
+        const fs::path target = state.BackupFile;
+        const fs::path partial = TemporarySibling(target);
+        TFileGuard partialGuard(partial);
+        bool written = false;
+        {
+            TZipFactory zip(partial.string(), state.Password, profileDir, state, ui);
+            written = zip.AddTask(task);
+        }
+        if (!written) {
+            state.BackupFailed = true;
+        } else if (batchMode || CheckBackupOutput(partial.string(), state, ui)) {
+            fs::rename(partial, target, ec);
+            if (ec) {
+                ui.ErrorBox(Text("TForm1", "LANG_WARNING"), Text("Tessarin15", "LANG_WRITE_ERROR3"));
+                state.BackupFailed = true;
+            } else {
+                partialGuard.Release();
+            }
+        }
+    } catch (const TProgramExit&) {
+        throw;
+    } catch (const TRunError& e) {
+        FailWithMessage(ui, e.what());
+    } catch (const TPrefsError& e) {
+        FailWithMessage(ui, e.what());
+    } catch (const std::system_error& e) {
+        ui.WarningBox(Text("TForm1", "LANG_WARNING"), Text("TForm1", "LANG_KONEC"));
+        FailWithMessage(ui, e.what());
+    } catch (const std::exception& e) {
+        FailWithMessage(ui, e.what());
+    }
+
+    ShowReportPage(state, ui, batchMode);
+}
+
+} // namespace tessarin

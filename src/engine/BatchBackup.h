@@ -1,0 +1,59 @@
+#pragma once
+// Batch mode: one backup described by a task file, made without asking anything.
+// Problems with the task file go to the error log, never to the screen.
+
+#include "config/SharedState.h"
+#include "platform/UserInterface.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tessarin {
+
+class TMozManager;
+class TMozApp;
+class TAppProfile;
+
+// What the task file asked for, once every check passed.
+struct TBatchTask {
+    std::string Action;
+    std::string Application;
+    std::string Profile;
+    std::string Output; // expanded
+    std::string Password;
+    const TMozApp* App = nullptr;
+    const TAppProfile* FoundProfile = nullptr;
+};
+
+class TBatchBackup {
+public:
+    TBatchBackup(TSharedState& state, IUserInterface& ui) : state_(state), ui_(ui) {}
+
+    // The whole batch backup for the command-line argument; returns the exit status
+    // (0 only when a backup was written). May throw TProgramExit.
+    int BackupAction(const std::string& argument,
+                     std::shared_ptr<TMozManager> manager = nullptr);
+
+    // Finds and loads the task file; false (and one error-log line) on failure.
+    bool InitBatchTask(std::shared_ptr<TMozManager> manager, const std::string& argument);
+    bool LoadTaskFile(const std::string& path);
+
+    // The found profile's folder, ending in the separator.
+    std::string BatchProfileFolder() const;
+    const TBatchTask& Task() const { return task_; }
+
+private:
+    bool Fail(const std::string& key);
+
+    TSharedState& state_;
+    IUserInterface& ui_;
+    std::shared_ptr<TMozManager> manager_;
+    TBatchTask task_;
+};
+
+// The task file an argument names: as given when it has a folder part, else in
+// the program folder.
+std::string BatchTaskPath(const std::string& argument);
+
+} // namespace tessarin

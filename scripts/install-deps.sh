@@ -10,6 +10,7 @@ packages=(
   libzip-dev libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev
   xvfb xauth 7zip zip unzip
+  fonts-liberation2
 )
 
 missing=()

@@ -1,0 +1,266 @@
+#include "engine/BackupFileCheck.h"
+#include "engine/BackupFormat.h"
+#include "engine/BackupRun.h"
+#include "engine/Components.h"
+
+#include "BackupRunTestSupport.h"
+
+#include <gmock/gmock.h>
+
+namespace fs = std::filesystem;
+using namespace tessarin;
+using namespace tessarin::test;
+using ::testing::ElementsAreArray;
+using ::testing::IsSupersetOf;
+
+namespace {
+const std::string Sep = "****////\\\\\\\\****";
+
+void Choose(TSharedState& state, std::initializer_list<int> boxes)
+{
+    ResetComponentBoxes(state);
+    for (int n : boxes)
+        state.Boxes[n].Checked = true;
+}
+} // namespace
+
+TEST_F(BackupRunTest, FirefoxProfileGivesExactEntriesAndIndex)
+{
+    const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
+    state.AppNumber = 2;
+    state.Operation = 1;
+    state.ProfileDir = p.Folder();
+    state.BackupFile = documents + "Firefox.pcv";
+    Choose(state, {1, 4, 9, 10, 14});
+    state.ChosenUnknownItems = {"notes-from-user.txt", "my-scripts", "gone-meanwhile"};
+
+    RunBackup(state, ui, false);
+
+    EXPECT_FALSE(state.BackupFailed);
+    EXPECT_THAT(EntryNames(state.BackupFile),
+                ElementsAreArray({
+                    "addonStartup.json.lz4",
+                    "bookmarkbackups/bookmarks-2024-03-01_1520_x3Vd9aQ1bq8=.jsonlz4",
+                    "browser-extension-data/uBlock0@raymondhill.net/storage.js",
+                    "chrome/userChrome.css",
+                    "containers.json",
+                    "content-prefs.sqlite",
+                    "cookies.sqlite",
+                    "cookies.sqlite-wal",
+                    "extension-preferences.json",
+                    "extension-settings.json",
+                    "extensions.json",
+                    "extensions/langpack-cs@firefox.mozilla.org.xpi",
+                    "extensions/uBlock0@raymondhill.net.xpi",
+                    "favicons.sqlite",
+                    "handlers.json",
+                    "indexfile.txt",
+                    "key4.db",
+                    "logins-backup.json",
+                    "logins.json",
+                    "my-scripts/greasy.user.js",
+                    "notes-from-user.txt",
+                    "permissions.sqlite",
+                    "places.sqlite",
+                    "places.sqlite-wal",
+                    "prefs.js",
+                    "protections.sqlite",
+                    "search.json.mozlz4",
+                    "sessionstore-backups/recovery.baklz4",
+                    "sessionstore-backups/recovery.jsonlz4",
+                    "sessionstore.jsonlz4",
+                    "webappsstore.sqlite",
+                    "xulstore.json",
+                }));
+    EXPECT_EQ(EntryText(state.BackupFile, "indexfile.txt"),
+              "Tessarin Vault\r\nRevize: 2\r\nVerze: \r\n" + Sep + "\r\nYNNYNNNYYNNNYN\r\n" + Sep +
+                  "\r\n" + Sep + "\r\ndir\r\nmy-scripts\r\nfile\r\nnotes-from-user.txt\r\n" + Sep +
+                  "\r\n");
+    // The run leaves nothing of its own in the profile.
+    EXPECT_FALSE(fs::exists(p.Profile / "indexfile.txt"));
+    EXPECT_EQ(ui.ReportText, "The backup was created. You can read the report below:");
+    EXPECT_EQ(ui.CurrentPage, TPage::Report);
+}
+
+TEST_F(BackupRunTest, ThunderbirdMailOutsideTheProfileIsStoredUnderItsFolderName)
+{
+    const TRealProfile p = CopyRealProfile("thunderbird", temp.Path() / "tb");
+    state.AppNumber = 3;
+    state.Operation = 1;
+    state.ProfileDir = p.Folder();
+    state.BackupFile = documents + "Thunderbird.pcv";
+    Choose(state, {2});
+
+    RunBackup(state, ui, false);
+
+    const std::vector<std::string> names = EntryNames(state.BackupFile);
+    EXPECT_THAT(names, IsSupersetOf({"pop.example.org/Inbox", "pop.example.org/Inbox.msf",
+                                     "pop.example.org/Sent", "pop.example.org/popstate.dat",
+                                     "Mail/Local Folders/Archives.sbd/2023", "ImapMail/imap.example.com/INBOX",
+                                     "Mail/Feeds/feeds.json", "global-messages-db.sqlite", "prefs.js"}));
+    for (const std::string& name : names)
+        EXPECT_EQ(name.find(".mozmsgs"), std::string::npos) << name;
+    const std::string outside = (p.Outside / "pop.example.org").string();
+    ASSERT_EQ(state.ExternalMailDirs, std::vector<std::string>{outside});
+    EXPECT_EQ(EntryText(state.BackupFile, "indexfile.txt"),
+              "Tessarin Vault\r\nRevize: 3\r\nVerze: \r\n" + Sep + "\r\nNYNNNNNNNNNNNN\r\n" + Sep +
+                  "\r\n" + outside + "\r\n" + Sep + "\r\n" + Sep + "\r\n");
+}
+
+TEST_F(BackupRunTest, AccountsSettingsOnlyKeepsSettingsAndLeavesMailboxesOut)
+{
+    const TRealProfile p = CopyRealProfile("thunderbird", temp.Path() / "tb");
+    state.AppNumber = 3;
+    state.ProfileDir = p.Folder();
+    state.BackupFile = documents + "accounts.pcv";
+    ResetComponentBoxes(state);
+    state.Boxes[2].Checked = true;
+    SetAccountsSettingsOnly(state, true);
+
+    RunBackup(state, ui, false);
+
+    EXPECT_THAT(EntryNames(state.BackupFile),
+                ElementsAreArray({
+                    "ImapMail/imap.example.com/msgFilterRules.dat",
+                    "Mail/Feeds/msgFilterRules.dat",
+                    "Mail/Local Folders/msgFilterRules.dat",
+                    "folderTree.json",
+                    "indexfile.txt",
+                    "panacea.dat",
+                    "pop.example.org/Inbox.msf",
+                    "pop.example.org/Sent.msf",
+                    "pop.example.org/msgFilterRules.dat",
+                    "pop.example.org/popstate.dat",
+                    "prefs.js",
+                    "training.dat",
+                    "traits.dat",
+                    "virtualFolders.dat",
+                }));
+    EXPECT_NE(EntryText(state.BackupFile, "indexfile.txt").find("\r\nNNNNNNNNNNNNNN\r\n"),
+              std::string::npos);
+}
+
+TEST_F(BackupRunTest, PasswordEncryptsEveryEntryAndTheIndexReadsBack)
+{
+    const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
+    state.AppNumber = 2;
+    state.ProfileDir = p.Folder();
+    state.BackupFile = documents + "secret.pcv";
+    state.Password = "correct horse";
+    Choose(state, {9, 13});
+
+    RunBackup(state, ui, false);
+
+    const auto entries = ArchiveEntries(state.BackupFile);
+    ASSERT_FALSE(entries.empty());
+    for (const auto& [name, encrypted] : entries)
+        EXPECT_TRUE(encrypted) << name;
+
+    // A later run of the program knows no password: it asks once.
+    TSharedState restore;
+    restore.AppNumber = 2;
+    TFakeUserInterface asking;
+    asking.Passwords = {std::optional<std::string>("correct horse")};
+    ASSERT_TRUE(CheckBackupFile(state.BackupFile, restore, asking));
+    EXPECT_EQ(restore.BackupFormat, 2);
+    EXPECT_TRUE(BackupMatchesApplication(state.BackupFile, 2, restore, asking));
+    EXPECT_TRUE(restore.Boxes[9].Checked && restore.Boxes[13].Checked);
+    EXPECT_FALSE(restore.Boxes[1].Enabled);
+    EXPECT_EQ(std::count(asking.Calls.begin(), asking.Calls.end(), "AskPassword"), 1);
+}
+
+TEST_F(BackupRunTest, UsersOwnIndexFilesSurviveBackupAndChecks)
+{
+    const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
+    temp.Write("ff/x7k2m9qa.default-esr/indexfile.txt", "mine in the profile");
+    temp.Write("home/Documents/indexfile.txt", "mine in documents");
+    state.AppNumber = 2;
+    state.ProfileDir = p.Folder();
+    state.BackupFile = documents + "b.pcv";
+    Choose(state, {10});
+
+    RunBackup(state, ui, false);
+    ASSERT_FALSE(state.BackupFailed);
+    ASSERT_TRUE(CheckBackupFile(state.BackupFile, state, ui));
+    ReadBackupIndex(state, ui);
+
+    EXPECT_EQ(ReadFile(p.Profile / "indexfile.txt"), "mine in the profile");
+    EXPECT_EQ(ReadFile(documents + "indexfile.txt"), "mine in documents");
+    // The backup's own index is the run's, not the user's file.
+    EXPECT_EQ(EntryText(state.BackupFile, "indexfile.txt").rfind("Tessarin Vault\r\n", 0), 0u);
+}
+
+TEST_F(BackupRunTest, FailedWriteLeavesTheEarlierBackupUntouched)
+{
+    const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
+    state.AppNumber = 2;
+    state.ProfileDir = p.Folder();
+    Choose(state, {1});
+    // The output "folder" is a file: nothing can be written there.
+    temp.Write("home/Documents/blocker", "x");
+    state.BackupFile = documents + "blocker/new.pcv";
+    RunBackup(state, ui, false);
+    EXPECT_TRUE(state.BackupFailed);
+    EXPECT_EQ(ui.ReportText, "Backup wasn't successfully created.");
+    EXPECT_TRUE(ui.ReportBold);
+    EXPECT_EQ(ReadFile(documents + "blocker"), "x");
+
+    // An earlier backup at the path stays as it was when the new one fails.
+    const std::string earlier = "earlier backup bytes";
+    temp.Write("home/Documents/old.pcv", earlier);
+    state.BackupFile = documents + "old.pcv";
+    fs::remove(p.Profile / "prefs.js"); // vanished since the Components page
+    RunBackup(state, ui, false);
+    EXPECT_TRUE(state.BackupFailed);
+    EXPECT_EQ(ReadFile(documents + "old.pcv"), earlier);
+    EXPECT_EQ(std::distance(fs::directory_iterator(documents), fs::directory_iterator()), 2);
+}
+
+TEST_F(BackupRunTest, SuccessfulRunReplacesAnEarlierBackup)
+{
+    const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
+    temp.Write("home/Documents/weekly.pcv", "old");
+    state.AppNumber = 2;
+    state.ProfileDir = p.Folder();
+    state.BackupFile = documents + "weekly.pcv";
+    Choose(state, {10});
+    RunBackup(state, ui, false);
+    EXPECT_FALSE(state.BackupFailed);
+    EXPECT_THAT(EntryNames(state.BackupFile),
+                ElementsAreArray({"cookies.sqlite", "cookies.sqlite-wal", "indexfile.txt"}));
+    // Nothing else is left behind in the folder.
+    EXPECT_EQ(std::distance(fs::directory_iterator(documents), fs::directory_iterator()), 1);
+}
+
+TEST_F(BackupRunTest, CloseDuringTheRunEndsWithoutLeavingFiles)
+{
+    const TRealProfile p = CopyRealProfile("thunderbird", temp.Path() / "tb");
+    temp.Write("home/Documents/keep.pcv", "earlier");
+    state.AppNumber = 3;
+    state.ProfileDir = p.Folder();
+    state.BackupFile = documents + "keep.pcv";
+    Choose(state, {2});
+    ui.ExitAfterProcessEvents = 3;
+    EXPECT_THROW(RunBackup(state, ui, false), TProgramExit);
+    EXPECT_EQ(ReadFile(documents + "keep.pcv"), "earlier");
+    EXPECT_EQ(std::distance(fs::directory_iterator(documents), fs::directory_iterator()), 1);
+}
+
+TEST_F(BackupRunTest, BackupFileChecksRefuseWhatIsNoBackup)
+{
+    state.AppNumber = 2;
+    EXPECT_FALSE(CheckBackupFile(documents + "missing.pcv", state, ui));
+    temp.Write("home/Documents/garbage.pcv", std::string(1000, '\x7f'));
+    EXPECT_FALSE(CheckBackupFile(documents + "garbage.pcv", state, ui));
+    temp.Write("home/Documents/badrev.pcv", "Tessarin Vault\r\nRevize: abc\r\n");
+    EXPECT_FALSE(CheckBackupFile(documents + "badrev.pcv", state, ui));
+    const std::string legacy = "Tessarin Vault\r\nRevize: 2\r\nVerze: \r\n" + Sep +
+                               "\r\nYNNNNNNNNNN\r\n" + Sep + "\r\nNastaveni\r\nprefs.js\r\n";
+    temp.Write("home/Documents/legacy.txt", legacy);
+    ASSERT_TRUE(CheckBackupFile(documents + "legacy.txt", state, ui));
+    EXPECT_EQ(state.BackupFormat, 1);
+    // For another application a legacy file is no backup at all.
+    state.AppNumber = 3;
+    EXPECT_FALSE(CheckBackupFile(documents + "legacy.txt", state, ui));
+    EXPECT_TRUE(ui.CallsOf("Warning").empty());
+}

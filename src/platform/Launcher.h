@@ -14,7 +14,8 @@ public:
     // Starts executable (a full path) with the arguments, each passed as one argument.
     // False when it could not be started; what the program does afterwards is not
     // watched.
-    virtual bool Start(const std::string& executable, const std::vector<std::string>& arguments) = 0;
+    virtual bool Start(const std::string& executable,
+                       const std::vector<std::string>& arguments) = 0;
 };
 
 // posix_spawn with the program's environment. The child is reaped in the background

@@ -74,8 +74,7 @@ std::optional<TInstalledApplication> ReadApplicationIni(const fs::path& folder)
         app.Name = ini.ReadString("App", "Name");
         app.Version = ini.ReadString("App", "Version");
         // A backslash would turn the version into extra key levels.
-        if (app.Name.empty() || app.Version.empty() ||
-            app.Version.find('\\') != std::string::npos)
+        if (app.Name.empty() || app.Version.empty() || app.Version.find('\\') != std::string::npos)
             return std::nullopt;
         std::string text = folder.lexically_normal().string();
         while (text.size() > 1 && text.back() == '/')

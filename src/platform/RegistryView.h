@@ -53,7 +53,7 @@ private:
     static TMemoryRegistry FromIni(const TIniFile& ini);
 
     struct Key {
-        std::string name; // last path element as first added
+        std::string name;                  // last path element as first added
         std::vector<std::string> children; // lower-cased full paths, in order added
         std::vector<std::pair<std::string, std::string>> values; // name, data
     };

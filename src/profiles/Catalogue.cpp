@@ -28,8 +28,7 @@ constexpr TNameRow Names[ApplicationCount + 1] = {
     {"", "", "", "", ""},
     {"SeaMonkey", "SeaMonkey", "SeaMonkey", "Mozilla", "suitedir"},
     {"Mozilla Firefox ", "Mozilla Firefox", "Firefox", "Firefox", "firefoxdir"},
-    {"Mozilla Thunderbird ", "Mozilla Thunderbird", "Thunderbird", "Thunderbird",
-     "thunderbirddir"},
+    {"Mozilla Thunderbird ", "Mozilla Thunderbird", "Thunderbird", "Thunderbird", "thunderbirddir"},
     {"Mozilla Sunbird ", "Mozilla Sunbird", "Sunbird", "Sunbird", "sunbirddir"},
     {"Flock ", "Flock", "Flock", "Flock", "flockdir"},
     {"Netscape ", "Netscape", "Netscape", "Netscape", "netscapedir"},
@@ -52,8 +51,7 @@ constexpr TRegistryKeys Keys[ApplicationCount + 1] = {
     {"SOFTWARE\\mozilla\\Mozilla Firefox", "SOFTWARE\\mozilla\\Mozilla Firefox\\",
      "SOFTWARE\\mozilla.org\\Mozilla Firefox", "SOFTWARE\\mozilla.org\\Mozilla Firefox\\"},
     {"SOFTWARE\\mozilla\\Mozilla Thunderbird", "SOFTWARE\\mozilla\\Mozilla Thunderbird\\",
-     "SOFTWARE\\mozilla.org\\Mozilla Thunderbird",
-     "SOFTWARE\\mozilla.org\\Mozilla Thunderbird\\"},
+     "SOFTWARE\\mozilla.org\\Mozilla Thunderbird", "SOFTWARE\\mozilla.org\\Mozilla Thunderbird\\"},
     {"SOFTWARE\\mozilla\\Mozilla Sunbird", "SOFTWARE\\mozilla\\Mozilla Sunbird\\", "", ""},
     {"SOFTWARE\\Flock", "SOFTWARE\\Flock\\Flock\\", "", ""},
     {"SOFTWARE\\mozilla\\Netscape Navigator", "SOFTWARE\\mozilla\\Netscape Navigator\\", "", ""},
@@ -65,7 +63,10 @@ constexpr TRegistryKeys Keys[ApplicationCount + 1] = {
     {"SOFTWARE\\mozilla\\Wyzo", "SOFTWARE\\mozilla\\Wyzo\\", "", ""},
 };
 
-bool Known(std::uint8_t number) { return number >= 1 && number <= ApplicationCount; }
+bool Known(std::uint8_t number)
+{
+    return number >= 1 && number <= ApplicationCount;
+}
 
 std::array<TInstallRecord, ApplicationCount> g_installations;
 
@@ -76,7 +77,10 @@ bool HoldsProfileList(const fs::path& root)
            fs::exists(root / "appreg", ec);
 }
 
-std::string HomeFolder() { return WithTrailingSeparator(Folders().Home); }
+std::string HomeFolder()
+{
+    return WithTrailingSeparator(Folders().Home);
+}
 
 bool Contains(const std::string& text, const std::string& fragment)
 {
@@ -127,7 +131,8 @@ TRegistryKeys ApplicationRegistryKeys(std::uint8_t number)
 std::vector<std::string> ProfileRootCandidates(std::uint8_t number)
 {
     switch (number) {
-    case AppSeaMonkey: return {".mozilla/seamonkey"};
+    case AppSeaMonkey:
+        return {".mozilla/seamonkey"};
     case AppFirefox:
         return {".mozilla/firefox", ".config/mozilla/firefox",
                 "snap/firefox/common/.mozilla/firefox",
@@ -136,15 +141,24 @@ std::vector<std::string> ProfileRootCandidates(std::uint8_t number)
     case AppThunderbird:
         return {".thunderbird", ".config/thunderbird", "snap/thunderbird/common/.thunderbird",
                 ".var/app/org.mozilla.Thunderbird/.thunderbird"};
-    case AppSunbird: return {".mozilla/sunbird"};
-    case AppFlock: return {".flock/browser"};
-    case AppNetscape: return {".netscape/navigator"};
-    case AppNetscapeMessenger: return {".netscape/messenger"};
-    case AppSpicebird: return {".spicebird"};
-    case AppSongbird: return {".songbird2"};
-    case AppPostBox: return {".postbox"};
-    case AppWyzo: return {".wyzo"};
-    default: return {};
+    case AppSunbird:
+        return {".mozilla/sunbird"};
+    case AppFlock:
+        return {".flock/browser"};
+    case AppNetscape:
+        return {".netscape/navigator"};
+    case AppNetscapeMessenger:
+        return {".netscape/messenger"};
+    case AppSpicebird:
+        return {".spicebird"};
+    case AppSongbird:
+        return {".songbird2"};
+    case AppPostBox:
+        return {".postbox"};
+    case AppWyzo:
+        return {".wyzo"};
+    default:
+        return {};
     }
 }
 
@@ -160,37 +174,57 @@ std::string ProfileRootFor(std::uint8_t number)
     return WithTrailingSeparator(home + candidates.front());
 }
 
-std::string OldSuiteProfileRoot() { return HomeFolder() + ".mozilla/"; }
+std::string OldSuiteProfileRoot()
+{
+    return HomeFolder() + ".mozilla/";
+}
 
 std::vector<std::string> ApplicationExecutables(std::uint8_t number)
 {
     switch (number) {
-    case AppSeaMonkey: return {"seamonkey", "seamonkey-bin"};
-    case AppFirefox: return {"firefox", "firefox-esr", "firefox-bin"};
-    case AppThunderbird: return {"thunderbird", "thunderbird-bin"};
-    case AppSunbird: return {"sunbird", "sunbird-bin"};
-    case AppFlock: return {"flock", "flock-bin"};
-    case AppNetscape: return {"netscape", "navigator"};
-    case AppNetscapeMessenger: return {"messenger"};
-    case AppSpicebird: return {"spicebird", "spicebird-bin"};
-    case AppSongbird: return {"songbird"};
-    case AppPostBox: return {"postbox"};
-    case AppWyzo: return {"wyzo"};
-    default: return {};
+    case AppSeaMonkey:
+        return {"seamonkey", "seamonkey-bin"};
+    case AppFirefox:
+        return {"firefox", "firefox-esr", "firefox-bin"};
+    case AppThunderbird:
+        return {"thunderbird", "thunderbird-bin"};
+    case AppSunbird:
+        return {"sunbird", "sunbird-bin"};
+    case AppFlock:
+        return {"flock", "flock-bin"};
+    case AppNetscape:
+        return {"netscape", "navigator"};
+    case AppNetscapeMessenger:
+        return {"messenger"};
+    case AppSpicebird:
+        return {"spicebird", "spicebird-bin"};
+    case AppSongbird:
+        return {"songbird"};
+    case AppPostBox:
+        return {"postbox"};
+    case AppWyzo:
+        return {"wyzo"};
+    default:
+        return {};
     }
 }
 
-std::array<TInstallRecord, ApplicationCount>& InstallationTable() { return g_installations; }
+std::array<TInstallRecord, ApplicationCount>& InstallationTable()
+{
+    return g_installations;
+}
 
 TInstallRecord& InstallRecord(std::uint8_t number)
 {
     if (!Known(number))
-        throw std::out_of_range("no installation record for application " +
-                                std::to_string(number));
+        throw std::out_of_range("no installation record for application " + std::to_string(number));
     return g_installations[number - 1];
 }
 
-void ResetInstallationTable() { g_installations = {}; }
+void ResetInstallationTable()
+{
+    g_installations = {};
+}
 
 bool DetectByRegistry(const IRegistryView& registry, const std::string& versionKey,
                       const std::string& valueName, std::uint8_t number, bool firefoxQuiet,
@@ -253,8 +287,8 @@ void LookUpApplication(const IRegistryView& registry, std::uint8_t number,
     const auto folderKey = [&](const char* prefix) {
         return std::string(prefix) + InstallRecord(number).Version + "\\Main";
     };
-    DetectByRegistry(registry, keys.VersionKey, VersionValueName, number,
-                     number == AppFirefox, !withFallback, list);
+    DetectByRegistry(registry, keys.VersionKey, VersionValueName, number, number == AppFirefox,
+                     !withFallback, list);
     ReadInstallDirectory(registry, folderKey(keys.FolderKeyPrefix), InstallDirectoryValueName,
                          number);
     if (withFallback && InstallRecord(number).InstallFolder.empty()) {
@@ -274,9 +308,9 @@ void ScanInstalledApplications(TSharedState& state)
 
     const std::shared_ptr<const IRegistryView> registry = OpenMachineRegistry();
     state.ApplicationList.clear();
-    for (std::uint8_t number : {AppSeaMonkey, AppFirefox, AppThunderbird, AppSunbird, AppFlock,
-                                AppNetscape, AppNetscapeMessenger, AppSpicebird, AppSongbird,
-                                AppPostBox, AppWyzo})
+    for (std::uint8_t number :
+         {AppSeaMonkey, AppFirefox, AppThunderbird, AppSunbird, AppFlock, AppNetscape,
+          AppNetscapeMessenger, AppSpicebird, AppSongbird, AppPostBox, AppWyzo})
         LookUpApplication(*registry, number, state.ApplicationList);
     state.ApplicationList.push_back(Text("Tessarin14", "LANG_PORTABLE_APPS"));
 }

@@ -50,7 +50,7 @@ std::string BackupFolderKey(std::uint8_t number);
 
 struct TRegistryKeys {
     const char* VersionKey = "";
-    const char* FolderKeyPrefix = ""; // + version + "\Main"
+    const char* FolderKeyPrefix = "";    // + version + "\Main"
     const char* FallbackVersionKey = ""; // empty: no fallback
     const char* FallbackFolderKeyPrefix = "";
 };
@@ -77,9 +77,9 @@ std::vector<std::string> ApplicationExecutables(std::uint8_t number);
 // --- Installation table ---
 
 struct TInstallRecord {
-    bool Installed = false;     // the registry holds a version for the application
-    std::string Version;        // "CurrentVersion" as read
-    std::string InstallFolder;  // "Install Directory" as read; empty when not found
+    bool Installed = false;    // the registry holds a version for the application
+    std::string Version;       // "CurrentVersion" as read
+    std::string InstallFolder; // "Install Directory" as read; empty when not found
 };
 
 // The run-long table, indexed by number - 1 (the portable record is never filled).

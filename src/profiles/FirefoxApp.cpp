@@ -5,7 +5,10 @@
 
 namespace tessarin {
 
-TFirefoxApp::TFirefoxApp() { Construct(); }
+TFirefoxApp::TFirefoxApp()
+{
+    Construct();
+}
 
 void TFirefoxApp::InitDefinition()
 {

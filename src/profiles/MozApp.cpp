@@ -104,7 +104,8 @@ void TMozApp::FindProfiles()
     profiles_.reset();
     const std::string appData = AppDataFolder();
     for (const std::string& pattern : profileRoots_) {
-        const std::string root = WithTrailingSeparator(ReplaceAll(pattern, AppDataPlaceholder, appData));
+        const std::string root =
+            WithTrailingSeparator(ReplaceAll(pattern, AppDataPlaceholder, appData));
         const bool hasIni = Exists(root + "profiles.ini");
         std::string registry = root + "registry.dat";
         if (!Exists(registry))

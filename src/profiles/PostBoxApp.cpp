@@ -5,7 +5,10 @@
 
 namespace tessarin {
 
-TPostBoxApp::TPostBoxApp() { Construct(); }
+TPostBoxApp::TPostBoxApp()
+{
+    Construct();
+}
 
 void TPostBoxApp::InitDefinition()
 {

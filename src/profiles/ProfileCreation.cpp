@@ -37,7 +37,10 @@ bool ListedInProfilesIni(const std::string& root, const std::string& name)
 
 } // namespace
 
-std::string NewProfileName(const std::string& typed) { return LowerCase(typed); }
+std::string NewProfileName(const std::string& typed)
+{
+    return LowerCase(typed);
+}
 
 bool IsValidProfileName(const std::string& name)
 {

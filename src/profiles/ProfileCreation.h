@@ -20,9 +20,9 @@ struct TNewProfileRequest {
 
 enum class TCreateProfileResult {
     NotConfirmed,
-    InvalidName,    // empty or holding one of \ / ! ? < > * : "
+    InvalidName, // empty or holding one of \ / ! ? < > * : "
     AlreadyExists,
-    NoExecutable,   // nothing to start in the installation folder
+    NoExecutable, // nothing to start in the installation folder
     StartFailed,
     Started,
 };

@@ -33,7 +33,10 @@ bool IsFile(const fs::path& p)
     return fs::exists(p, ec);
 }
 
-std::string PortableEntryText() { return Text("Tessarin14", "LANG_PORTABLE_PROFILE"); }
+std::string PortableEntryText()
+{
+    return Text("Tessarin14", "LANG_PORTABLE_PROFILE");
+}
 
 } // namespace
 

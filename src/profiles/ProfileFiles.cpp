@@ -193,7 +193,8 @@ TRegistryDatContents ReadRegistryDat(std::string_view data)
         // The name runs from its offset up to the node, padded with zero bytes.
         std::string name;
         if (nameOffset < p && nameOffset < data.size()) {
-            const std::size_t end = std::min<std::size_t>({p, data.size(), nameOffset + MaxNameBytes});
+            const std::size_t end =
+                std::min<std::size_t>({p, data.size(), nameOffset + MaxNameBytes});
             for (std::size_t i = nameOffset; i < end; ++i)
                 if (data[i] != '\0')
                     name += data[i];

@@ -44,7 +44,7 @@ struct TRegistryDatProfile {
 };
 
 struct TRegistryDatContents {
-    bool HasProfileNode = false; // the walk reached a first profile node
+    bool HasProfileNode = false;               // the walk reached a first profile node
     std::vector<TRegistryDatProfile> Profiles; // in file order; nameless or folderless left out
 };
 

@@ -40,7 +40,10 @@ const TRunningNames& NamesOf(std::uint8_t number)
 
 } // namespace
 
-std::vector<std::string> ListProcessNames() { return ProcessList().Names(); }
+std::vector<std::string> ListProcessNames()
+{
+    return ProcessList().Names();
+}
 
 std::vector<std::string> RunningCheckExecutables(std::uint8_t number)
 {
@@ -58,9 +61,18 @@ bool IsApplicationRunning(std::uint8_t number)
     });
 }
 
-std::string WizardRunningName(std::uint8_t number) { return NamesOf(number).Wizard; }
-std::string EngineRunningName(std::uint8_t number) { return NamesOf(number).Engine; }
-std::string EngineExitName(std::uint8_t number) { return NamesOf(number).EngineExit; }
+std::string WizardRunningName(std::uint8_t number)
+{
+    return NamesOf(number).Wizard;
+}
+std::string EngineRunningName(std::uint8_t number)
+{
+    return NamesOf(number).Engine;
+}
+std::string EngineExitName(std::uint8_t number)
+{
+    return NamesOf(number).EngineExit;
+}
 
 bool WaitUntilApplicationClosed(std::uint8_t number, IUserInterface& ui)
 {
@@ -81,9 +93,9 @@ void EnsureApplicationClosedForEngine(std::uint8_t number, IUserInterface& ui)
             Text("TForm1", "LANG_WARNING"),
             Language().GetTextWithArg("TForm1", "LANG_DETEKCE", EngineRunningName(number)));
         if (!retry) {
-            ui.WarningBox(Text("TForm1", "LANG_WARNING"),
-                          Language().GetTextWithArg("TForm1", "LANG_DETEKCE2",
-                                                    EngineExitName(number)));
+            ui.WarningBox(
+                Text("TForm1", "LANG_WARNING"),
+                Language().GetTextWithArg("TForm1", "LANG_DETEKCE2", EngineExitName(number)));
             throw TProgramExit{1};
         }
     }

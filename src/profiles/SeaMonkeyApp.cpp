@@ -5,7 +5,10 @@
 
 namespace tessarin {
 
-TSeaMonkeyApp::TSeaMonkeyApp() { Construct(); }
+TSeaMonkeyApp::TSeaMonkeyApp()
+{
+    Construct();
+}
 
 void TSeaMonkeyApp::InitDefinition()
 {

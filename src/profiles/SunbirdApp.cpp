@@ -5,7 +5,10 @@
 
 namespace tessarin {
 
-TSunbirdApp::TSunbirdApp() { Construct(); }
+TSunbirdApp::TSunbirdApp()
+{
+    Construct();
+}
 
 void TSunbirdApp::InitDefinition()
 {

@@ -5,7 +5,10 @@
 
 namespace tessarin {
 
-TThunderbirdApp::TThunderbirdApp() { Construct(); }
+TThunderbirdApp::TThunderbirdApp()
+{
+    Construct();
+}
 
 void TThunderbirdApp::InitDefinition()
 {

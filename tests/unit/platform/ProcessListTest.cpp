@@ -1,5 +1,5 @@
-#include "platform/Launcher.h"
 #include "platform/ProcessList.h"
+#include "platform/Launcher.h"
 
 #include "support/TempDir.h"
 
@@ -45,9 +45,9 @@ TEST(ProcFsProcessList, GivesExecutableBaseNameAndDifferingCommInPidOrder)
     proc.Add("self", "/usr/bin/tessarin", "tessarin"); // not a process folder
     fs::create_directories(proc.temp.Path() / "sys");
     const auto names = TProcFsProcessList(proc.temp.Path()).Names();
-    EXPECT_EQ(names, (std::vector<std::string>{"systemd", "firefox-esr", "thunderbird-bin",
-                                               "thunderbird", "kworker/0:1", "firefox-esr",
-                                               "Web Content"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"systemd", "firefox-esr", "thunderbird-bin", "thunderbird",
+                                        "kworker/0:1", "firefox-esr", "Web Content"}));
 }
 
 TEST(ProcFsProcessList, MissingProcFolderGivesAnEmptyList)
@@ -77,8 +77,9 @@ TEST(PosixLauncher, StartsTheProgramWithEachArgumentWhole)
     TTempDir temp;
     const std::string out = temp.Folder() + "out.txt";
     TPosixLauncher launcher;
-    ASSERT_TRUE(launcher.Start("/bin/sh", {"-c", "printf '%s|%s' \"$1\" \"$2\" > \"$3.tmp\" && mv "
-                                                 "\"$3.tmp\" \"$3\"",
+    ASSERT_TRUE(launcher.Start("/bin/sh", {"-c",
+                                           "printf '%s|%s' \"$1\" \"$2\" > \"$3.tmp\" && mv "
+                                           "\"$3.tmp\" \"$3\"",
                                            "sh", "-CreateProfile", "my profile /home/u/p", out}));
     // The launcher does not wait; the child finishes on its own.
     for (int i = 0; i < 500 && !fs::exists(out); ++i)

@@ -55,7 +55,8 @@ TEST(MemoryRegistry, ReadsTheTextFormFirstPairWinning)
                            "Install Directory"),
               "C:\\Program Files\\Mozilla Firefox");
 
-    const TMemoryRegistry twice = TMemoryRegistry::FromText("[K]\nV=first\nV=second\n[k]\nV=third\n");
+    const TMemoryRegistry twice =
+        TMemoryRegistry::FromText("[K]\nV=first\nV=second\n[k]\nV=third\n");
     EXPECT_EQ(twice.ReadString("K", "V"), "first");
     EXPECT_TRUE(TMemoryRegistry::FromFile("/nonexistent/registry.ini").SubKeyNames("").empty());
 }
@@ -86,7 +87,8 @@ TEST(InstalledApplications, SameFolderReachedTwiceCountsOnce)
     fs::copy(FixtureRoot + "/usr/lib/thunderbird", temp.Path() / "usr/lib/thunderbird");
     fs::create_directory_symlink("lib", temp.Path() / "usr/lib64");
     TInstallSearch search;
-    search.Folders = {temp.Folder() + "usr/lib/thunderbird", temp.Folder() + "usr/lib64/thunderbird"};
+    search.Folders = {temp.Folder() + "usr/lib/thunderbird",
+                      temp.Folder() + "usr/lib64/thunderbird"};
     EXPECT_EQ(FindInstalledApplications(search).size(), 1u);
 }
 
@@ -118,13 +120,12 @@ TEST(InstalledApplications, DefaultSearchCoversPackagesOptSnapAndFlatpak)
     std::vector<std::string> seen;
     for (const auto& a : apps)
         seen.push_back(a.Name + " " + a.Version);
-    EXPECT_EQ(seen, (std::vector<std::string>{"Firefox 153.8.0", "Firefox 140.5.0",
-                                              "Thunderbird 153.8.0", "Firefox 146.0",
-                                              "Thunderbird 140.6.0esr", "SeaMonkey 2.53.18",
-                                              "Waterfox 6.5.0"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"Firefox 153.8.0", "Firefox 140.5.0", "Thunderbird 153.8.0",
+                                        "Firefox 146.0", "Thunderbird 140.6.0esr",
+                                        "SeaMonkey 2.53.18", "Waterfox 6.5.0"}));
     EXPECT_EQ(DefaultInstallSearch("/", "/home/u").Folders.front(), "/usr/lib/firefox-esr");
-    EXPECT_EQ(DefaultInstallSearch("/", "/home/u").ParentFolders,
-              std::vector<std::string>{"/opt"});
+    EXPECT_EQ(DefaultInstallSearch("/", "/home/u").ParentFolders, std::vector<std::string>{"/opt"});
 }
 
 TEST(SynthesisedRegistry, PresentsTheKeysOfEachKnownApplication)
@@ -140,10 +141,12 @@ TEST(SynthesisedRegistry, PresentsTheKeysOfEachKnownApplication)
     });
     // The first installation found gives the current version; every one gets its folder.
     EXPECT_EQ(r.ReadString("SOFTWARE\\mozilla\\Mozilla Firefox", "CurrentVersion"), "153.8.0");
-    EXPECT_EQ(r.ReadString("SOFTWARE\\mozilla\\Mozilla Firefox\\153.8.0\\Main", "Install Directory"),
-              "/usr/lib/firefox-esr");
-    EXPECT_EQ(r.ReadString("SOFTWARE\\mozilla\\Mozilla Firefox\\140.5.0\\Main", "Install Directory"),
-              "/usr/lib/firefox");
+    EXPECT_EQ(
+        r.ReadString("SOFTWARE\\mozilla\\Mozilla Firefox\\153.8.0\\Main", "Install Directory"),
+        "/usr/lib/firefox-esr");
+    EXPECT_EQ(
+        r.ReadString("SOFTWARE\\mozilla\\Mozilla Firefox\\140.5.0\\Main", "Install Directory"),
+        "/usr/lib/firefox");
     EXPECT_EQ(r.ReadString("SOFTWARE\\mozilla\\Mozilla Thunderbird", "CurrentVersion"), "153.8.0");
     EXPECT_EQ(r.ReadString("SOFTWARE\\mozilla\\SeaMonkey\\", "CurrentVersion"), "2.7.13");
     EXPECT_EQ(r.ReadString("SOFTWARE\\mozilla\\SeaMonkey\\2.7.13\\Main", "Install Directory"),

@@ -55,8 +55,8 @@ CurrentVersion=9.0.0.6
     // SeaMonkey's entry has no blank before its version.
     EXPECT_EQ(state.ApplicationList,
               (List{"SeaMonkey2.53.18", "Mozilla Firefox 153.8.0", "Mozilla Thunderbird 153.8.0",
-                    "Flock 2.6.2", "Netscape Messenger 9.0.0.6", "Songbird 2.2.0",
-                    "PostBox 7.0.60", "Portable applications"}));
+                    "Flock 2.6.2", "Netscape Messenger 9.0.0.6", "Songbird 2.2.0", "PostBox 7.0.60",
+                    "Portable applications"}));
     EXPECT_TRUE(InstallRecord(AppFirefox).Installed);
     EXPECT_EQ(InstallRecord(AppFirefox).Version, "153.8.0");
     EXPECT_EQ(InstallRecord(AppFirefox).InstallFolder, "/usr/lib/firefox-esr");
@@ -75,8 +75,9 @@ TEST_F(Catalogue, WindowsRegistryFixtureIsReadAsWindowsHeldIt)
     SetMachineRegistry(std::make_shared<TMemoryRegistry>(TMemoryRegistry::FromFile(
         std::string(TESSARIN_TEST_DATA) + "/profiles/registry/machine.ini")));
     ScanInstalledApplications(state);
-    EXPECT_EQ(state.ApplicationList, (List{"SeaMonkey2.0.4 (en-US)", "Mozilla Firefox 3.6.3 (en-US)",
-                                           "Portable applications"}));
+    EXPECT_EQ(
+        state.ApplicationList,
+        (List{"SeaMonkey2.0.4 (en-US)", "Mozilla Firefox 3.6.3 (en-US)", "Portable applications"}));
     EXPECT_EQ(InstallRecord(AppFirefox).InstallFolder, "C:\\Program Files\\Mozilla Firefox");
 }
 
@@ -104,8 +105,9 @@ CurrentVersion=1.5.0.14
 Install Directory=/opt/thunderbird-1.5
 )");
     ScanInstalledApplications(state);
-    EXPECT_EQ(state.ApplicationList, (List{"Mozilla Thunderbird 2.0.0.24",
-                                           "Mozilla Thunderbird 1.5.0.14", "Portable applications"}));
+    EXPECT_EQ(state.ApplicationList,
+              (List{"Mozilla Thunderbird 2.0.0.24", "Mozilla Thunderbird 1.5.0.14",
+                    "Portable applications"}));
     EXPECT_EQ(InstallRecord(AppThunderbird).Version, "1.5.0.14");
     EXPECT_EQ(InstallRecord(AppThunderbird).InstallFolder, "/opt/thunderbird-1.5");
 }

@@ -111,10 +111,10 @@ TEST_F(MozApps, FindProfileTakesTheLastNameContainingTheFragment)
 
 TEST_F(MozApps, AbsolutePathInsideTheRootGetsARelativePath)
 {
-    WriteHome(".thunderbird/profiles.ini",
-              "[Profile0]\nName=abs\nIsRelative=0\nPath=" + home + ".thunderbird/x.abs\n"
-              "[Profile1]\nName=low\nIsRelative=257\nPath=y.low\n"
-              "[Profile2]\nName=up\nIsRelative=1\nPath=../..\n");
+    WriteHome(".thunderbird/profiles.ini", "[Profile0]\nName=abs\nIsRelative=0\nPath=" + home +
+                                               ".thunderbird/x.abs\n"
+                                               "[Profile1]\nName=low\nIsRelative=257\nPath=y.low\n"
+                                               "[Profile2]\nName=up\nIsRelative=1\nPath=../..\n");
     const TThunderbirdApp thunderbird;
     ASSERT_NE(thunderbird.GetProfiles(), nullptr);
     const auto& profiles = *thunderbird.GetProfiles();

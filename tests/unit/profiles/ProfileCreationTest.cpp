@@ -61,7 +61,8 @@ TEST_F(ProfileCreation, NameAndChosenFolderTravelAsOneArgument)
 
 TEST_F(ProfileCreation, EmptyOrInvalidNamesGetTheSameMessage)
 {
-    for (const std::string name : {"", "a:b", "a\\b", "a/b", "a!", "why?", "<x", "x>", "a*", "\"q\""})
+    for (const std::string name :
+         {"", "a:b", "a\\b", "a/b", "a!", "why?", "<x", "x>", "a*", "\"q\""})
         EXPECT_EQ(Create(name), TCreateProfileResult::InvalidName) << name;
     EXPECT_EQ(ui.CallsOf("Warning"), List(10, "Warning|No profile name was entered."));
     EXPECT_TRUE(launcher->Requests.empty());

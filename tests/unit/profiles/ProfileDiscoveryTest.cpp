@@ -68,8 +68,10 @@ TEST_F(ProfileDiscovery, OnlyTheLowByteOfIsRelativeCounts)
 {
     WriteHome(".mozilla/firefox/profiles.ini",
               "[Profile0]\nName=a\nIsRelative=257\nPath=a.default\n"
-              "[Profile1]\nName=b\nIsRelative=256\nPath=" + home + "b\n"
-              "[Profile2]\nName=c\nPath=Profiles/c.default\n");
+              "[Profile1]\nName=b\nIsRelative=256\nPath=" +
+                  home +
+                  "b\n"
+                  "[Profile2]\nName=c\nPath=Profiles/c.default\n");
     state.AppNumber = AppFirefox;
     ListProfiles(state);
     EXPECT_EQ(FolderOf("a"), home + ".mozilla/firefox/a.default");
@@ -81,9 +83,11 @@ TEST_F(ProfileDiscovery, PathsLeavingTheRootOrAboveItAreNotOffered)
 {
     WriteHome(".mozilla/firefox/profiles.ini",
               "[Profile0]\nName=escape\nIsRelative=1\nPath=../../..\n"
-              "[Profile1]\nName=home\nIsRelative=0\nPath=" + home + "\n"
-              "[Profile2]\nName=inside\nIsRelative=1\nPath=x/../y.default\n"
-              "[Profile3]\nName=sideways\nIsRelative=1\nPath=../thunderbird/z\n");
+              "[Profile1]\nName=home\nIsRelative=0\nPath=" +
+                  home +
+                  "\n"
+                  "[Profile2]\nName=inside\nIsRelative=1\nPath=x/../y.default\n"
+                  "[Profile3]\nName=sideways\nIsRelative=1\nPath=../thunderbird/z\n");
     state.AppNumber = AppFirefox;
     ListProfiles(state);
     EXPECT_EQ(state.ProfileList, List{"inside"});
@@ -92,7 +96,8 @@ TEST_F(ProfileDiscovery, PathsLeavingTheRootOrAboveItAreNotOffered)
 
 TEST_F(ProfileDiscovery, ProfilesIniWinsOverRegistryDat)
 {
-    WriteHome(".mozilla/seamonkey/profiles.ini", "[Profile0]\nName=new\nIsRelative=1\nPath=n.default\n");
+    WriteHome(".mozilla/seamonkey/profiles.ini",
+              "[Profile0]\nName=new\nIsRelative=1\nPath=n.default\n");
     WriteHome(".mozilla/seamonkey/registry.dat",
               TRegistryDatWriter::Suite({{"old", home + ".mozilla/seamonkey/o/x.slt"}}).Data());
     state.AppNumber = AppSeaMonkey;

@@ -57,9 +57,12 @@ void CheckProfilesIni(const std::string& text)
 std::uint32_t RandomOffset(std::mt19937& rng, std::size_t size)
 {
     switch (rng() % 5) {
-    case 0: return 0;
-    case 1: return 0xFFFFFFFFu - rng() % 64;
-    default: return static_cast<std::uint32_t>(rng() % (size + 16));
+    case 0:
+        return 0;
+    case 1:
+        return 0xFFFFFFFFu - rng() % 64;
+    default:
+        return static_cast<std::uint32_t>(rng() % (size + 16));
     }
 }
 
@@ -85,10 +88,11 @@ TEST(ProfileFilesFuzz, RegistryDatFromRandomBytes)
 TEST(ProfileFilesFuzz, RegistryDatMutatedFromARealLayout)
 {
     std::mt19937 rng(20090402);
-    const std::string base = TRegistryDatWriter::Suite({{"default", "/home/u/.mozilla/default/a.slt"},
-                                                        {"work", "/home/u/.mozilla/work/b.slt"},
-                                                        {"x", "/data/c.slt"}})
-                                 .Data();
+    const std::string base =
+        TRegistryDatWriter::Suite({{"default", "/home/u/.mozilla/default/a.slt"},
+                                   {"work", "/home/u/.mozilla/work/b.slt"},
+                                   {"x", "/data/c.slt"}})
+            .Data();
     for (int i = 0; i < MutatedInputs; ++i) {
         std::string data = base;
         for (int m = 0, n = 1 + static_cast<int>(rng() % 4); m < n; ++m) {
@@ -127,10 +131,35 @@ TEST(ProfileFilesFuzz, RegistryDatMutatedFromARealLayout)
 TEST(ProfileFilesFuzz, ProfilesIniFromRandomPieces)
 {
     std::mt19937 rng(20090403);
-    const std::vector<std::string> pieces = {
-        "[", "]", "Profile", "profile", "0", "1", "2", "10", "Name=", "Path=", "IsRelative=",
-        "=", "\n", "\r\n", " ", "\"", "'", "..", "/", "../", "/home/u", ".", "abc.default",
-        std::string(1, '\0'), "\xEF\xBB\xBF", "\xff", "Default=1", "[General]", "[Install4F96D1932A9F858E]"};
+    const std::vector<std::string> pieces = {"[",
+                                             "]",
+                                             "Profile",
+                                             "profile",
+                                             "0",
+                                             "1",
+                                             "2",
+                                             "10",
+                                             "Name=",
+                                             "Path=",
+                                             "IsRelative=",
+                                             "=",
+                                             "\n",
+                                             "\r\n",
+                                             " ",
+                                             "\"",
+                                             "'",
+                                             "..",
+                                             "/",
+                                             "../",
+                                             "/home/u",
+                                             ".",
+                                             "abc.default",
+                                             std::string(1, '\0'),
+                                             "\xEF\xBB\xBF",
+                                             "\xff",
+                                             "Default=1",
+                                             "[General]",
+                                             "[Install4F96D1932A9F858E]"};
     for (int i = 0; i < RandomInputs; ++i) {
         std::string text;
         for (int n = static_cast<int>(rng() % 80); n > 0; --n)
@@ -144,18 +173,26 @@ TEST(ProfileFilesFuzz, ProfilesIniFromRandomPieces)
 TEST(ProfileFilesFuzz, ProfilesIniMutatedFromFirefoxsOwnFile)
 {
     std::mt19937 rng(20090404);
-    const std::string base = test::ReadFile(std::string(TESSARIN_TEST_DATA) +
-                                            "/profiles/firefox-current/profiles.ini");
-    const std::vector<std::string> inserts = {"..", "/", "[", "]", "\n", "=", "../../", std::string(1, '\0'), "1"};
+    const std::string base =
+        test::ReadFile(std::string(TESSARIN_TEST_DATA) + "/profiles/firefox-current/profiles.ini");
+    const std::vector<std::string> inserts = {
+        "..", "/", "[", "]", "\n", "=", "../../", std::string(1, '\0'), "1"};
     for (int i = 0; i < MutatedInputs; ++i) {
         std::string text = base;
         for (int m = 0, n = 1 + static_cast<int>(rng() % 6); m < n && !text.empty(); ++m) {
             const std::size_t at = rng() % text.size();
             switch (rng() % 4) {
-            case 0: text[at] = static_cast<char>(rng() % 256); break;
-            case 1: text.insert(at, inserts[rng() % inserts.size()]); break;
-            case 2: text.erase(at, rng() % 16); break;
-            default: text.resize(at);
+            case 0:
+                text[at] = static_cast<char>(rng() % 256);
+                break;
+            case 1:
+                text.insert(at, inserts[rng() % inserts.size()]);
+                break;
+            case 2:
+                text.erase(at, rng() % 16);
+                break;
+            default:
+                text.resize(at);
             }
         }
         SCOPED_TRACE(i);

@@ -2,7 +2,6 @@
 
 #include "profiles/ProfileFiles.h"
 
-
 using namespace tessarin;
 using tessarin::test::TRegistryDatWriter;
 
@@ -18,8 +17,8 @@ std::vector<std::string> Names(const std::vector<TProfilesIniEntry>& entries)
 
 TEST(ProfilesIniReader, ReadsCurrentFirefoxFileByProfileNumber)
 {
-    const std::string text = test::ReadFile(std::string(TESSARIN_TEST_DATA) +
-                                            "/profiles/firefox-current/profiles.ini");
+    const std::string text =
+        test::ReadFile(std::string(TESSARIN_TEST_DATA) + "/profiles/firefox-current/profiles.ini");
     const auto entries = ReadProfilesIni(text);
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].Name, "tessarinA");
@@ -88,7 +87,8 @@ TEST(ProfilesIniReader, TenThousandSectionsReadInLinearTime)
 TEST(ProfileFolderGuard, RelativePathsStayBelowTheRoot)
 {
     const std::string root = "/home/u/.mozilla/firefox/";
-    EXPECT_EQ(ResolveProfileFolder(root, "abc.default", true), "/home/u/.mozilla/firefox/abc.default");
+    EXPECT_EQ(ResolveProfileFolder(root, "abc.default", true),
+              "/home/u/.mozilla/firefox/abc.default");
     EXPECT_EQ(ResolveProfileFolder(root, "Profiles/abcd1234.default", true),
               "/home/u/.mozilla/firefox/Profiles/abcd1234.default");
     EXPECT_EQ(ResolveProfileFolder(root, "a/../b/./c/", true), "/home/u/.mozilla/firefox/b/c");

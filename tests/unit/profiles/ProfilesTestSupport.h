@@ -40,7 +40,8 @@ protected:
         SetLanguage(std::make_shared<Tl10n>(temp.Path() / "missing.lng"));
         SetMachineRegistry(std::make_shared<TMemoryRegistry>());
         ResetInstallationTable();
-        SetProcessList(std::make_shared<TFixedProcessList>(std::vector<std::vector<std::string>>{}));
+        SetProcessList(
+            std::make_shared<TFixedProcessList>(std::vector<std::vector<std::string>>{}));
         launcher = std::make_shared<TRecordingLauncher>();
         SetLauncher(launcher);
     }
@@ -151,8 +152,9 @@ public:
 
     // A whole registry as the old suite kept it: root, "Version Registry", "Users" with
     // "Common" below it, and the profiles as children of "Common".
-    static TRegistryDatWriter Suite(const std::vector<std::pair<std::string, std::string>>& profiles,
-                                    std::vector<std::uint32_t>* profileNodes = nullptr)
+    static TRegistryDatWriter
+    Suite(const std::vector<std::pair<std::string, std::string>>& profiles,
+          std::vector<std::uint32_t>* profileNodes = nullptr)
     {
         TRegistryDatWriter w;
         const std::uint32_t root = w.AddNode("/");

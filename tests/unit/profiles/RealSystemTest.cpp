@@ -80,10 +80,12 @@ TEST_F(RealSystem, CatalogueFindsFirefoxEsrAndThunderbirdWithTheirProfiles)
     EXPECT_EQ(InstallRecord(AppFirefox).InstallFolder, "/usr/lib/firefox-esr");
     EXPECT_EQ(InstallRecord(AppThunderbird).InstallFolder, "/usr/lib/thunderbird");
 
-    for (const auto& [number, name] : {std::pair<std::uint8_t, std::string>{AppFirefox, "tessarinA"},
-                                      {AppThunderbird, "tessarinB"}}) {
-        SelectApplication(state, number == AppFirefox ? "Mozilla Firefox " + firefoxVersion
-                                                      : "Mozilla Thunderbird " + thunderbirdVersion);
+    for (const auto& [number, name] :
+         {std::pair<std::uint8_t, std::string>{AppFirefox, "tessarinA"},
+          {AppThunderbird, "tessarinB"}}) {
+        SelectApplication(state, number == AppFirefox
+                                     ? "Mozilla Firefox " + firefoxVersion
+                                     : "Mozilla Thunderbird " + thunderbirdVersion);
         ASSERT_EQ(state.AppNumber, number);
         ListProfiles(state);
         std::cout << "profile root: " << state.ProfileDir << "\n";
@@ -109,8 +111,12 @@ TEST_F(RealSystem, CatalogueFindsFirefoxEsrAndThunderbirdWithTheirProfiles)
 TEST_F(RealSystem, RunningFirefoxEsrIsDetected)
 {
     ASSERT_FALSE(IsApplicationRunning(AppFirefox)) << "close Firefox before this check";
-    std::vector<std::string> args = {"/usr/lib/firefox-esr/firefox-esr", "--headless",
-                                     "--no-remote", "-P", "tessarinA", "about:blank"};
+    std::vector<std::string> args = {"/usr/lib/firefox-esr/firefox-esr",
+                                     "--headless",
+                                     "--no-remote",
+                                     "-P",
+                                     "tessarinA",
+                                     "about:blank"};
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());

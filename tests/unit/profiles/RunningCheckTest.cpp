@@ -12,7 +12,8 @@ using List = std::vector<std::string>;
 
 TEST_F(RunningCheck, NamesCompareExactlyAndWithCase)
 {
-    UseProcesses({{"systemd", "bash", "firefox-esr", "Web Content", "thunderbird-bin", "thunderbird"}});
+    UseProcesses(
+        {{"systemd", "bash", "firefox-esr", "Web Content", "thunderbird-bin", "thunderbird"}});
     EXPECT_TRUE(IsApplicationRunning(AppFirefox));
     EXPECT_TRUE(IsApplicationRunning(AppThunderbird));
     EXPECT_FALSE(IsApplicationRunning(AppSeaMonkey));
@@ -46,8 +47,10 @@ TEST_F(RunningCheck, RetryWhileRunningAsksAgainThenGoesOnOnceClosed)
     UseProcesses({{"firefox-esr"}, {"firefox-esr"}, {"bash"}});
     ui.RetryAnswers = {true, true};
     EXPECT_TRUE(WaitUntilApplicationClosed(AppFirefox, ui));
-    EXPECT_EQ(ui.Calls, (List{"RetryCancel|Warning|Firefox is running. Exit it and click the Retry button.",
-                              "RetryCancel|Warning|Firefox is running. Exit it and click the Retry button."}));
+    EXPECT_EQ(
+        ui.Calls,
+        (List{"RetryCancel|Warning|Firefox is running. Exit it and click the Retry button.",
+              "RetryCancel|Warning|Firefox is running. Exit it and click the Retry button."}));
 }
 
 TEST_F(RunningCheck, RetryThenCancelGivesUp)
@@ -70,10 +73,11 @@ TEST_F(RunningCheck, EngineVariantUsesItsOwnNamesAndEndsTheProgramOnCancel)
     } catch (const TProgramExit& exit) {
         EXPECT_EQ(exit.Code, 1);
     }
-    EXPECT_EQ(ui.Calls,
-              (List{"RetryCancel|Warning|Postbox is running. Exit it and click the Retry button.",
-                    "RetryCancel|Warning|Postbox is running. Exit it and click the Retry button.",
-                    "Warning|Warning|You must exit PostBox before backing up. The program will exit."}));
+    EXPECT_EQ(
+        ui.Calls,
+        (List{"RetryCancel|Warning|Postbox is running. Exit it and click the Retry button.",
+              "RetryCancel|Warning|Postbox is running. Exit it and click the Retry button.",
+              "Warning|Warning|You must exit PostBox before backing up. The program will exit."}));
 }
 
 TEST_F(RunningCheck, EngineVariantGoesOnOnceClosed)

@@ -53,8 +53,8 @@ int main(int argc, char** argv)
             if (double(r % 1000) / 1000.0 < depth * 0.9)
                 continue;
             const int alpha = int(40 + (r % 90) * (1.0 - depth));
-            const QColor colour = (r % 5 == 0) ? QColor(0xf2, 0xc1, 0x4e, alpha)
-                                               : QColor(0xd8, 0xf3, 0xf0, alpha);
+            const QColor colour =
+                (r % 5 == 0) ? QColor(0xf2, 0xc1, 0x4e, alpha) : QColor(0xd8, 0xf3, 0xf0, alpha);
             p.setPen(Qt::NoPen);
             p.setBrush(colour);
             p.drawRoundedRect(QRectF(x, y, tile, tile), 1.5, 1.5);

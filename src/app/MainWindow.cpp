@@ -40,7 +40,10 @@ namespace {
 
 const QString CaptionPrefix = QStringLiteral("Tessarin " TESSARIN_VERSION);
 
-QString Form1Text(const char* key) { return QString::fromStdString(Text("TForm1", key)); }
+QString Form1Text(const char* key)
+{
+    return QString::fromStdString(Text("TForm1", key));
+}
 
 // The window was laid out for an 8-point sans-serif at 96 dpi, 11 pixels high. A pixel
 // size keeps the texts inside their fixed boxes whatever dpi the desktop reports.
@@ -280,16 +283,16 @@ void TForm1::BuildComponentsPage()
         int Number, Left, Top;
     };
     static constexpr TBoxPlace places[] = {
-        {1, 15, 17},   {2, 15, 40},    {3, 15, 63},    {4, 15, 86},   {5, 15, 109},
-        {6, 15, 132},  {8, 15, 155},   {14, 15, 178},  {9, 158, 17},  {10, 158, 40},
-        {11, 158, 63}, {12, 158, 86},  {13, 158, 109}, {15, 158, 132}, {7, 158, 159},
+        {1, 15, 17},   {2, 15, 40},   {3, 15, 63},    {4, 15, 86},    {5, 15, 109},
+        {6, 15, 132},  {8, 15, 155},  {14, 15, 178},  {9, 158, 17},   {10, 158, 40},
+        {11, 158, 63}, {12, 158, 86}, {13, 158, 109}, {15, 158, 132}, {7, 158, 159},
     };
     for (const auto& place : places) {
         auto* box = new QCheckBox(GroupBox3);
         box->setObjectName(QStringLiteral("CheckBox%1").arg(place.Number));
         box->setGeometry(place.Left, place.Top, 140, 17);
-        box->setText(QString::fromStdString(
-            Text("TForm1", "LANG_CHECKBOX" + std::to_string(place.Number))));
+        box->setText(
+            QString::fromStdString(Text("TForm1", "LANG_CHECKBOX" + std::to_string(place.Number))));
         componentBoxes_[place.Number] = box;
     }
     componentBoxes_[14]->setToolTip(Form1Text("LANG_CHECKBOX14_HINT"));
@@ -415,11 +418,20 @@ void TForm1::ShowPage(TPage page)
     }
 }
 
-void TForm1::SetTaskText(const QString& text) { SetAutoSizeText(StaticText6, text); }
+void TForm1::SetTaskText(const QString& text)
+{
+    SetAutoSizeText(StaticText6, text);
+}
 
-void TForm1::AddTaskLine(const QString& text) { ListBox3->addItem(text); }
+void TForm1::AddTaskLine(const QString& text)
+{
+    ListBox3->addItem(text);
+}
 
-void TForm1::SetProgressRange(int maximum) { ProgressBar1->setRange(0, maximum > 0 ? maximum : 100); }
+void TForm1::SetProgressRange(int maximum)
+{
+    ProgressBar1->setRange(0, maximum > 0 ? maximum : 100);
+}
 
 void TForm1::SetProgressPosition(int position)
 {
@@ -436,7 +448,10 @@ void TForm1::SetReport(const QString& resultText, bool bold, bool copyTaskLines)
             ListBox4->addItem(ListBox3->item(i)->text());
 }
 
-void TForm1::SetExitHandler(TExitHandler handler) { exitHandler_ = std::move(handler); }
+void TForm1::SetExitHandler(TExitHandler handler)
+{
+    exitHandler_ = std::move(handler);
+}
 
 void TForm1::EndProgram(int code)
 {
@@ -448,7 +463,10 @@ void TForm1::EndProgram(int code)
         exitHandler_(code);
 }
 
-void TForm1::SetBatchRunner(TBatchRunner runner) { batchRunner_ = std::move(runner); }
+void TForm1::SetBatchRunner(TBatchRunner runner)
+{
+    batchRunner_ = std::move(runner);
+}
 
 void TForm1::showEvent(QShowEvent* event)
 {
@@ -468,6 +486,10 @@ void TForm1::FirstShow()
     }
     PlaceWindowOnMonitor();
     firstShowDone_ = true;
+    if (IsBatchMode()) {
+        activateWindow();
+        QTimer::singleShot(batchStartFallbackMs_, this, &TForm1::StartBatchOnce);
+    }
 }
 
 void TForm1::PlaceWindowOnMonitor()
@@ -525,8 +547,8 @@ void TForm1::keyPressEvent(QKeyEvent* event)
 {
     // Next is the default button: Enter presses it wherever the focus is, unless the
     // focused control used the key itself.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        Button1->isVisible() && Button1->isEnabled()) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && Button1->isVisible() &&
+        Button1->isEnabled()) {
         Button1->animateClick();
         return;
     }
@@ -555,10 +577,15 @@ void TForm1::NewRunToggled(bool checked)
 
 void TForm1::ApplicationStateChanged(Qt::ApplicationState state)
 {
+    if (state == Qt::ApplicationActive)
+        StartBatchOnce();
+}
+
+void TForm1::StartBatchOnce()
+{
     // Only once the start-up checks passed; a warning box shown by them can itself
     // activate the application.
-    if (state != Qt::ApplicationActive || !IsBatchMode() || batchStarted_ || !firstShowDone_ ||
-        exitPending_)
+    if (!IsBatchMode() || batchStarted_ || !firstShowDone_ || exitPending_)
         return;
     batchStarted_ = true;
     // Started from the event loop rather than inside the activation event.

@@ -79,6 +79,9 @@ public:
         std::function<int(TSharedState& state, IUserInterface& ui, const std::string& taskFile)>;
     void SetBatchRunner(TBatchRunner runner);
     bool BatchStarted() const { return batchStarted_; }
+    // A desktop may never activate a window it did not expect (no window manager, focus
+    // stealing prevention); the batch run then starts this long after the first show.
+    void SetBatchStartFallback(int milliseconds) { batchStartFallbackMs_ = milliseconds; }
 
     // The character set the language asks for; kept, though fonts on this platform
     // have no use for it.
@@ -109,6 +112,7 @@ private:
     void CancelClicked();
     void NewRunToggled(bool checked);
     void ApplicationStateChanged(Qt::ApplicationState state);
+    void StartBatchOnce();
     void StartBatch();
 
     TSharedState& state_;
@@ -119,6 +123,7 @@ private:
     int exitCode_ = 0;
     bool closedByUser_ = false;
     bool batchStarted_ = false;
+    int batchStartFallbackMs_ = 2000;
     bool firstShowDone_ = false; // required files found, window placed
     int fontCharset_ = 1;
 
@@ -127,9 +132,9 @@ private:
     QFrame* Bevel1 = nullptr;
     QLabel* Image1 = nullptr;
     QFrame* Bevel2 = nullptr;
-    QPushButton* Button1 = nullptr; // Next
-    QPushButton* Button2 = nullptr; // Cancel / Finish
-    QPushButton* Button3 = nullptr; // Back
+    QPushButton* Button1 = nullptr;    // Next
+    QPushButton* Button2 = nullptr;    // Cancel / Finish
+    QPushButton* Button3 = nullptr;    // Back
     std::array<QWidget*, 7> panels_{}; // Panel1..Panel6 at 1..6
 
     // Welcome.

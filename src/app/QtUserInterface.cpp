@@ -10,7 +10,10 @@ namespace tessarin {
 
 namespace {
 
-QString ToQString(const std::string& text) { return QString::fromStdString(AnsiToUtf8(text)); }
+QString ToQString(const std::string& text)
+{
+    return QString::fromStdString(AnsiToUtf8(text));
+}
 
 } // namespace
 
@@ -51,7 +54,10 @@ TQtUserInterface::TQtUserInterface(TForm1& form)
 {
 }
 
-void TQtUserInterface::SetBoxPresenter(TBoxPresenter presenter) { presenter_ = std::move(presenter); }
+void TQtUserInterface::SetBoxPresenter(TBoxPresenter presenter)
+{
+    presenter_ = std::move(presenter);
+}
 
 void TQtUserInterface::SetPasswordPrompt(std::function<std::optional<std::string>()> prompt)
 {
@@ -95,15 +101,30 @@ std::optional<std::string> TQtUserInterface::AskPassword()
     return passwordPrompt_();
 }
 
-void TQtUserInterface::ShowPage(TPage page) { form_.ShowPage(page); }
+void TQtUserInterface::ShowPage(TPage page)
+{
+    form_.ShowPage(page);
+}
 
-void TQtUserInterface::SetTaskText(const std::string& text) { form_.SetTaskText(ToQString(text)); }
+void TQtUserInterface::SetTaskText(const std::string& text)
+{
+    form_.SetTaskText(ToQString(text));
+}
 
-void TQtUserInterface::AddTaskLine(const std::string& text) { form_.AddTaskLine(ToQString(text)); }
+void TQtUserInterface::AddTaskLine(const std::string& text)
+{
+    form_.AddTaskLine(ToQString(text));
+}
 
-void TQtUserInterface::SetProgressRange(int maximum) { form_.SetProgressRange(maximum); }
+void TQtUserInterface::SetProgressRange(int maximum)
+{
+    form_.SetProgressRange(maximum);
+}
 
-void TQtUserInterface::SetProgressPosition(int position) { form_.SetProgressPosition(position); }
+void TQtUserInterface::SetProgressPosition(int position)
+{
+    form_.SetProgressPosition(position);
+}
 
 void TQtUserInterface::SetProgressBytes(std::uint64_t total, std::uint64_t done)
 {
@@ -122,6 +143,9 @@ void TQtUserInterface::ProcessEvents()
         throw TProgramExit{form_.ExitCode()};
 }
 
-void TQtUserInterface::RequestExit(int code) { form_.EndProgram(code); }
+void TQtUserInterface::RequestExit(int code)
+{
+    form_.EndProgram(code);
+}
 
 } // namespace tessarin

@@ -104,8 +104,8 @@ bool DecodeInto(const unsigned char* data, unsigned long size, QImage* image,
     rowBuffer->resize(static_cast<std::size_t>(width) * components);
     while (cinfo.output_scanline < height) {
         const int y = static_cast<int>(cinfo.output_scanline);
-        JSAMPROW row = components == 3 ? reinterpret_cast<JSAMPROW>(image->scanLine(y))
-                                       : rowBuffer->data();
+        JSAMPROW row =
+            components == 3 ? reinterpret_cast<JSAMPROW>(image->scanLine(y)) : rowBuffer->data();
         if (jpeg_read_scanlines(&cinfo, &row, 1) != 1)
             break;
         if (components == 4)

@@ -26,11 +26,15 @@ bool EnvironmentHas(const char* name)
     return value != nullptr && *value != '\0';
 }
 
-// A batch run from cron or ssh has no display; Qt would refuse to start there.
+// A batch run from cron or ssh has no display; Qt would abort there.
 bool DisplayAvailable()
 {
+#if defined(__linux__) || defined(__FreeBSD__)
     return EnvironmentHas("DISPLAY") || EnvironmentHas("WAYLAND_DISPLAY") ||
            EnvironmentHas("QT_QPA_PLATFORM");
+#else
+    return true;
+#endif
 }
 
 int RunConsoleBatch(TSharedState& state)
@@ -74,8 +78,13 @@ int main(int argc, char** argv)
     // Owned here, not by a window, so it outlives every page and dialog.
     TSharedState state;
     try {
-        if (IsBatchMode() && !DisplayAvailable())
-            return RunConsoleBatch(state);
+        if (!DisplayAvailable()) {
+            if (IsBatchMode())
+                return RunConsoleBatch(state);
+            std::fprintf(stderr, "Tessarin: no display found. The wizard needs one; a batch backup "
+                                 "runs without one when the only argument is a task file.\n");
+            return 1;
+        }
         return RunWindow(argc, argv, state);
     } catch (const TProgramExit& e) {
         return e.Code;

@@ -4,7 +4,7 @@
 #include "app/QtUserInterface.h"
 #include "app/SidePicture.h"
 #include "config/BatchMode.h"
-#include "config/BatchRun.h"
+#include "engine/BatchBackup.h"
 #include "config/ErrorLog.h"
 #include "config/L10n.h"
 #include "config/Settings.h"
@@ -166,9 +166,12 @@ TForm1::~TForm1() = default;
 
 void TForm1::CreateDialogs()
 {
-    // The new-profile, set-password, enter-password and unknown-files dialogs are
-    // made here, once, parented to this window; the enter-password dialog is then
-    // connected to Ui().SetPasswordPrompt. Until then the four pointers stay empty.
+    Form2 = std::make_unique<TForm2>(this);
+    Form4 = std::make_unique<TForm4>(this);
+    Form5 = std::make_unique<TForm5>(this);
+    UnknowFilesFM = std::make_unique<TUnknowFilesFM>(this);
+    // The archive facade asks for a missing password through the enter-password dialog.
+    Ui().SetPasswordPrompt([this] { return Form5->AskArchivePassword(); });
 }
 
 QWidget* TForm1::MakePanel(int number)

@@ -2,6 +2,10 @@
 // TForm1: the wizard window. Six pages on one fixed-size frame; the shared state
 // belongs to the program and is only referred to here.
 
+#include "app/dialogs/Form2.h"
+#include "app/dialogs/Form4.h"
+#include "app/dialogs/Form5.h"
+#include "app/dialogs/UnknowFilesFM.h"
 #include "config/SharedState.h"
 #include "platform/UserInterface.h"
 
@@ -46,10 +50,10 @@ public:
 
     // The four dialogs, created once and kept until the program ends.
     void CreateDialogs();
-    std::unique_ptr<QDialog> Form2;         // new profile
-    std::unique_ptr<QDialog> Form4;         // set password
-    std::unique_ptr<QDialog> Form5;         // enter password
-    std::unique_ptr<QDialog> UnknowFilesFM; // unknown files
+    std::unique_ptr<TForm2> Form2;                 // new profile
+    std::unique_ptr<TForm4> Form4;                 // set password
+    std::unique_ptr<TForm5> Form5;                 // enter password
+    std::unique_ptr<TUnknowFilesFM> UnknowFilesFM; // unknown files
 
     // Pages.
     void ShowWelcomePage();

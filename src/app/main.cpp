@@ -3,7 +3,7 @@
 #include "app/MainWindow.h"
 #include "app/QtUserInterface.h"
 #include "config/BatchMode.h"
-#include "config/BatchRun.h"
+#include "engine/BatchBackup.h"
 #include "config/ConsoleUserInterface.h"
 #include "config/ErrorLog.h"
 #include "config/L10n.h"

@@ -138,4 +138,17 @@ int TBatchBackup::BackupAction(const std::string& argument, std::shared_ptr<TMoz
     return state_.BackupFailed ? 1 : 0;
 }
 
+int RunBatchBackup(TSharedState& state, IUserInterface& ui, const std::string& taskFile)
+{
+    try {
+        return TBatchBackup(state, ui).BackupAction(taskFile);
+    } catch (const TProgramExit&) {
+        throw;
+    } catch (const std::exception& e) {
+        // Nobody may be watching: leave a trace and fail.
+        WriteErrorLog(e.what());
+        return 1;
+    }
+}
+
 } // namespace tessarin

@@ -52,6 +52,10 @@ private:
     TBatchTask task_;
 };
 
+// The batch backup for the command-line argument as typed; returns the program's
+// exit status. May throw TProgramExit; the caller ends the program with either.
+int RunBatchBackup(TSharedState& state, IUserInterface& ui, const std::string& taskFile);
+
 // The task file an argument names: as given when it has a folder part, else in
 // the program folder.
 std::string BatchTaskPath(const std::string& argument);

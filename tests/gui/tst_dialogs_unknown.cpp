@@ -35,7 +35,11 @@ void ShowAndWait(QWidget& dialog)
 
 void Click(QWidget& dialog, const char* button)
 {
-    QTest::mouseClick(Control<QAbstractButton>(dialog, button), Qt::LeftButton);
+    auto* control = Control<QAbstractButton>(dialog, button);
+    // A check box only reacts on its mark and text; its middle may be empty space.
+    const QPoint at = qobject_cast<QCheckBox*>(control) ? QPoint(6, control->height() / 2)
+                                                        : control->rect().center();
+    QTest::mouseClick(control, Qt::LeftButton, {}, at);
 }
 
 QListWidget* List(QWidget& dialog)

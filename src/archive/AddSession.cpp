@@ -72,26 +72,21 @@ void FsyncPath(const std::string& path, int flags)
 
 } // namespace
 
-TAddItem::TAddItem()
-{
-    zip_error_init(&Error);
-}
-
-TAddItem::~TAddItem()
-{
-    if (Fd >= 0)
-        ::close(Fd);
-    zip_error_fini(&Error);
-}
-
 TAddSession::TAddSession(std::string archivePath, int level, std::string password,
                          TProgress progress)
     : archivePath_(std::move(archivePath)), level_(level), password_(std::move(password)),
       progress_(std::move(progress))
 {
+    zip_error_init(&error_);
 }
 
-TAddSession::~TAddSession() = default;
+TAddSession::~TAddSession()
+{
+    archive_.reset(); // before the items its sources refer to
+    if (currentFd_ >= 0)
+        ::close(currentFd_);
+    zip_error_fini(&error_);
+}
 
 void TAddSession::Problem(const std::string& name, const std::string& why)
 {
@@ -106,14 +101,18 @@ bool TAddSession::OpenArchive()
         return false;
     openTried_ = true;
 
+    int flags = ZIP_CREATE;
     struct stat st{};
     if (::stat(archivePath_.c_str(), &st) == 0) {
         archiveExists_ = true;
         archiveDevice_ = st.st_dev;
         archiveInode_ = st.st_ino;
+        // An empty file (a placeholder someone created) is an empty archive, not an error.
+        if (S_ISREG(st.st_mode) && st.st_size == 0)
+            flags |= ZIP_TRUNCATE;
     }
     int error = 0;
-    zip_t* za = zip_open(archivePath_.c_str(), ZIP_CREATE, &error);
+    zip_t* za = zip_open(archivePath_.c_str(), flags, &error);
     if (za == nullptr) {
         zip_error_t ze;
         zip_error_init_with_code(&ze, error);
@@ -134,10 +133,31 @@ std::uint64_t TAddSession::CollectedBytes() const
     return total;
 }
 
+std::string TAddSession::EntryName(const TAddItem& item) const
+{
+    const char* name = item.Index >= 0 && archive_
+                           ? zip_get_name(archive_.get(), static_cast<zip_uint64_t>(item.Index), 0)
+                           : nullptr;
+    return name != nullptr ? name : std::string();
+}
+
+std::string TAddSession::PathOf(const TAddItem& item, const std::string& entryName) const
+{
+    return JoinPath(roots_[item.Root], entryName);
+}
+
 void TAddSession::AddSpec(const std::string& spec, const std::string& root)
 {
     if (spec.empty())
         return;
+    if (roots_.empty() || roots_[currentRoot_] != root) {
+        auto at = rootIndex_.find(root);
+        if (at == rootIndex_.end()) {
+            at = rootIndex_.emplace(root, static_cast<std::uint32_t>(roots_.size())).first;
+            roots_.push_back(root);
+        }
+        currentRoot_ = at->second;
+    }
     std::string relative = spec;
     if (relative.front() == '/') {
         // An absolute spec is taken relative to the root it lies under.
@@ -226,20 +246,24 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
     if (archiveExists_ && st.st_dev == archiveDevice_ && st.st_ino == archiveInode_)
         return; // the archive itself, when it is written into the folder it stores
 
-    if (auto it = byName_.find(entryName); it != byName_.end()) {
-        TAddItem& earlier = *it->second;
+    if (!OpenArchive())
+        return;
+    zip_t* za = archive_.get();
+    // libzip's own name index finds a name this session stored already; a name of an
+    // earlier archive's entry is replaced.
+    if (const zip_int64_t earlierIndex = zip_name_locate(za, entryName.c_str(), 0);
+        earlierIndex >= 0 && static_cast<std::size_t>(earlierIndex) < byIndex_.size() &&
+        byIndex_[static_cast<std::size_t>(earlierIndex)] != nullptr) {
+        TAddItem& earlier = *byIndex_[static_cast<std::size_t>(earlierIndex)];
         if (earlier.Device == st.st_dev && earlier.Inode == st.st_ino)
             ++earlier.Weight; // listed twice: stored once, counted as often as listed
         else
             Problem(entryName, "another file is already stored under this name");
         return;
     }
-    if (!OpenArchive())
-        return;
 
     TAddItem& item = items_.emplace_back();
-    item.Path = path;
-    item.EntryName = entryName;
+    item.Root = currentRoot_;
     item.Size = static_cast<std::uint64_t>(st.st_size);
     item.MTime = st.st_mtime;
     item.Mode = st.st_mode;
@@ -247,7 +271,6 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
     item.Inode = st.st_ino;
     item.Session = this;
 
-    zip_t* za = archive_.get();
     zip_source_t* source = zip_source_function(za, &TAddSession::SourceCallback, &item);
     if (source == nullptr) {
         Problem(entryName, zip_strerror(za));
@@ -263,7 +286,9 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
         return;
     }
     item.Index = index;
-    byName_.emplace(entryName, &item);
+    if (byIndex_.size() <= static_cast<std::size_t>(index))
+        byIndex_.resize(static_cast<std::size_t>(index) + 1, nullptr);
+    byIndex_[static_cast<std::size_t>(index)] = &item;
 
     const auto uindex = static_cast<zip_uint64_t>(index);
     const bool ok =
@@ -279,7 +304,7 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
     if (!ok) {
         Problem(entryName, zip_strerror(za));
         zip_delete(za, uindex);
-        byName_.erase(entryName);
+        byIndex_[uindex] = nullptr;
         item.Index = -1;
     }
 }
@@ -293,13 +318,13 @@ zip_int64_t TAddSession::SourceCallback(void* userdata, void* data, zip_uint64_t
 
 void TAddSession::Report(TAddItem& item, std::uint64_t done)
 {
-    item.Reported = done;
+    currentReported_ = done;
     if (pending_ || !progress_)
         return;
     // libzip is C: nothing may unwind through it. Keep the exception and fail the
     // read; Commit throws it again once libzip has cleaned up.
     try {
-        progress_(item, done);
+        progress_(item, currentName_, done);
     } catch (...) {
         pending_ = std::current_exception();
     }
@@ -310,62 +335,63 @@ zip_int64_t TAddSession::HandleSource(TAddItem& item, void* data, zip_uint64_t l
 {
     switch (cmd) {
     case ZIP_SOURCE_OPEN: {
-        if (item.Fd >= 0)
-            ::close(item.Fd);
-        item.Fd = ::open(item.Path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (item.Fd < 0) {
-            zip_error_set(&item.Error, ZIP_ER_OPEN, errno);
+        if (currentFd_ >= 0)
+            ::close(currentFd_);
+        currentName_ = EntryName(item);
+        currentFd_ = ::open(PathOf(item, currentName_).c_str(), O_RDONLY | O_CLOEXEC);
+        if (currentFd_ < 0) {
+            zip_error_set(&error_, ZIP_ER_OPEN, errno);
             failedItem_ = &item;
             return -1;
         }
-        item.Done = 0;
-        item.Finished = false;
+        currentDone_ = 0;
+        currentFinished_ = false;
         Report(item, 0);
         if (pending_) {
-            zip_error_set(&item.Error, ZIP_ER_CANCELLED, 0);
+            zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
             return -1;
         }
         return 0;
     }
     case ZIP_SOURCE_READ: {
         if (pending_) {
-            zip_error_set(&item.Error, ZIP_ER_CANCELLED, 0);
+            zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
             return -1;
         }
         ssize_t n;
         do
-            n = ::read(item.Fd, data, len);
+            n = ::read(currentFd_, data, len);
         while (n < 0 && errno == EINTR);
         if (n < 0) {
-            zip_error_set(&item.Error, ZIP_ER_READ, errno);
+            zip_error_set(&error_, ZIP_ER_READ, errno);
             failedItem_ = &item;
             return -1;
         }
         if (n == 0) {
-            if (!item.Finished) {
-                item.Finished = true;
+            if (!currentFinished_) {
+                currentFinished_ = true;
                 if (item.Size > 0)
                     Report(item, item.Size);
             }
         } else {
-            item.Done += static_cast<std::uint64_t>(n);
-            if (item.Done < item.Size && item.Done - item.Reported >= ProgressStep)
-                Report(item, item.Done);
+            currentDone_ += static_cast<std::uint64_t>(n);
+            if (currentDone_ < item.Size && currentDone_ - currentReported_ >= ProgressStep)
+                Report(item, currentDone_);
         }
         if (pending_) {
-            zip_error_set(&item.Error, ZIP_ER_CANCELLED, 0);
+            zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
             return -1;
         }
         return n;
     }
     case ZIP_SOURCE_CLOSE:
-        if (item.Fd >= 0) {
-            ::close(item.Fd);
-            item.Fd = -1;
+        if (currentFd_ >= 0) {
+            ::close(currentFd_);
+            currentFd_ = -1;
         }
         return 0;
     case ZIP_SOURCE_STAT: {
-        auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &item.Error);
+        auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &error_);
         if (st == nullptr)
             return -1;
         zip_stat_init(st);
@@ -375,13 +401,13 @@ zip_int64_t TAddSession::HandleSource(TAddItem& item, void* data, zip_uint64_t l
         return sizeof(*st);
     }
     case ZIP_SOURCE_ERROR:
-        return zip_error_to_data(&item.Error, data, len);
+        return zip_error_to_data(&error_, data, len);
     case ZIP_SOURCE_FREE:
         return 0; // the item belongs to the session
     case ZIP_SOURCE_SUPPORTS:
         return ZIP_SOURCE_SUPPORTS_READABLE;
     default:
-        zip_error_set(&item.Error, ZIP_ER_OPNOTSUPP, 0);
+        zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
         return -1;
     }
 }
@@ -424,12 +450,12 @@ TAddSession::TResult TAddSession::Commit()
         if (failedItem_ == nullptr || failedItem_->Index < 0)
             break;
         TAddItem& lost = *failedItem_;
-        Problem(lost.EntryName, zip_error_strerror(&lost.Error));
+        Problem(EntryName(lost), zip_error_strerror(&error_));
         zip_delete(archive_.get(), static_cast<zip_uint64_t>(lost.Index));
-        byName_.erase(lost.EntryName);
+        byIndex_[static_cast<std::size_t>(lost.Index)] = nullptr;
         lost.Index = -1;
-        zip_error_fini(&lost.Error);
-        zip_error_init(&lost.Error);
+        zip_error_fini(&error_);
+        zip_error_init(&error_);
         bool left = false;
         for (const auto& item : items_)
             left = left || item.Index >= 0;

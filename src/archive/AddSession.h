@@ -23,10 +23,10 @@ namespace tessarin {
 
 class TAddSession;
 
-// A file to store, and its reading state while libzip pulls it.
+// A file to store. Kept small: a profile may hold a hundred thousand files. Its name
+// lives in libzip's entry; its path is the session's root joined with that name.
 struct TAddItem {
-    std::string Path;      // on disk
-    std::string EntryName; // in the archive, relative, with '/'
+    std::uint32_t Root = 0; // index into the session's roots
     std::uint64_t Size = 0;
     std::time_t MTime = 0;
     mode_t Mode = 0;
@@ -35,17 +35,6 @@ struct TAddItem {
     int Weight = 1; // how many times the caller listed this file
     zip_int64_t Index = -1;
     TAddSession* Session = nullptr;
-
-    int Fd = -1;
-    std::uint64_t Done = 0;
-    std::uint64_t Reported = 0;
-    bool Finished = false;
-    zip_error_t Error{};
-
-    TAddItem();
-    ~TAddItem();
-    TAddItem(const TAddItem&) = delete;
-    TAddItem& operator=(const TAddItem&) = delete;
 };
 
 class TAddSession {
@@ -53,7 +42,8 @@ public:
     // Called when a file starts (done 0), every megabyte or so, and when it ends
     // (done = its size). May throw: the write is then abandoned and the exception
     // comes out of Commit.
-    using TProgress = std::function<void(const TAddItem& item, std::uint64_t done)>;
+    using TProgress =
+        std::function<void(const TAddItem& item, const std::string& name, std::uint64_t done)>;
 
     enum class TResult { Written, NothingToWrite, Failed };
 
@@ -91,6 +81,8 @@ private:
 
     bool OpenArchive();
     void AddFile(const std::string& path, const std::string& entryName);
+    std::string EntryName(const TAddItem& item) const;
+    std::string PathOf(const TAddItem& item, const std::string& entryName) const;
     void AddTree(const std::string& folder, const std::string& entryPrefix,
                  const std::string& mask);
     void Problem(const std::string& name, const std::string& why);
@@ -102,7 +94,17 @@ private:
 
     // Items outlive the archive handle that refers to them (destroyed in reverse order).
     std::deque<TAddItem> items_;
-    std::unordered_map<std::string, TAddItem*> byName_;
+    std::vector<TAddItem*> byIndex_; // libzip entry index -> item added by this session
+    std::vector<std::string> roots_;
+    std::unordered_map<std::string, std::uint32_t> rootIndex_;
+    std::uint32_t currentRoot_ = 0;
+    // The one file libzip reads at a time.
+    std::string currentName_;
+    int currentFd_ = -1;
+    std::uint64_t currentDone_ = 0;
+    std::uint64_t currentReported_ = 0;
+    bool currentFinished_ = false;
+    zip_error_t error_{};
     TZipArchivePtr archive_;
     bool openTried_ = false;
     dev_t archiveDevice_ = 0;

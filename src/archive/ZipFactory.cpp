@@ -81,9 +81,9 @@ bool TZipFactory::AddTask(const std::vector<std::string>& files,
     std::vector<TAddPart> parts;
     parts.reserve(files.size() + externals.size());
     for (const auto& file : files)
-        parts.push_back({file, baseFolder_});
+        parts.push_back({&file, &baseFolder_});
     for (const auto& external : externals)
-        parts.push_back({external.RelativeName, external.Root});
+        parts.push_back({&external.RelativeName, &external.Root});
     // One write for the whole task: every extra write would copy the archive again.
     return Add(parts);
 }
@@ -93,13 +93,13 @@ bool TZipFactory::AddFiles(const std::vector<std::string>& specs)
     std::vector<TAddPart> parts;
     parts.reserve(specs.size());
     for (const auto& spec : specs)
-        parts.push_back({spec, baseFolder_});
+        parts.push_back({&spec, &baseFolder_});
     return Add(parts);
 }
 
 bool TZipFactory::AddFilesFrom(const std::string& spec, const std::string& rootFolder)
 {
-    return Add({{spec, rootFolder}});
+    return Add({{&spec, &rootFolder}});
 }
 
 bool TZipFactory::Add(const std::vector<TAddPart>& parts)
@@ -109,17 +109,18 @@ bool TZipFactory::Add(const std::vector<TAddPart>& parts)
     fileText_ = Text("Tessarin14", "LANG_FILE");
 
     TAddSession session(archivePath_, level_, password_,
-                        [this](const TAddItem& item, std::uint64_t done) {
-                            ReportProgress(item.EntryName, item.Size, done, item.Weight);
+                        [this](const TAddItem& item, const std::string& name, std::uint64_t done) {
+                            ReportProgress(name, item.Size, done, item.Weight);
                         });
     const std::int64_t doneAtStart = doneBytes_;
     session.OnAttempt = [this, doneAtStart] { doneBytes_ = doneAtStart; };
+    const std::string fileSystemRoot = "/";
     for (const auto& part : parts) {
         // Without a root, absolute specs are stored relative to the file system's root.
-        if (part.Root.empty() && !part.Spec.empty() && part.Spec.front() == '/')
-            session.AddSpec(part.Spec, "/");
+        if (part.Root->empty() && !part.Spec->empty() && part.Spec->front() == '/')
+            session.AddSpec(*part.Spec, fileSystemRoot);
         else
-            session.AddSpec(part.Spec, part.Root);
+            session.AddSpec(*part.Spec, *part.Root);
     }
     const TAddSession::TResult result = session.Commit(); // TProgramExit passes through
     problems_ = session.Problems();

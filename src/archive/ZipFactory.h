@@ -90,9 +90,10 @@ public:
     const std::vector<std::string>& Problems() const { return problems_; }
 
 private:
+    // Refers to the caller's strings: a task may list a hundred thousand files.
     struct TAddPart {
-        std::string Spec;
-        std::string Root;
+        const std::string* Spec;
+        const std::string* Root;
     };
     bool Add(const std::vector<TAddPart>& parts);
     int Extract(const std::vector<std::string>& specs, const std::string& targetFolder,

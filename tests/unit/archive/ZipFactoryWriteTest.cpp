@@ -224,6 +224,21 @@ TEST_F(ZipFactoryWrite, MissingFilesAreListedAndTheRestIsWritten)
     EXPECT_EQ(facade->Problems().size(), 2u);
 }
 
+TEST_F(ZipFactoryWrite, WhatIsAlreadyAtThePathDecides)
+{
+    const std::string profile = CopyProfile();
+    dir_.Write("placeholder.pcv", ""); // an empty file is an empty archive
+    ASSERT_TRUE(Facade(Path("placeholder.pcv"), "", profile)->AddFiles({"prefs.js"}));
+    EXPECT_EQ(Names(Path("placeholder.pcv")), (std::vector<std::string>{"prefs.js"}));
+
+    // Anything else that is not an archive is not overwritten behind the person's back.
+    const std::string legacy = "[General]\nAppNumber=2\n";
+    dir_.Write("legacy.pcv", legacy);
+    EXPECT_FALSE(Facade(Path("legacy.pcv"), "", profile)->AddFiles({"prefs.js"}));
+    EXPECT_EQ(ReadFile(Path("legacy.pcv")), legacy);
+    EXPECT_EQ(ui_.CallsOf("Error").size(), 1u);
+}
+
 TEST_F(ZipFactoryWrite, ArchiveInsideTheAddedFolderIsNotStoredInItself)
 {
     const std::string profile = CopyProfile();

@@ -1,0 +1,126 @@
+// Adds a whole profile folder through the archive facade, as a backup run does, and
+// prints the wall time, the peak resident memory and what the progress hook saw.
+//
+//   bench_archive PROFILE_FOLDER ARCHIVE [LEVEL [PASSWORD]]
+
+#include "archive/ZipFactory.h"
+#include "config/L10n.h"
+#include "config/SharedState.h"
+#include "platform/Folders.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace tessarin;
+
+namespace {
+
+// Answers nothing, counts what a window would draw.
+class TCountingUserInterface : public IUserInterface {
+public:
+    long Pumps = 0;
+    long TaskTexts = 0;
+    long Positions = 0;
+    int LastPosition = -1;
+
+    void WarningBox(const std::string&, const std::string& t) override { std::fprintf(stderr, "warning: %s\n", t.c_str()); }
+    void ErrorBox(const std::string&, const std::string& t) override { std::fprintf(stderr, "error: %s\n", t.c_str()); }
+    void InformationBox(const std::string&, const std::string&) override {}
+    bool QuestionBox(const std::string&, const std::string&) override { return false; }
+    bool RetryCancelBox(const std::string&, const std::string&) override { return false; }
+    std::optional<std::string> AskPassword() override { return std::nullopt; }
+    void ShowPage(TPage) override {}
+    void SetTaskText(const std::string&) override { ++TaskTexts; }
+    void AddTaskLine(const std::string&) override {}
+    void SetProgressRange(int) override {}
+    void SetProgressPosition(int position) override
+    {
+        ++Positions;
+        LastPosition = position;
+    }
+    void SetReport(const std::string&, bool, bool) override {}
+    void ProcessEvents() override { ++Pumps; }
+    void RequestExit(int) override {}
+};
+
+long PeakRssKiB()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s PROFILE_FOLDER ARCHIVE [LEVEL [PASSWORD]]\n", argv[0]);
+        return 2;
+    }
+    const std::string profile = WithTrailingSeparator(argv[1]);
+    const std::string archive = argv[2];
+    const std::string level = argc > 3 ? argv[3] : "9";
+    const std::string password = argc > 4 ? argv[4] : "";
+
+    // A program folder of its own, holding the Backup.ini with the level to measure.
+    char programTemplate[] = "/tmp/bench-archive-XXXXXX";
+    if (::mkdtemp(programTemplate) == nullptr)
+        return 2;
+    const std::string program = std::string(programTemplate) + "/";
+    std::ofstream(program + "Backup.ini") << "[General]\ncompressionLevel=" << level << "\n";
+    TFolders folders = Folders();
+    folders.Program = program;
+    SetFolders(folders);
+    SetLanguage(std::make_shared<Tl10n>(program + "Default.lng"));
+
+    // The task as the backup run builds it: every file, profile-relative, with its size.
+    const auto walkStart = std::chrono::steady_clock::now();
+    TArchiveTask task;
+    for (const auto& entry : fs::recursive_directory_iterator(profile)) {
+        if (!entry.is_regular_file())
+            continue;
+        task.Files.push_back(fs::relative(entry.path(), profile).generic_string());
+        task.TotalBytes += static_cast<std::int64_t>(entry.file_size());
+    }
+    std::sort(task.Files.begin(), task.Files.end());
+
+    TSharedState state;
+    state.Operation = 1;
+    TCountingUserInterface ui;
+    fs::remove(archive);
+
+    const double walkSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - walkStart).count();
+    const long rssAfterWalk = PeakRssKiB();
+    const auto start = std::chrono::steady_clock::now();
+    bool written = false;
+    {
+        TZipFactory zip(archive, password, profile, state, ui);
+        written = zip.AddTask(task);
+        for (const auto& problem : zip.Problems())
+            std::fprintf(stderr, "left out: %s\n", problem.c_str());
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    std::error_code ec;
+    fs::remove_all(program, ec);
+    std::printf("walk_seconds %.2f rss_after_walk_kib %ld ", walkSeconds, rssAfterWalk);
+    std::printf("files %zu bytes %lld seconds %.2f peak_rss_kib %ld archive_bytes %lld "
+                "pumps %ld task_texts %ld bar_moves %ld last_bar %d written %d\n",
+                task.Files.size(), static_cast<long long>(task.TotalBytes), seconds, PeakRssKiB(),
+                static_cast<long long>(written ? fs::file_size(archive) : 0), ui.Pumps,
+                ui.TaskTexts, ui.Positions, ui.LastPosition, written ? 1 : 0);
+    return written ? 0 : 1;
+}

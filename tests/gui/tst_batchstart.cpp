@@ -1,6 +1,7 @@
 // The built program started with one argument and no display: it runs in the
 // console, never waits for anyone, and reports a missing data file.
 
+#include "support/ProfileFixture.h"
 #include "support/TempDir.h"
 
 #include <QProcess>
@@ -31,6 +32,7 @@ private slots:
     void cleanup() { dir_.reset(); }
 
     void batchWithoutDisplayEndsWithFailure();
+    void batchBackupEndToEnd();
     void missingDataFileIsReported();
     void wizardWithoutDisplayExplains();
 
@@ -89,9 +91,35 @@ void BatchStartTest::batchWithoutDisplayEndsWithFailure()
     const TRun run = Run({QString::fromStdString(dir_->Folder() + "task.ini")});
     QVERIFY2(run.Finished, "the batch run waited for something");
     QCOMPARE(run.Status, QProcess::NormalExit);
-    // No batch backup is made by this build, and it must not claim one.
+    // This home holds no Firefox profile: no backup, and the status says so.
     QVERIFY2(run.ExitCode != 0, qPrintable(run.Output));
     QVERIFY(!fs::exists(dir_->Path() / "out" / "backup.pcv"));
+}
+
+// A home as a user of the Flatpak Firefox has it, with one real-shaped profile.
+void BatchStartTest::batchBackupEndToEnd()
+{
+    dir_->Write("home/.local/share/flatpak/app/org.mozilla.firefox/current/active/files/lib/"
+                "firefox/application.ini",
+                "[App]\nVendor=Mozilla\nName=Firefox\nRemotingName=firefox\nVersion=128.5.1esr\n"
+                "BuildID=20241118000000\n");
+    CopyRealProfile("firefox", dir_->Path() / "home/.mozilla/firefox", "k3j4h5g6.default-release");
+    dir_->Write("home/.mozilla/firefox/profiles.ini",
+                "[Profile0]\nName=default-release\nIsRelative=1\nPath=k3j4h5g6.default-release\n"
+                "Default=1\n\n[General]\nStartWithLastProfile=1\nVersion=2\n");
+    dir_->Write("task.ini", "[General]\naction=backup\napplication=firefox\nprofile=release\n"
+                            "output=" + dir_->Folder() + "Backups/<application> <profile>.pcv\n"
+                            "password=nightly\n");
+    const TRun run = Run({QString::fromStdString(dir_->Folder() + "task.ini")});
+    QVERIFY2(run.Finished, "the batch run waited for something");
+    QCOMPARE(run.Status, QProcess::NormalExit);
+    QVERIFY2(run.ExitCode == 0, qPrintable(run.Output));
+    const fs::path backup = dir_->Path() / "Backups/Firefox default-release.pcv";
+    QVERIFY2(fs::is_regular_file(backup), qPrintable(run.Output));
+    QVERIFY(fs::file_size(backup) > 1000);
+    // Progress went to the console, file by file.
+    QVERIFY2(run.Output.contains("File: prefs.js"), qPrintable(run.Output));
+    QVERIFY(!fs::exists(dir_->Path() / "home/.local/state/tessarin/error.log"));
 }
 
 void BatchStartTest::missingDataFileIsReported()

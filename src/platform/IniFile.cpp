@@ -86,6 +86,9 @@ TIniFile TIniFile::FromFile(const std::filesystem::path& path)
     std::error_code ec;
     if (!std::filesystem::exists(path, ec))
         return {};
+    // A folder in the file's place reads as nothing on some systems; it is no settings file.
+    if (std::filesystem::is_directory(path, ec))
+        throw std::runtime_error(path.string() + " is a folder");
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot open " + path.string());

@@ -33,8 +33,14 @@ public:
     long Positions = 0;
     int LastPosition = -1;
 
-    void WarningBox(const std::string&, const std::string& t) override { std::fprintf(stderr, "warning: %s\n", t.c_str()); }
-    void ErrorBox(const std::string&, const std::string& t) override { std::fprintf(stderr, "error: %s\n", t.c_str()); }
+    void WarningBox(const std::string&, const std::string& t) override
+    {
+        std::fprintf(stderr, "warning: %s\n", t.c_str());
+    }
+    void ErrorBox(const std::string&, const std::string& t) override
+    {
+        std::fprintf(stderr, "error: %s\n", t.c_str());
+    }
     void InformationBox(const std::string&, const std::string&) override {}
     bool QuestionBox(const std::string&, const std::string&) override { return false; }
     bool RetryCancelBox(const std::string&, const std::string&) override { return false; }

@@ -102,7 +102,7 @@ bool TAddSession::OpenArchive()
     openTried_ = true;
 
     int flags = ZIP_CREATE;
-    struct stat st{};
+    struct stat st {};
     if (::stat(archivePath_.c_str(), &st) == 0) {
         archiveExists_ = true;
         archiveDevice_ = st.st_dev;
@@ -184,7 +184,7 @@ void TAddSession::AddSpec(const std::string& spec, const std::string& root)
     }
     const std::string entry = Join(parts, parts.size());
     const std::string path = JoinPath(root, entry);
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         Problem(entry, std::strerror(errno));
         return;
@@ -214,7 +214,7 @@ void TAddSession::AddTree(const std::string& folder, const std::string& entryPre
     std::vector<std::string> subfolders;
     for (const auto& name : names) {
         const std::string path = JoinPath(folder, name);
-        struct stat lst{};
+        struct stat lst {};
         if (::lstat(path.c_str(), &lst) != 0)
             continue;
         // Folder links are not followed: they could loop or lead out of the profile.
@@ -234,7 +234,7 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
     // Open it now: a file that cannot be read is reported here and left out, instead
     // of failing the whole archive when libzip reaches it.
     TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat st{};
+    struct stat st {};
     if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) {
         Problem(entryName, std::strerror(errno));
         return;
@@ -299,8 +299,7 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
         (password_.empty() ||
          zip_file_set_encryption(za, uindex, ZIP_EM_AES_256, password_.c_str()) == 0) &&
         zip_file_set_external_attributes(za, uindex, 0, ZIP_OPSYS_UNIX,
-                                         static_cast<zip_uint32_t>(item.Mode & 0xFFFF) << 16) ==
-            0;
+                                         static_cast<zip_uint32_t>(item.Mode & 0xFFFF) << 16) == 0;
     if (!ok) {
         Problem(entryName, zip_strerror(za));
         zip_delete(za, uindex);

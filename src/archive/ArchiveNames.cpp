@@ -141,7 +141,8 @@ bool TExtractSpec::Matches(std::string_view entryName) const
         if (!folder_.empty() && !StartsWithFolder(entry, folder_))
             return false;
         const std::size_t slash = entry.rfind('/');
-        const std::string_view own = slash == std::string_view::npos ? entry : entry.substr(slash + 1);
+        const std::string_view own =
+            slash == std::string_view::npos ? entry : entry.substr(slash + 1);
         return NameMatchesMask(own, mask_);
     }
     if (name_.empty())

@@ -103,7 +103,9 @@ class TWinZipAes {
 public:
     // method: ZIP_EM_AES_128, _192 or _256.
     explicit TWinZipAes(std::uint16_t method)
-        : keyLength_(method == ZIP_EM_AES_128 ? 16 : method == ZIP_EM_AES_192 ? 24 : 32)
+        : keyLength_(method == ZIP_EM_AES_128   ? 16
+                     : method == ZIP_EM_AES_192 ? 24
+                                                : 32)
     {
     }
     ~TWinZipAes() { OPENSSL_cleanse(keys_.data(), keys_.size()); }
@@ -123,7 +125,8 @@ public:
                                    static_cast<int>(SaltLength()), KeyIterations,
                                    static_cast<int>(derived), keys_.data()) != 1)
             return TStart::Error;
-        if (CRYPTO_memcmp(keys_.data() + 2 * keyLength_, header + SaltLength(), VerifierLength) != 0)
+        if (CRYPTO_memcmp(keys_.data() + 2 * keyLength_, header + SaltLength(), VerifierLength) !=
+            0)
             return TStart::WrongPassword;
 
         const EVP_CIPHER* cipher = keyLength_ == 16   ? EVP_aes_128_ecb()

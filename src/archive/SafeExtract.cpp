@@ -143,7 +143,8 @@ TFd TExtractTarget::OpenFolder(const std::vector<std::string>& components, std::
             ec = LastError();
             return {};
         }
-        const int next = ::openat(current.Get(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int next =
+            ::openat(current.Get(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0) {
             ec = LastError();
             return {};
@@ -178,7 +179,7 @@ std::optional<TPendingFile> TExtractTarget::BeginFile(const std::vector<std::str
     const std::string& finalName = components.back();
     std::optional<mode_t> keepMode;
     bool replacing = false;
-    struct stat st{};
+    struct stat st {};
     if (::fstatat(folder.Get(), finalName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISDIR(st.st_mode)) {
             ec = std::make_error_code(std::errc::is_a_directory);

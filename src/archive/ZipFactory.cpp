@@ -1,8 +1,8 @@
 #include "archive/ZipFactory.h"
 
 #include "archive/AddSession.h"
-#include "archive/EntryReader.h"
 #include "archive/ArchiveNames.h"
+#include "archive/EntryReader.h"
 #include "archive/SafeExtract.h"
 #include "archive/ZipHandles.h"
 #include "config/L10n.h"
@@ -19,7 +19,6 @@ namespace tessarin {
 namespace {
 
 __extension__ using TUint128 = unsigned __int128;
-
 
 // compressionLevel is a plain integer in Backup.ini. Values outside 0..9 are clamped
 // rather than passed on: libzip would refuse every entry, and a typo in the settings
@@ -295,18 +294,17 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
         }
 
         std::string failure;
-        const TEntryOutput output{
-            [&](const char* data, std::size_t n, std::string& why) {
-                std::error_code writeEc;
-                if (pending->Write(data, n, writeEc))
-                    return true;
-                why = writeEc.message();
-                return false;
-            },
-            [&](std::uint64_t done) {
-                if (done < size)
-                    ReportProgress(name, size, done, 1);
-            }};
+        const TEntryOutput output{[&](const char* data, std::size_t n, std::string& why) {
+                                      std::error_code writeEc;
+                                      if (pending->Write(data, n, writeEc))
+                                          return true;
+                                      why = writeEc.message();
+                                      return false;
+                                  },
+                                  [&](std::uint64_t done) {
+                                      if (done < size)
+                                          ReportProgress(name, size, done, 1);
+                                  }};
         auto readWith = [&](const std::string& password) {
             if (!pending->Rewind(ec)) {
                 failure = ec.message();

@@ -56,11 +56,12 @@ public:
     // A backup task as the engine keeps it: Files(), Externals() (Root, RelativeName)
     // and TotalSize().
     template <typename Task>
-        requires requires(const Task& t) {
-            t.Files();
-            t.Externals();
-            t.TotalSize();
-        }
+    requires requires(const Task& t)
+    {
+        t.Files();
+        t.Externals();
+        t.TotalSize();
+    }
     bool AddTask(const Task& task)
     {
         std::vector<TArchiveExternalFile> externals;
@@ -101,8 +102,8 @@ private:
 
     // The engine's progress hook: pumps events and, while a backup writes, shows the
     // file that starts and moves the bar.
-    void ReportProgress(const std::string& itemName, std::uint64_t itemSize,
-                        std::uint64_t itemDone, int weight);
+    void ReportProgress(const std::string& itemName, std::uint64_t itemSize, std::uint64_t itemDone,
+                        int weight);
     void SetProgressBytes(std::int64_t done, std::int64_t total);
     // The engine's password hook: the enter-password dialog; a confirmed password
     // becomes the facade's and the shared one.

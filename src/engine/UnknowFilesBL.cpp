@@ -70,8 +70,9 @@ void TUnknowFilesBL::LoadKnownFiles(const fs::path& file)
     known_.clear();
     std::ifstream in(file, std::ios::binary);
     if (!in)
-        throw std::ios_base::failure("Cannot open file " + file.string(),
-                                     std::error_code(errno ? errno : ENOENT, std::generic_category()));
+        throw std::ios_base::failure(
+            "Cannot open file " + file.string(),
+            std::error_code(errno ? errno : ENOENT, std::generic_category()));
     std::string line;
     while (std::getline(in, line)) {
         // Lines are taken as they are, but a file saved on Windows ends them in CR LF.
@@ -102,7 +103,8 @@ bool TUnknowFilesBL::IsKnown(const std::string& name, bool isFolder) const
             return true;
         // "*suffix" covers every name that ends in suffix (for a folder entry the
         // suffix includes the folder ending, so a file never matches it).
-        if (!text.empty() && text.front() == '*' && EndsWith(probe, std::string_view(text).substr(1)))
+        if (!text.empty() && text.front() == '*' &&
+            EndsWith(probe, std::string_view(text).substr(1)))
             return true;
     }
     return false;

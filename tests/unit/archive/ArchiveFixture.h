@@ -79,7 +79,10 @@ protected:
         return to.string() + "/";
     }
 
-    std::string Path(const std::string& relative) const { return (dir_.Path() / relative).string(); }
+    std::string Path(const std::string& relative) const
+    {
+        return (dir_.Path() / relative).string();
+    }
 
     std::unique_ptr<TZipFactory> Facade(const std::string& archive, const std::string& password,
                                         const std::string& base)
@@ -158,14 +161,14 @@ inline void WriteRawArchive(const std::string& archive, const std::vector<TRawEn
         const zip_int64_t idx = zip_file_add(za, e.Name.c_str(), src, ZIP_FL_ENC_RAW);
         ASSERT_GE(idx, 0) << zip_strerror(za);
         if (e.Encryption != ZIP_EM_NONE) {
-            ASSERT_EQ(zip_file_set_encryption(za, static_cast<zip_uint64_t>(idx), e.Encryption,
-                                              password),
-                      0)
+            ASSERT_EQ(
+                zip_file_set_encryption(za, static_cast<zip_uint64_t>(idx), e.Encryption, password),
+                0)
                 << zip_strerror(za);
         }
         if (e.UnixMode != 0)
-            zip_file_set_external_attributes(za, static_cast<zip_uint64_t>(idx), 0,
-                                             ZIP_OPSYS_UNIX, e.UnixMode << 16);
+            zip_file_set_external_attributes(za, static_cast<zip_uint64_t>(idx), 0, ZIP_OPSYS_UNIX,
+                                             e.UnixMode << 16);
     }
     ASSERT_EQ(zip_close(za), 0) << zip_strerror(za);
 }

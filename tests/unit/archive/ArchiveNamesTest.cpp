@@ -27,7 +27,8 @@ TEST(ArchiveNames, HostileEntryNamesAreRefused)
 TEST(ArchiveNames, HarmlessOddNamesAreCleanedUp)
 {
     using V = std::vector<std::string>;
-    EXPECT_EQ(SafeEntryComponents("Mail/Local Folders/Inbox"), (V{"Mail", "Local Folders", "Inbox"}));
+    EXPECT_EQ(SafeEntryComponents("Mail/Local Folders/Inbox"),
+              (V{"Mail", "Local Folders", "Inbox"}));
     EXPECT_EQ(SafeEntryComponents("./a//b/"), (V{"a", "b"}));
     EXPECT_EQ(SafeEntryComponents("..hidden/x"), (V{"..hidden", "x"}));
     EXPECT_EQ(SafeEntryComponents("3:00 meeting"), (V{"3:00 meeting"}));

@@ -49,8 +49,9 @@ int RunTool(const std::string& command)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-const std::vector<std::string> Specs = {"prefs.js", "places.sqlite", "abook.mab", "history.mab",
-                                        "Mail",     "ImapMail",      "bookmarkbackups", "extensions"};
+const std::vector<std::string> Specs = {"prefs.js",        "places.sqlite", "abook.mab",
+                                        "history.mab",     "Mail",          "ImapMail",
+                                        "bookmarkbackups", "extensions"};
 
 using Interoperability = TArchiveFixture;
 
@@ -77,7 +78,7 @@ TEST_F(Interoperability, SevenZipOpensAnArchiveWithPassword)
     ASSERT_TRUE(Facade(archive, "Heslo 42", profile)->AddFiles(Specs));
     EXPECT_NE(RunTool(Quote(sevenZip) + " t -pwrong " + Quote(archive)), 0);
     ASSERT_EQ(RunTool(Quote(sevenZip) + " x -y " + Quote("-pHeslo 42") + " " +
-                  Quote("-o" + Path("out")) + " " + Quote(archive)),
+                      Quote("-o" + Path("out")) + " " + Quote(archive)),
               0);
     EXPECT_EQ(TreeContents(Path("out")), TreeContents(profile));
 }
@@ -90,7 +91,7 @@ TEST_F(Interoperability, InfoZipTraditionalEncryptionRestores)
     const std::string profile = CopyProfile();
     const std::string archive = Path("infozip.pcv");
     ASSERT_EQ(RunTool("cd " + Quote(profile) + " && " + Quote(zip) + " -q -r -P oldsecret " +
-                  Quote(archive) + " ."),
+                      Quote(archive) + " ."),
               0);
     const auto entries = ArchiveEntries(archive);
     ASSERT_FALSE(entries.empty());
@@ -112,7 +113,7 @@ TEST_F(Interoperability, SevenZipAesArchiveRestores)
     const std::string profile = CopyProfile();
     const std::string archive = Path("seven.pcv");
     ASSERT_EQ(RunTool("cd " + Quote(profile) + " && " + Quote(sevenZip) +
-                  " a -tzip -mem=AES256 -mx=9 -pAESsecret " + Quote(archive) + " ."),
+                      " a -tzip -mem=AES256 -mx=9 -pAESsecret " + Quote(archive) + " ."),
               0);
     const auto entries = ArchiveEntries(archive);
     ASSERT_FALSE(entries.empty());

@@ -14,9 +14,9 @@
 namespace tessarin::test {
 namespace {
 
-const std::vector<std::string> ProfileSpecs = {
-    "prefs.js", "places.sqlite", "abook.mab", "history.mab", "Mail", "ImapMail",
-    "bookmarkbackups", "extensions"};
+const std::vector<std::string> ProfileSpecs = {"prefs.js",        "places.sqlite", "abook.mab",
+                                               "history.mab",     "Mail",          "ImapMail",
+                                               "bookmarkbackups", "extensions"};
 
 class RoundTrip : public TArchiveFixture,
                   public ::testing::WithParamInterface<std::tuple<int, std::string>> {};
@@ -73,8 +73,8 @@ using ZipFactoryRead = TArchiveFixture;
 
 TEST_F(ZipFactoryRead, LevelComesFromTheSettingsClampedToZeroToNine)
 {
-    const std::vector<std::pair<std::string, int>> cases = {
-        {"0", 0}, {"5", 5}, {"42", 9}, {"-3", 0}, {"fast", 9}, {"", 9}};
+    const std::vector<std::pair<std::string, int>> cases = {{"0", 0},  {"5", 5},    {"42", 9},
+                                                            {"-3", 0}, {"fast", 9}, {"", 9}};
     for (const auto& [value, level] : cases) {
         SetLevel(value);
         EXPECT_EQ(Facade(Path("a.pcv"), "", "")->CompressionLevel(), level) << value;
@@ -94,18 +94,18 @@ TEST_F(ZipFactoryRead, MasksReachEveryDepthBelowTheirFolder)
     auto reader = Facade(archive, "", Path("base/"));
     const std::string target = Path("msf/");
     EXPECT_EQ(reader->ExtractFolderTo("Mail", "*.msf", target), 3);
-    EXPECT_EQ(TreeNames(target), (std::vector<std::string>{
-                                     "Mail/Local Folders/Archives.sbd/2009.msf",
-                                     "Mail/Local Folders/Inbox.msf",
-                                     "Mail/Local Folders/Sent.msf"}));
+    EXPECT_EQ(
+        TreeNames(target),
+        (std::vector<std::string>{"Mail/Local Folders/Archives.sbd/2009.msf",
+                                  "Mail/Local Folders/Inbox.msf", "Mail/Local Folders/Sent.msf"}));
 
     EXPECT_EQ(reader->ExtractFolderTo("", "*.mab", Path("mab/")), 2);
     EXPECT_EQ(TreeNames(Path("mab/")), (std::vector<std::string>{"abook.mab", "history.mab"}));
 
     EXPECT_EQ(reader->ExtractFolder("ImapMail", "*.*"), 2); // into the base folder
-    EXPECT_EQ(TreeNames(Path("base/")), (std::vector<std::string>{
-                                            "ImapMail/imap.example.org/INBOX",
-                                            "ImapMail/imap.example.org/INBOX.msf"}));
+    EXPECT_EQ(TreeNames(Path("base/")),
+              (std::vector<std::string>{"ImapMail/imap.example.org/INBOX",
+                                        "ImapMail/imap.example.org/INBOX.msf"}));
 
     EXPECT_EQ(reader->ExtractFileTo("indexfile.txt", Path("none/")), 0);
     EXPECT_FALSE(fs::exists(Path("none"))); // nothing matched, nothing created
@@ -120,7 +120,8 @@ TEST_F(ZipFactoryRead, ExtractionOverwritesAndKeepsTheExistingFilesPermissions)
     const std::string archive = Path("backup.pcv");
     ASSERT_TRUE(Facade(archive, "", profile)->AddFiles({"prefs.js"}));
     const fs::path existing = dir_.Write("target/prefs.js", "user_pref(\"old\", true);\n");
-    fs::permissions(existing, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::permissions(existing,
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 
     EXPECT_EQ(Facade(archive, "", "")->ExtractFileTo("prefs.js", Path("target/")), 1);
     EXPECT_EQ(ReadFile(existing), ReadFile(profile + "prefs.js"));
@@ -135,7 +136,8 @@ TEST_F(ZipFactoryRead, AddTaskStoresOutsideFilesRelativeToTheirRoot)
     dir_.Write("outside/Post/Work/Inbox.msf", "// mork\n");
     TArchiveTask task;
     task.Files = {"prefs.js", "Mail/Local Folders/Inbox"};
-    task.Externals = {{Path("outside/Post/"), "Work/Inbox"}, {Path("outside/Post/"), "Work/Inbox.msf"}};
+    task.Externals = {{Path("outside/Post/"), "Work/Inbox"},
+                      {Path("outside/Post/"), "Work/Inbox.msf"}};
     task.TotalBytes = 100;
     const std::string archive = Path("backup.pcv");
     ASSERT_TRUE(Facade(archive, "", profile)->AddTask(task));
@@ -232,7 +234,8 @@ TEST_F(ZipFactoryPassword, CancelledRequestExtractsNothingAndAsksNoMore)
 TEST_F(ZipFactoryPassword, WrongAnswerLeavesTheEntryOut)
 {
     ui_.Passwords = {std::string("guess")};
-    EXPECT_EQ(Facade(archive_, "", Path("a/"))->ExtractFileTo("Mail/Local Folders/Inbox", Path("a/")), 0);
+    EXPECT_EQ(
+        Facade(archive_, "", Path("a/"))->ExtractFileTo("Mail/Local Folders/Inbox", Path("a/")), 0);
     EXPECT_EQ(AskCount(), 1);
     EXPECT_EQ(state_.Password, "guess"); // confirmed answers are kept, right or not
     EXPECT_FALSE(fs::exists(Path("a/Mail/Local Folders/Inbox")));
@@ -263,7 +266,10 @@ TEST_F(ZipFactoryPassword, TraditionalEncryptionOfOlderBackupsIsRead)
 // code alone protects them.
 class ZipFactorySevenZipAes : public ZipFactoryPassword {
 protected:
-    std::string Fixture() const { return std::string(TESSARIN_TEST_DATA) + "/archive/7zip-aes256.zip"; }
+    std::string Fixture() const
+    {
+        return std::string(TESSARIN_TEST_DATA) + "/archive/7zip-aes256.zip";
+    }
     // Flips one byte of the encrypted data of an entry of a copy of the fixture.
     std::string Tampered(const std::vector<std::string>& names)
     {

@@ -65,7 +65,8 @@ TEST_F(ZipFactoryWrite, ProgressOfThreeFilesShowsEachFileAndTheBytesDone)
     dir_.Write("p/places.sqlite", std::string(600, 's'));
     dir_.Write("p/Mail/Inbox", std::string(100, 'm'));
     auto facade = Facade(Path("b.pcv"), "", Path("p/"));
-    ASSERT_TRUE(facade->AddTask(TArchiveTask{{"prefs.js", "places.sqlite", "Mail/Inbox"}, {}, 1000}));
+    ASSERT_TRUE(
+        facade->AddTask(TArchiveTask{{"prefs.js", "places.sqlite", "Mail/Inbox"}, {}, 1000}));
 
     EXPECT_EQ(ui_.TaskTexts, (std::vector<std::string>{"File: prefs.js", "File: places.sqlite",
                                                        "File: Mail/Inbox"}));
@@ -86,7 +87,8 @@ TEST_F(ZipFactoryWrite, LargeFilesReportEveryMegabyte)
         TArchiveTask{{"a.sqlite", "b.sqlite"}, {}, static_cast<std::int64_t>(2 * size)}));
     EXPECT_EQ(ui_.TaskTexts, (std::vector<std::string>{"File: a.sqlite", "File: b.sqlite"}));
     // Start, three megabytes, end (twice) for each file.
-    EXPECT_EQ(ui_.Positions, (std::vector<int>{50, 50, 50, 50, 50, 50, 100, 100, 100, 100, 100, 100}));
+    EXPECT_EQ(ui_.Positions,
+              (std::vector<int>{50, 50, 50, 50, 50, 50, 100, 100, 100, 100, 100, 100}));
     EXPECT_EQ(ui_.ProcessEventsCalls - pumpsBefore, 2 * 5 + 1);
 }
 
@@ -94,7 +96,8 @@ TEST_F(ZipFactoryWrite, TaskOfZeroBytesLeavesTheBarAtZero)
 {
     dir_.Write("p/Junk", "");
     dir_.Write("p/Trash", "");
-    ASSERT_TRUE(Facade(Path("b.pcv"), "", Path("p/"))->AddTask(TArchiveTask{{"Junk", "Trash"}, {}, 0}));
+    ASSERT_TRUE(
+        Facade(Path("b.pcv"), "", Path("p/"))->AddTask(TArchiveTask{{"Junk", "Trash"}, {}, 0}));
     EXPECT_EQ(ui_.TaskTexts, (std::vector<std::string>{"File: Junk", "File: Trash"}));
     ASSERT_FALSE(ui_.Positions.empty());
     for (int p : ui_.Positions)
@@ -106,8 +109,8 @@ TEST_F(ZipFactoryWrite, FileListedTwiceIsStoredOnceAndCountedTwice)
     const std::string profile = CopyProfile();
     const auto size = static_cast<std::int64_t>(fs::file_size(profile + "prefs.js"));
     auto facade = Facade(Path("b.pcv"), "", profile);
-    ASSERT_TRUE(facade->AddTask(TArchiveTask{{"prefs.js", "places.sqlite", "prefs.js"}, {},
-                                             2 * size + 4096}));
+    ASSERT_TRUE(facade->AddTask(
+        TArchiveTask{{"prefs.js", "places.sqlite", "prefs.js"}, {}, 2 * size + 4096}));
     EXPECT_EQ(Names(Path("b.pcv")), (std::vector<std::string>{"places.sqlite", "prefs.js"}));
     EXPECT_EQ(facade->DoneBytes(), 2 * size + 4096);
     EXPECT_EQ(ui_.Positions.back(), 100);
@@ -121,7 +124,8 @@ TEST_F(ZipFactoryWrite, ReadingMovesNeitherBarNorTaskText)
     ui_.Positions.clear();
     const int pumpsBefore = ui_.ProcessEventsCalls;
     // The backup's own check reads the index back while Operation is still backup.
-    EXPECT_EQ(Facade(Path("b.pcv"), "", "")->ExtractFileTo("Mail/Local Folders/Inbox", Path("t/")), 1);
+    EXPECT_EQ(Facade(Path("b.pcv"), "", "")->ExtractFileTo("Mail/Local Folders/Inbox", Path("t/")),
+              1);
     state_.Operation = 2;
     EXPECT_EQ(Facade(Path("b.pcv"), "", Path("t/"))->ExtractFolder("Mail", "*.*"), 9);
     EXPECT_TRUE(ui_.TaskTexts.empty());

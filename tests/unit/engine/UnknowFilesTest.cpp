@@ -109,9 +109,9 @@ TEST_F(UnknowFiles, TopLevelScanFindsWhatTheListDoesNotCover)
     ASSERT_EQ(::mkfifo((profile + "fifo").c_str(), 0600), 0);
 
     const TUnknowFilesBL known;
-    const std::vector<TUnknowItem> expected = {
-        {"backup_old", true}, {"deep", true},         {"link.txt", false},
-        {"notes.txt", false}, {"OfflineCache", true}, {"Prefs.js", false}};
+    const std::vector<TUnknowItem> expected = {{"backup_old", true},   {"deep", true},
+                                               {"link.txt", false},    {"notes.txt", false},
+                                               {"OfflineCache", true}, {"Prefs.js", false}};
     EXPECT_EQ(known.FindUnknownItems(profile), expected);
     EXPECT_EQ(known.FindUnknownItems(profile), expected); // same positions on a second scan
     EXPECT_TRUE(known.FindUnknownItems(dir_.Folder() + "missing/").empty());

@@ -186,6 +186,10 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
         {
             TZipFactory zip(partial.string(), state.Password, profileDir, state, ui);
             written = zip.AddTask(task);
+            // Files that vanished or became unreadable after the scan are left out;
+            // the report names each so nobody believes they are in the backup.
+            for (const std::string& problem : zip.Problems())
+                ui.AddTaskLine(problem);
         }
         if (!written) {
             state.BackupFailed = true;

@@ -2,6 +2,7 @@
 // replaced by a scripted one, so no modal dialog opens.
 
 #include "app/dialogs/Form2.h"
+#include "DialogTestSupport.h"
 #include "config/L10n.h"
 #include "support/TempDir.h"
 
@@ -20,26 +21,9 @@
 
 using namespace tessarin;
 
+using namespace tessarin::test;
+
 namespace {
-
-template <class T> T* Control(QWidget& dialog, const char* name)
-{
-    T* control = dialog.findChild<T*>(QString::fromLatin1(name));
-    if (control == nullptr)
-        qFatal("control %s missing", name);
-    return control;
-}
-
-void ShowAndWait(QWidget& dialog)
-{
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-}
-
-void Click(QWidget& dialog, const char* button)
-{
-    QTest::mouseClick(Control<QPushButton>(dialog, button), Qt::LeftButton);
-}
 
 // Answers Browse from a queue and records what it was asked.
 struct TScriptedBrowser {

@@ -3,6 +3,7 @@
 
 #include "app/dialogs/Form4.h"
 #include "app/dialogs/Form5.h"
+#include "DialogTestSupport.h"
 #include "config/L10n.h"
 #include "support/TempDir.h"
 
@@ -19,23 +20,11 @@
 
 using namespace tessarin;
 
+using namespace tessarin::test;
+
 namespace {
 
 using TMessages = std::vector<std::pair<std::string, std::string>>;
-
-template <class T> T* Control(QWidget& dialog, const char* name)
-{
-    T* control = dialog.findChild<T*>(QString::fromLatin1(name));
-    if (control == nullptr)
-        qFatal("control %s missing", name);
-    return control;
-}
-
-void ShowAndWait(QWidget& dialog)
-{
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-}
 
 // Types text key by key; letters beyond ASCII arrive as key events carrying their text.
 void Type(QWidget& dialog, const char* field, const QString& text)
@@ -47,11 +36,6 @@ void Type(QWidget& dialog, const char* field, const QString& text)
         else
             QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
     }
-}
-
-void Click(QWidget& dialog, const char* button)
-{
-    QTest::mouseClick(Control<QPushButton>(dialog, button), Qt::LeftButton);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // OK keeps and Cancel throws away. Shown non-modally; nothing waits for a person.
 
 #include "app/dialogs/UnknowFilesFM.h"
+#include "DialogTestSupport.h"
 #include "config/L10n.h"
 #include "support/TempDir.h"
 
@@ -17,30 +18,9 @@
 
 using namespace tessarin;
 
+using namespace tessarin::test;
+
 namespace {
-
-template <class T> T* Control(QWidget& dialog, const char* name)
-{
-    T* control = dialog.findChild<T*>(QString::fromLatin1(name));
-    if (control == nullptr)
-        qFatal("control %s missing", name);
-    return control;
-}
-
-void ShowAndWait(QWidget& dialog)
-{
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-}
-
-void Click(QWidget& dialog, const char* button)
-{
-    auto* control = Control<QAbstractButton>(dialog, button);
-    // A check box only reacts on its mark and text; its middle may be empty space.
-    const QPoint at = qobject_cast<QCheckBox*>(control) ? QPoint(6, control->height() / 2)
-                                                        : control->rect().center();
-    QTest::mouseClick(control, Qt::LeftButton, {}, at);
-}
 
 QListWidget* List(QWidget& dialog)
 {

@@ -3,6 +3,7 @@
 #include "app/Placement.h"
 #include "app/QtUserInterface.h"
 #include "app/SidePicture.h"
+#include "app/dialogs/DialogSupport.h"
 #include "config/BatchMode.h"
 #include "engine/BatchBackup.h"
 #include "config/ErrorLog.h"
@@ -43,18 +44,6 @@ const QString CaptionPrefix = QStringLiteral("Tessarin " TESSARIN_VERSION);
 QString Form1Text(const char* key)
 {
     return QString::fromStdString(Text("TForm1", key));
-}
-
-// The window was laid out for an 8-point sans-serif at 96 dpi, 11 pixels high. A pixel
-// size keeps the texts inside their fixed boxes whatever dpi the desktop reports.
-QFont DesignFont()
-{
-    QFont font;
-    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
-    return font;
 }
 
 // A font that only changes the weight, so the rest comes from the window's font.
@@ -131,7 +120,7 @@ TForm1::TForm1(TSharedState& state, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFont(DesignFont());
+    setFont(dialogs::DesignFont());
     setWindowTitle(CaptionPrefix);
 
     BuildFrame();
@@ -508,7 +497,7 @@ void TForm1::PlaceWindowOnMonitor()
 
 void TForm1::ApplyLanguageFont()
 {
-    QFont font = DesignFont();
+    QFont font = dialogs::DesignFont();
     if (const std::string name = Language().GetUsableFontName(); !name.empty()) {
         QStringList families = font.families();
         // Kept in front of the designed ones, which take over when it is not installed.

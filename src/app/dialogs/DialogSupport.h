@@ -3,7 +3,10 @@
 // font and the language font, placement over the main window, the masked password
 // field.
 
+#include <QPoint>
+#include <QRect>
 #include <QString>
+#include <QWidget>
 
 #include <string>
 
@@ -15,6 +18,24 @@ class QStyle;
 class QWidget;
 
 namespace tessarin::dialogs {
+
+// A control named as the layout tables name it, at its place in its parent.
+template <class W> W* Place(QWidget* parent, const char* name, const QRect& geometry)
+{
+    auto* widget = new W(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+// The same for a control that keeps its own size (a label sized by its text).
+template <class W> W* Place(QWidget* parent, const char* name, const QPoint& position)
+{
+    auto* widget = new W(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->move(position);
+    return widget;
+}
 
 // Text(section, key) as a QString (language texts are UTF-8).
 QString LangText(const std::string& section, const std::string& key);

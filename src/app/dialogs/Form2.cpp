@@ -18,37 +18,23 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
     setObjectName(QStringLiteral("TForm2"));
     MakeFixedDialog(*this, 316, 154);
 
-    Label1 = new QLabel(this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->move(16, 8);
+    Label1 = Place<QLabel>(this, "Label1", QPoint(16, 8));
 
-    Edit1 = new QLineEdit(this);
-    Edit1->setObjectName(QStringLiteral("Edit1"));
-    Edit1->setGeometry(16, 24, 281, 21);
+    Edit1 = Place<QLineEdit>(this, "Edit1", {16, 24, 281, 21});
     Label1->setBuddy(Edit1);
 
-    GroupBox1 = new QGroupBox(this);
-    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(16, 56, 281, 49);
+    GroupBox1 = Place<QGroupBox>(this, "GroupBox1", {16, 56, 281, 49});
 
     // The label comes before the button: a long path runs under it, not over it.
-    Label2 = new QLabel(GroupBox1);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->move(10, 22);
+    Label2 = Place<QLabel>(GroupBox1, "Label2", QPoint(10, 22));
 
-    Button3 = new QPushButton(GroupBox1);
-    Button3->setObjectName(QStringLiteral("Button3"));
-    Button3->setGeometry(200, 16, 75, 25);
+    Button3 = Place<QPushButton>(GroupBox1, "Button3", {200, 16, 75, 25});
     Button3->setAutoDefault(false);
 
-    Button1 = new QPushButton(this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(64, 120, 75, 25);
+    Button1 = Place<QPushButton>(this, "Button1", {64, 120, 75, 25});
     Button1->setDefault(true);
 
-    Button2 = new QPushButton(this);
-    Button2->setObjectName(QStringLiteral("Button2"));
-    Button2->setGeometry(168, 120, 75, 25);
+    Button2 = Place<QPushButton>(this, "Button2", {168, 120, 75, 25});
 
     setTabOrder(Edit1, Button3);
     setTabOrder(Button3, Button1);

@@ -21,13 +21,9 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent)
     MakeFixedDialog(*this, 275, 181);
 
     // The frame comes first so the controls drawn over it stay on top.
-    GroupBox1 = new QGroupBox(this);
-    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(8, 8, 257, 121);
+    GroupBox1 = Place<QGroupBox>(this, "GroupBox1", {8, 8, 257, 121});
 
-    Label1 = new QLabel(this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->move(16, 16);
+    Label1 = Place<QLabel>(this, "Label1", QPoint(16, 16));
 
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName(QStringLiteral("Bevel1"));
@@ -35,35 +31,23 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent)
     Bevel1->setFrameShadow(QFrame::Sunken);
     Bevel1->setGeometry(16, 40, 217, 2);
 
-    Label2 = new QLabel(this);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->move(16, 58);
+    Label2 = Place<QLabel>(this, "Label2", QPoint(16, 58));
 
-    Edit1 = new QLineEdit(this);
-    Edit1->setObjectName(QStringLiteral("Edit1"));
-    Edit1->setGeometry(112, 54, 121, 21);
+    Edit1 = Place<QLineEdit>(this, "Edit1", {112, 54, 121, 21});
     SetupPasswordField(*Edit1, *this);
 
-    Label3 = new QLabel(this);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    Label3->move(16, 84);
+    Label3 = Place<QLabel>(this, "Label3", QPoint(16, 84));
 
-    Edit2 = new QLineEdit(this);
-    Edit2->setObjectName(QStringLiteral("Edit2"));
-    Edit2->setGeometry(112, 80, 121, 21);
+    Edit2 = Place<QLineEdit>(this, "Edit2", {112, 80, 121, 21});
     SetupPasswordField(*Edit2, *this);
 
     Label2->setBuddy(Edit1);
     Label3->setBuddy(Edit2);
 
-    Button1 = new QPushButton(this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(88, 144, 75, 25);
+    Button1 = Place<QPushButton>(this, "Button1", {88, 144, 75, 25});
     Button1->setDefault(true);
 
-    Button2 = new QPushButton(this);
-    Button2->setObjectName(QStringLiteral("Button2"));
-    Button2->setGeometry(184, 144, 75, 25);
+    Button2 = Place<QPushButton>(this, "Button2", {184, 144, 75, 25});
 
     setTabOrder(Edit1, Edit2);
     setTabOrder(Edit2, Button1);

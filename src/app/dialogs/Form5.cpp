@@ -17,32 +17,20 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent)
     setObjectName(QStringLiteral("TForm5"));
     MakeFixedDialog(*this, 290, 135);
 
-    GroupBox1 = new QGroupBox(this);
-    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(8, 8, 273, 89);
+    GroupBox1 = Place<QGroupBox>(this, "GroupBox1", {8, 8, 273, 89});
 
-    Label1 = new QLabel(this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->move(16, 16);
+    Label1 = Place<QLabel>(this, "Label1", QPoint(16, 16));
 
-    Label2 = new QLabel(this);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->move(16, 48);
+    Label2 = Place<QLabel>(this, "Label2", QPoint(16, 48));
 
-    Edit1 = new QLineEdit(this);
-    Edit1->setObjectName(QStringLiteral("Edit1"));
-    Edit1->setGeometry(80, 44, 169, 21);
+    Edit1 = Place<QLineEdit>(this, "Edit1", {80, 44, 169, 21});
     SetupPasswordField(*Edit1, *this);
     Label2->setBuddy(Edit1);
 
-    Button1 = new QPushButton(this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(112, 104, 75, 25);
+    Button1 = Place<QPushButton>(this, "Button1", {112, 104, 75, 25});
     Button1->setDefault(true);
 
-    Button2 = new QPushButton(this);
-    Button2->setObjectName(QStringLiteral("Button2"));
-    Button2->setGeometry(200, 104, 75, 25);
+    Button2 = Place<QPushButton>(this, "Button2", {200, 104, 75, 25});
 
     setTabOrder(Edit1, Button1);
     setTabOrder(Button1, Button2);

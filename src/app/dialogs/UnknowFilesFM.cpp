@@ -27,30 +27,20 @@ TUnknowFilesFM::TUnknowFilesFM(QWidget* parent) : QDialog(parent)
     setObjectName(QStringLiteral("TUnknowFilesFM"));
     MakeFixedDialog(*this, 244, 327);
 
-    DescriptionLB = new QLabel(this);
-    DescriptionLB->setObjectName(QStringLiteral("DescriptionLB"));
-    DescriptionLB->setGeometry(8, 8, 228, 35);
+    DescriptionLB = Place<QLabel>(this, "DescriptionLB", {8, 8, 228, 35});
     DescriptionLB->setWordWrap(true);
     DescriptionLB->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    UnknowFilesCLB = new QListWidget(this);
-    UnknowFilesCLB->setObjectName(QStringLiteral("UnknowFilesCLB"));
-    UnknowFilesCLB->setGeometry(8, 49, 228, 208);
+    UnknowFilesCLB = Place<QListWidget>(this, "UnknowFilesCLB", {8, 49, 228, 208});
     UnknowFilesCLB->setSelectionMode(QAbstractItemView::SingleSelection);
 
-    SelectAllCB = new QCheckBox(this);
-    SelectAllCB->setObjectName(QStringLiteral("SelectAllCB"));
-    SelectAllCB->setGeometry(8, 263, 228, 17);
+    SelectAllCB = Place<QCheckBox>(this, "SelectAllCB", {8, 263, 228, 17});
     SelectAllCB->setChecked(true);
 
-    OkBT = new QPushButton(this);
-    OkBT->setObjectName(QStringLiteral("OkBT"));
-    OkBT->setGeometry(72, 286, 75, 25);
+    OkBT = Place<QPushButton>(this, "OkBT", {72, 286, 75, 25});
     OkBT->setDefault(true);
 
-    CancelBT = new QPushButton(this);
-    CancelBT->setObjectName(QStringLiteral("CancelBT"));
-    CancelBT->setGeometry(161, 286, 75, 25);
+    CancelBT = Place<QPushButton>(this, "CancelBT", {161, 286, 75, 25});
 
     connect(SelectAllCB, &QCheckBox::toggled, this, &TUnknowFilesFM::SetAllMarks);
     connect(OkBT, &QPushButton::clicked, this, &TUnknowFilesFM::accept);

@@ -135,8 +135,12 @@ std::uint64_t TAddSession::CollectedBytes() const
 
 std::string TAddSession::EntryName(const TAddItem& item) const
 {
+    // Raw: the bytes the file system gave. Without it libzip reads a name that is not
+    // UTF-8 as CP437 and converts it, and the file is then looked for under a name
+    // it does not have.
     const char* name = item.Index >= 0 && archive_
-                           ? zip_get_name(archive_.get(), static_cast<zip_uint64_t>(item.Index), 0)
+                           ? zip_get_name(archive_.get(), static_cast<zip_uint64_t>(item.Index),
+                                          ZIP_FL_ENC_RAW)
                            : nullptr;
     return name != nullptr ? name : std::string();
 }
@@ -251,7 +255,7 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
     zip_t* za = archive_.get();
     // libzip's own name index finds a name this session stored already; a name of an
     // earlier archive's entry is replaced.
-    if (const zip_int64_t earlierIndex = zip_name_locate(za, entryName.c_str(), 0);
+    if (const zip_int64_t earlierIndex = zip_name_locate(za, entryName.c_str(), ZIP_FL_ENC_RAW);
         earlierIndex >= 0 && static_cast<std::size_t>(earlierIndex) < byIndex_.size() &&
         byIndex_[static_cast<std::size_t>(earlierIndex)] != nullptr) {
         TAddItem& earlier = *byIndex_[static_cast<std::size_t>(earlierIndex)];

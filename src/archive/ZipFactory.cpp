@@ -237,7 +237,13 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
     const zip_int64_t entries = zip_get_num_entries(za, 0);
     for (zip_int64_t i = 0; i < entries; ++i) {
         const auto index = static_cast<zip_uint64_t>(i);
-        const char* rawName = zip_get_name(za, index, 0);
+        zip_uint8_t opsys = 0;
+        zip_uint32_t attributes = 0;
+        zip_file_get_external_attributes(za, index, 0, &opsys, &attributes);
+        // A name stored on a Unix system is the bytes its file system had (ours are
+        // written that way); libzip would read one that is not UTF-8 as CP437.
+        const char* rawName =
+            zip_get_name(za, index, opsys == ZIP_OPSYS_UNIX ? ZIP_FL_ENC_RAW : 0);
         if (rawName == nullptr)
             continue;
         const std::string name = rawName;
@@ -258,9 +264,6 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
             }
         }
 
-        zip_uint8_t opsys = 0;
-        zip_uint32_t attributes = 0;
-        zip_file_get_external_attributes(za, index, 0, &opsys, &attributes);
         const auto unixMode = static_cast<mode_t>(attributes >> 16);
         const bool hasUnixMode = opsys == ZIP_OPSYS_UNIX && unixMode != 0;
         std::error_code ec;

@@ -129,6 +129,22 @@ TEST_F(ZipFactoryRead, ExtractionOverwritesAndKeepsTheExistingFilesPermissions)
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
+TEST_F(ZipFactoryRead, NamesThatAreNotUtf8AreStoredAndComeBackUnchanged)
+{
+    const std::string profile = CopyProfile();
+    // A mailbox named in Latin-1 on an older system, beside the UTF-8 ones.
+    dir_.Write("profile/Mail/Local Folders/Entw\xfcrfe-alt", "latin-1 named mailbox");
+    auto writer = Facade(Path("b.pcv"), "", profile);
+    ASSERT_TRUE(writer->AddFiles({"Mail"}));
+    EXPECT_TRUE(writer->Problems().empty());
+
+    auto reader = Facade(Path("b.pcv"), "", Path("out/"));
+    reader->ExtractFolder("", "*.*");
+    EXPECT_TRUE(reader->Problems().empty());
+    EXPECT_EQ(TreeNames(Path("out/Mail")), TreeNames(profile + "Mail"));
+    EXPECT_EQ(ReadFile(Path("out/Mail/Local Folders/Entw\xfcrfe-alt")), "latin-1 named mailbox");
+}
+
 TEST_F(ZipFactoryRead, AddTaskStoresOutsideFilesRelativeToTheirRoot)
 {
     const std::string profile = CopyProfile();

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 namespace fs = std::filesystem;
 
@@ -14,12 +15,17 @@ namespace tessarin {
 
 namespace {
 
-// The first bytes of a file: enough for the header lines of a legacy backup.
-std::string ReadHead(const std::string& path)
+// The first bytes of a file: enough for the header lines of a legacy backup, whose
+// sections after them can hold whole mailboxes. Nothing when it cannot be read.
+std::optional<std::string> ReadHead(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
     std::string head(4096, '\0');
     in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    if (in.bad())
+        return std::nullopt;
     head.resize(static_cast<std::size_t>(in.gcount()));
     return head;
 }
@@ -46,7 +52,7 @@ bool CheckBackupFile(const std::string& path, TSharedState& state, IUserInterfac
     std::error_code ec;
     if (path.empty() || !fs::is_regular_file(path, ec))
         return false;
-    if (IsLegacyBackupFor(ReadHead(path), state.AppNumber)) {
+    if (IsLegacyBackupFor(ReadHead(path).value_or(std::string()), state.AppNumber)) {
         state.BackupFormat = 1;
         return true;
     }
@@ -70,8 +76,10 @@ void ReadBackupIndex(TSharedState& state, IUserInterface& ui)
     std::string text;
     std::error_code ec;
     if (legacy) {
-        if (!ReadWholeFile(state.BackupFile, text, ec))
+        std::optional<std::string> head = ReadHead(state.BackupFile);
+        if (!head)
             IndexUnreadable(ui);
+        text = std::move(*head);
     } else {
         try {
             TPrivateTempDir scratch;

@@ -159,6 +159,13 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
                 if (std::find(state.ChosenUnknownItems.begin(), state.ChosenUnknownItems.end(),
                               item.GetName()) == state.ChosenUnknownItems.end())
                     continue;
+                // The index keeps one name per line: a line break in a name would
+                // shift every line after it and garble the whole list.
+                if (item.GetName().find_first_of("\r\n") != std::string::npos) {
+                    ui.AddTaskLine(item.GetName() +
+                                   ": a line break in the name cannot be kept; left out");
+                    continue;
+                }
                 if (item.IsFolder())
                     task.AddFolder(item.GetName(), "*.*");
                 else

@@ -7,6 +7,8 @@
 
 #include <gmock/gmock.h>
 
+#include <fstream>
+
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -191,6 +193,35 @@ TEST_F(BackupRunTest, UsersOwnIndexFilesSurviveBackupAndChecks)
     EXPECT_EQ(ReadFile(documents + "indexfile.txt"), "mine in documents");
     // The backup's own index is the run's, not the user's file.
     EXPECT_EQ(EntryText(state.BackupFile, "indexfile.txt").rfind("Tessarin Vault\r\n", 0), 0u);
+}
+
+TEST_F(BackupRunTest, UnknownItemWithALineBreakInItsNameCannotGarbleTheIndex)
+{
+    const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
+    const std::string odd = "two\r\nfile\r\nlines";
+    std::ofstream(p.Profile / odd) << "odd";
+    ASSERT_TRUE(fs::is_regular_file(p.Profile / odd));
+    state.AppNumber = 2;
+    state.ProfileDir = p.Folder();
+    state.BackupFile = documents + "b.pcv";
+    Choose(state, {10});
+    state.ChosenUnknownItems = {odd, "notes-from-user.txt", "my-scripts"};
+    RunBackup(state, ui, false);
+    ASSERT_FALSE(state.BackupFailed);
+    EXPECT_EQ(std::count(ui.TaskLines.begin(), ui.TaskLines.end(),
+                         odd + ": a line break in the name cannot be kept; left out"),
+              1);
+
+    TSharedState restore;
+    restore.AppNumber = 2;
+    ASSERT_TRUE(CheckBackupFile(state.BackupFile, restore, ui));
+    restore.BackupFile = state.BackupFile;
+    ReadBackupIndex(restore, ui);
+    ASSERT_EQ(restore.UnknownItems.size(), 2u);
+    EXPECT_EQ(restore.UnknownItems[0].GetName(), "my-scripts");
+    EXPECT_TRUE(restore.UnknownItems[0].IsFolder());
+    EXPECT_EQ(restore.UnknownItems[1].GetName(), "notes-from-user.txt");
+    EXPECT_FALSE(restore.UnknownItems[1].IsFolder());
 }
 
 TEST_F(BackupRunTest, FailedWriteLeavesTheEarlierBackupUntouched)

@@ -341,7 +341,15 @@ zip_int64_t TAddSession::HandleSource(TAddItem& item, void* data, zip_uint64_t l
         if (currentFd_ >= 0)
             ::close(currentFd_);
         currentName_ = EntryName(item);
-        currentFd_ = ::open(PathOf(item, currentName_).c_str(), O_RDONLY | O_CLOEXEC);
+        // The file was a regular one when collected; what is there now may be a pipe
+        // (a read would block for ever) or a link to a device (a read would not end).
+        currentFd_ = ::open(PathOf(item, currentName_).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        struct stat st {};
+        if (currentFd_ >= 0 && (::fstat(currentFd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(currentFd_);
+            currentFd_ = -1;
+            errno = EINVAL;
+        }
         if (currentFd_ < 0) {
             zip_error_set(&error_, ZIP_ER_OPEN, errno);
             failedItem_ = &item;

@@ -219,6 +219,33 @@ TEST_F(ZipFactoryWrite, FileThatVanishesBeforeItIsWrittenIsLeftOut)
     EXPECT_TRUE(ui_.CallsOf("Error").empty());
 }
 
+TEST_F(ZipFactoryWrite, FileReplacedByAPipeOrADeviceBeforeItIsWrittenIsLeftOut)
+{
+    const std::string profile = CopyProfile();
+    const std::string sent = profile + "Mail/Local Folders/Sent";
+    const std::string junk = profile + "Mail/Local Folders/Junk";
+    ASSERT_TRUE(fs::is_regular_file(sent) && fs::is_regular_file(junk));
+    auto facade = Facade(Path("b.pcv"), "", profile);
+    const int first = ui_.ProcessEventsCalls + 1;
+    ui_.OnProcessEvents = [&](int call) {
+        if (call != first)
+            return;
+        // A pipe nobody writes to would block the read for ever, a device would
+        // fill the archive without end.
+        fs::remove(sent);
+        ASSERT_EQ(::mkfifo(sent.c_str(), 0600), 0);
+        fs::remove(junk);
+        fs::create_symlink("/dev/zero", junk);
+    };
+    ASSERT_TRUE(facade->AddFiles({"Mail"}));
+    ASSERT_EQ(facade->Problems().size(), 2u);
+    const auto entries = ArchiveEntries(Path("b.pcv"));
+    EXPECT_EQ(entries.count("Mail/Local Folders/Sent"), 0u);
+    EXPECT_EQ(entries.count("Mail/Local Folders/Junk"), 0u);
+    EXPECT_EQ(entries.at("Mail/Local Folders/Inbox").Content,
+              ReadFile(profile + "Mail/Local Folders/Inbox"));
+}
+
 TEST_F(ZipFactoryWrite, MissingFilesAreListedAndTheRestIsWritten)
 {
     const std::string profile = CopyProfile();

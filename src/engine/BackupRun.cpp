@@ -9,6 +9,7 @@
 #include "engine/UnknowFilesBL.h"
 #include "platform/FileUtil.h"
 #include "platform/Folders.h"
+#include "platform/IniFile.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -164,6 +165,12 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
                 if (item.GetName().find_first_of("\r\n") != std::string::npos) {
                     ui.AddTaskLine(item.GetName() +
                                    ": a line break in the name cannot be kept; left out");
+                    continue;
+                }
+                // Entries are found without regard to case: a second "indexfile.txt"
+                // would make every check of the backup find two indexes.
+                if (EqualsNoCase(item.GetName(), IndexFileName)) {
+                    ui.AddTaskLine(item.GetName() + ": has the name of the backup's index; left out");
                     continue;
                 }
                 if (item.IsFolder())

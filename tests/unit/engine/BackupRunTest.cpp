@@ -224,6 +224,33 @@ TEST_F(BackupRunTest, UnknownItemWithALineBreakInItsNameCannotGarbleTheIndex)
     EXPECT_FALSE(restore.UnknownItems[1].IsFolder());
 }
 
+TEST_F(BackupRunTest, UnknownItemSpelledLikeTheIndexCannotHideIt)
+{
+    // Entry names are matched without regard to case: a second "indexfile.txt" in
+    // another spelling made every later check find two indexes and refuse the backup.
+    const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
+    temp.Write("ff/x7k2m9qa.default-esr/IndexFile.TXT", "the user's own");
+    state.AppNumber = 2;
+    state.ProfileDir = p.Folder();
+    state.BackupFile = documents + "b.pcv";
+    Choose(state, {10});
+    state.ChosenUnknownItems = {"IndexFile.TXT", "notes-from-user.txt"};
+    RunBackup(state, ui, false);
+    ASSERT_FALSE(state.BackupFailed);
+    EXPECT_EQ(std::count(ui.TaskLines.begin(), ui.TaskLines.end(),
+                         "IndexFile.TXT: has the name of the backup's index; left out"),
+              1);
+    EXPECT_EQ(ReadFile(p.Profile / "IndexFile.TXT"), "the user's own");
+
+    TSharedState restore;
+    restore.AppNumber = 2;
+    EXPECT_TRUE(CheckBackupFile(state.BackupFile, restore, ui));
+    restore.BackupFile = state.BackupFile;
+    ReadBackupIndex(restore, ui);
+    ASSERT_EQ(restore.UnknownItems.size(), 1u);
+    EXPECT_EQ(restore.UnknownItems[0].GetName(), "notes-from-user.txt");
+}
+
 TEST_F(BackupRunTest, FailedWriteLeavesTheEarlierBackupUntouched)
 {
     const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");

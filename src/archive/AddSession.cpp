@@ -181,14 +181,17 @@ void TAddSession::AddSpec(const std::string& spec, const std::string& root)
         AddTree(root, "", "");
         return;
     }
-    if (HasWildcard(parts.back())) {
+    struct stat st {};
+    // A name holding '*' or '?' can be a real file's (a mail folder called "Why?");
+    // it is a mask only when no such file is there.
+    if (HasWildcard(parts.back()) &&
+        ::lstat(JoinPath(root, Join(parts, parts.size())).c_str(), &st) != 0) {
         const std::string folder = Join(parts, parts.size() - 1);
         AddTree(JoinPath(root, folder), folder, parts.back());
         return;
     }
     const std::string entry = Join(parts, parts.size());
     const std::string path = JoinPath(root, entry);
-    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         Problem(entry, std::strerror(errno));
         return;

@@ -246,6 +246,30 @@ TEST_F(ZipFactoryWrite, FileReplacedByAPipeOrADeviceBeforeItIsWrittenIsLeftOut)
               ReadFile(profile + "Mail/Local Folders/Inbox"));
 }
 
+TEST_F(ZipFactoryWrite, FileWhoseNameHoldsWildcardsIsStoredAsItself)
+{
+    // Mail folders take whatever name the person gives them; a task lists such a
+    // file by its name, which must not select its neighbours at every depth.
+    const std::string profile = CopyProfile();
+    dir_.Write("profile/Mail/Local Folders/Why?", "the folder named Why?");
+    dir_.Write("profile/Mail/Local Folders/Why1", "not listed");
+    dir_.Write("profile/Mail/Local Folders/Archives.sbd/Whyz", "not listed either");
+    dir_.Write("profile/*", "a file named star");
+    auto facade = Facade(Path("b.pcv"), "", profile);
+    ASSERT_TRUE(facade->AddTask(TArchiveTask{{"Mail/Local Folders/Why?", "*"}, {}, 42}));
+    EXPECT_EQ(Names(Path("b.pcv")), (std::vector<std::string>{"*", "Mail/Local Folders/Why?"}));
+    EXPECT_EQ(ArchiveEntries(Path("b.pcv")).at("*").Content, "a file named star");
+
+    // A mask that names no file is still a mask.
+    ASSERT_TRUE(Facade(Path("m.pcv"), "", profile)->AddFiles({"Mail/*.msf"}));
+    std::vector<std::string> summaries;
+    for (const auto& name : TreeNames(profile + "Mail"))
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".msf") == 0)
+            summaries.push_back("Mail/" + name);
+    ASSERT_GE(summaries.size(), 2u);
+    EXPECT_EQ(Names(Path("m.pcv")), summaries);
+}
+
 TEST_F(ZipFactoryWrite, MissingFilesAreListedAndTheRestIsWritten)
 {
     const std::string profile = CopyProfile();

@@ -138,10 +138,10 @@ std::string TAddSession::EntryName(const TAddItem& item) const
     // Raw: the bytes the file system gave. Without it libzip reads a name that is not
     // UTF-8 as CP437 and converts it, and the file is then looked for under a name
     // it does not have.
-    const char* name = item.Index >= 0 && archive_
-                           ? zip_get_name(archive_.get(), static_cast<zip_uint64_t>(item.Index),
-                                          ZIP_FL_ENC_RAW)
-                           : nullptr;
+    const char* name =
+        item.Index >= 0 && archive_
+            ? zip_get_name(archive_.get(), static_cast<zip_uint64_t>(item.Index), ZIP_FL_ENC_RAW)
+            : nullptr;
     return name != nullptr ? name : std::string();
 }
 

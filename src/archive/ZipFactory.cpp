@@ -242,8 +242,7 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
         zip_file_get_external_attributes(za, index, 0, &opsys, &attributes);
         // A name stored on a Unix system is the bytes its file system had (ours are
         // written that way); libzip would read one that is not UTF-8 as CP437.
-        const char* rawName =
-            zip_get_name(za, index, opsys == ZIP_OPSYS_UNIX ? ZIP_FL_ENC_RAW : 0);
+        const char* rawName = zip_get_name(za, index, opsys == ZIP_OPSYS_UNIX ? ZIP_FL_ENC_RAW : 0);
         if (rawName == nullptr)
             continue;
         const std::string name = rawName;

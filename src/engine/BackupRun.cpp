@@ -170,7 +170,8 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
                 // Entries are found without regard to case: a second "indexfile.txt"
                 // would make every check of the backup find two indexes.
                 if (EqualsNoCase(item.GetName(), IndexFileName)) {
-                    ui.AddTaskLine(item.GetName() + ": has the name of the backup's index; left out");
+                    ui.AddTaskLine(item.GetName() +
+                                   ": has the name of the backup's index; left out");
                     continue;
                 }
                 if (item.IsFolder())

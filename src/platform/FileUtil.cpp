@@ -2,10 +2,9 @@
 
 #include <atomic>
 #include <cerrno>
-#include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -80,20 +79,39 @@ bool WriteFileAtomically(const fs::path& target, std::string_view data, std::err
 bool ReadWholeFile(const fs::path& path, std::string& data, std::error_code& ec)
 {
     ec.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        ec = std::make_error_code(std::errc::no_such_file_or_directory);
-        if (fs::exists(path))
-            ec = std::make_error_code(std::errc::permission_denied);
+    // Plain system calls: a stream would read a folder, or a file whose read fails
+    // half-way, as a shorter file without a word.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        ec.assign(errno, std::generic_category());
         return false;
     }
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) {
-        ec = std::make_error_code(std::errc::io_error);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        ::close(fd);
+        ec.assign(error, std::generic_category());
         return false;
     }
-    data = buffer.str();
+    std::string buffer;
+    if (S_ISREG(st.st_mode) && st.st_size > 0)
+        buffer.reserve(static_cast<std::size_t>(st.st_size));
+    char chunk[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ec.assign(errno, std::generic_category());
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        buffer.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    data = std::move(buffer);
     return true;
 }
 

@@ -69,6 +69,18 @@ TEST(FileUtil, ReadWholeFileReportsMissingFile)
     EXPECT_EQ(data, std::string("a\0b", 3));
 }
 
+TEST(FileUtil, ReadWholeFileReportsAFolderAsAFailure)
+{
+    // An archive entry "indexfile.txt/" extracts as a folder: it must not read as an
+    // empty index.
+    TTempDir dir;
+    fs::create_directory(dir.Path() / "indexfile.txt");
+    std::string data = "left over";
+    std::error_code ec;
+    EXPECT_FALSE(ReadWholeFile(dir.Path() / "indexfile.txt", data, ec));
+    EXPECT_EQ(ec, std::errc::is_a_directory);
+}
+
 class EnvGuard {
 public:
     EnvGuard(const char* name, const std::string& value) : name_(name)

@@ -34,9 +34,16 @@ TPrivateTempDir::~TPrivateTempDir()
     fs::remove_all(folder_, ec);
 }
 
-bool WriteFileAtomically(const fs::path& target, std::string_view data, std::error_code& ec)
+bool WriteFileAtomically(const fs::path& linkOrFile, std::string_view data, std::error_code& ec)
 {
     ec.clear();
+    // Renaming over a link would put a plain file in its place and leave the linked
+    // file (a dotfiles copy, say) stale: write beside the file the link leads to.
+    fs::path target = linkOrFile;
+    std::error_code linkEc;
+    if (fs::is_symlink(fs::symlink_status(linkOrFile, linkEc)))
+        if (fs::path resolved = fs::canonical(linkOrFile, linkEc); !linkEc)
+            target = std::move(resolved);
     const fs::path temp = TemporarySibling(target);
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {

@@ -11,7 +11,8 @@ namespace tessarin {
 
 // Writes data to a temporary file in the target's folder, flushes it to disk and
 // renames it over the target. On failure the target is untouched, the temporary
-// file is gone and ec says why.
+// file is gone and ec says why. When target is a symbolic link, the file it leads
+// to is replaced and the link stays.
 bool WriteFileAtomically(const std::filesystem::path& target, std::string_view data,
                          std::error_code& ec);
 

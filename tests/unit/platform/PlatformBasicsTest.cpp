@@ -57,6 +57,23 @@ TEST(FileUtil, FailedWriteLeavesTargetAndNoTemporaryFile)
     EXPECT_TRUE(ec);
 }
 
+TEST(FileUtil, AtomicWriteThroughALinkReplacesTheLinkedFileAndKeepsTheLink)
+{
+    // ~/.config/tessarin/registry.ini kept in a dotfiles folder and linked in.
+    TTempDir dir;
+    const fs::path real = dir.Write("dotfiles/registry.ini", "[Software\\Tessarin Vault]\n");
+    fs::create_directories(dir.Path() / "config");
+    const fs::path link = dir.Path() / "config" / "registry.ini";
+    fs::create_symlink("../dotfiles/registry.ini", link);
+    std::error_code ec;
+    ASSERT_TRUE(WriteFileAtomically(link, "new", ec)) << ec.message();
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadFile(real), "new");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path() / "dotfiles"),
+                            fs::directory_iterator()),
+              1);
+}
+
 TEST(FileUtil, ReadWholeFileReportsMissingFile)
 {
     TTempDir dir;

@@ -16,10 +16,12 @@ namespace tessarin {
 
 namespace {
 
-std::string EnvOr(const char* name, const std::string& fallback)
+// The XDG folders must be absolute; a relative one is invalid and ignored, as the
+// base directory rules ask, rather than resolved against the working folder.
+std::string XdgFolderOr(const char* name, const std::string& fallback)
 {
     const char* v = std::getenv(name);
-    return (v != nullptr && *v != '\0') ? std::string(v) : fallback;
+    return (v != nullptr && *v == '/') ? std::string(v) : fallback;
 }
 
 std::string HomeFolder()
@@ -81,8 +83,8 @@ TFolders DetectFolders()
 {
     TFolders f;
     const std::string home = HomeFolder();
-    const std::string xdgConfig = EnvOr("XDG_CONFIG_HOME", home + "/.config");
-    const std::string xdgState = EnvOr("XDG_STATE_HOME", home + "/.local/state");
+    const std::string xdgConfig = XdgFolderOr("XDG_CONFIG_HOME", home + "/.config");
+    const std::string xdgState = XdgFolderOr("XDG_STATE_HOME", home + "/.local/state");
     f.Home = WithTrailingSeparator(home);
     std::error_code ec;
     if (auto docs = DocumentsFromUserDirs(home, xdgConfig); docs && fs::is_directory(*docs, ec))

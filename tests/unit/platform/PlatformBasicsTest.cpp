@@ -150,6 +150,20 @@ TEST(Folders, FollowXdgVariablesAndUserDirs)
     EXPECT_EQ(DetectFolders().Documents, home + "/Documents/");
 }
 
+TEST(Folders, RelativeXdgFoldersAreIgnored)
+{
+    // A relative XDG_*_HOME is invalid: taken as it is, the error log and the
+    // remembered folders would land in whatever folder the program started in.
+    TTempDir dir;
+    const std::string home = dir.Path().string();
+    EnvGuard h("HOME", home);
+    EnvGuard c("XDG_CONFIG_HOME", "cfg");
+    EnvGuard s("XDG_STATE_HOME", "./state");
+    const TFolders f = DetectFolders();
+    EXPECT_EQ(f.Config, home + "/.config/tessarin/");
+    EXPECT_EQ(f.State, home + "/.local/state/tessarin/");
+}
+
 TEST(Folders, TrailingSeparatorIsAddedOnce)
 {
     EXPECT_EQ(WithTrailingSeparator("/a/b"), "/a/b/");

@@ -45,6 +45,22 @@ void InsertSorted(std::vector<std::string>& list, const std::string& text)
     list.insert(std::upper_bound(list.begin(), list.end(), text, LessNoCase), text);
 }
 
+namespace {
+
+// The same order as InsertSorted for each name in turn, in n log n: inserting one by
+// one moves the list for every name, which a profile list of many thousand entries
+// turns into minutes.
+void InsertAllSorted(std::vector<std::string>& list, std::vector<std::string> names)
+{
+    std::stable_sort(names.begin(), names.end(), LessNoCase);
+    const auto middle = static_cast<std::ptrdiff_t>(list.size());
+    list.insert(list.end(), std::make_move_iterator(names.begin()),
+                std::make_move_iterator(names.end()));
+    std::inplace_merge(list.begin(), list.begin() + middle, list.end(), LessNoCase);
+}
+
+} // namespace
+
 bool ParseProfileRoot(TSharedState& state, const std::string& root)
 {
     state.ProfileRecords.clear();
@@ -57,6 +73,7 @@ bool ParseProfileRoot(TSharedState& state, const std::string& root)
     if (IsFile(folder + "profiles.ini")) {
         if (!ReadWholeFile(folder + "profiles.ini", data, ec))
             return true; // an unreadable list reads as an empty one
+        std::vector<std::string> names;
         for (const TProfilesIniEntry& entry : ReadProfilesIni(data)) {
             // Only the low byte of IsRelative counts.
             const bool relative = (static_cast<std::uint64_t>(entry.IsRelative) & 0xFF) != 0;
@@ -65,8 +82,9 @@ bool ParseProfileRoot(TSharedState& state, const std::string& root)
             if (!profile)
                 continue;
             state.ProfileRecords.push_back({entry.Name, *profile});
-            InsertSorted(state.ProfileList, entry.Name);
+            names.push_back(entry.Name);
         }
+        InsertAllSorted(state.ProfileList, std::move(names));
         return true;
     }
 
@@ -80,14 +98,16 @@ bool ParseProfileRoot(TSharedState& state, const std::string& root)
     const TRegistryDatContents contents = ReadRegistryDat(data);
     if (!contents.HasProfileNode)
         return false;
+    std::vector<std::string> names;
     for (const TRegistryDatProfile& profile : contents.Profiles) {
         if (!IsUsableProfileFolder(folder, profile.Folder))
             continue;
         state.ProfileRecords.push_back({profile.Name, profile.Folder});
         // The old suite names its profile folders "*.slt"; other nodes are no profiles.
         if (profile.Folder.find(".slt") != std::string::npos)
-            InsertSorted(state.ProfileList, profile.Name);
+            names.push_back(profile.Name);
     }
+    InsertAllSorted(state.ProfileList, std::move(names));
     return true;
 }
 

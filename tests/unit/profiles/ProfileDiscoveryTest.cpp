@@ -2,6 +2,7 @@
 
 #include "profiles/ProfileDiscovery.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <unistd.h>
 
@@ -141,6 +142,35 @@ TEST_F(ProfileDiscovery, ParseReplacesRecordsAndAddsToTheList)
     ParseProfileRoot(state, home + "b"); // a missing trailing separator is added
     EXPECT_EQ(RecordNames(), List{"two"});
     EXPECT_EQ(state.ProfileList, (List{"one", "two"}));
+}
+
+TEST_F(ProfileDiscovery, NewNamesJoinTheSortedListAfterEqualOnes)
+{
+    state.ProfileList = {"b"};
+    WriteHome("r/profiles.ini", "[Profile0]\nName=B\nIsRelative=1\nPath=1\n"
+                                "[Profile1]\nName=a\nIsRelative=1\nPath=2\n"
+                                "[Profile2]\nName=b\nIsRelative=1\nPath=3\n");
+    ParseProfileRoot(state, home + "r/");
+    EXPECT_EQ(state.ProfileList, (List{"a", "b", "B", "b"}));
+}
+
+TEST_F(ProfileDiscovery, HundredThousandProfilesAreListedWithoutQuadraticWork)
+{
+    // Names in falling order, so that inserting them one by one into the sorted list
+    // moves the whole list each time: minutes of work, caught by the test's timeout.
+    std::string text;
+    const int count = 100000;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "p" + std::to_string(2000000 - i);
+        text += "[Profile" + std::to_string(i) + "]\nName=" + name + "\nIsRelative=1\nPath=x" +
+                std::to_string(i) + "\n";
+    }
+    WriteHome("many/profiles.ini", text);
+    ParseProfileRoot(state, home + "many/");
+    ASSERT_EQ(state.ProfileList.size(), static_cast<std::size_t>(count));
+    EXPECT_EQ(state.ProfileList.front(), "p" + std::to_string(2000000 - count + 1));
+    EXPECT_EQ(state.ProfileList.back(), "p2000000");
+    EXPECT_TRUE(std::is_sorted(state.ProfileList.begin(), state.ProfileList.end()));
 }
 
 TEST_F(ProfileDiscovery, PortableSelectionReadsNoProfileFile)

@@ -90,7 +90,8 @@ std::uint32_t ReadU32(std::string_view data, std::size_t offset, bool& ok)
 constexpr std::size_t MaxNameBytes = 4096;
 // A profile's folder sits right behind its node; a real file never needs more.
 constexpr std::size_t MaxBackwardWalk = 64 * 1024;
-// Bounds the whole file's backward walks, so a file of many crafted nodes stays fast.
+// Bounds the whole file's backward walks and name reads, so a file of many crafted
+// nodes stays fast and small.
 constexpr std::size_t WalkBudget = 16 * 1024 * 1024;
 constexpr std::size_t MaxProfiles = 100000;
 
@@ -190,11 +191,15 @@ TRegistryDatContents ReadRegistryDat(std::string_view data)
         if (!ok)
             break;
 
-        // The name runs from its offset up to the node, padded with zero bytes.
+        // The name runs from its offset up to the node, padded with zero bytes. Its
+        // bytes count against the budget too: nodes may share one long name region.
         std::string name;
         if (nameOffset < p && nameOffset < data.size()) {
             const std::size_t end =
                 std::min<std::size_t>({p, data.size(), nameOffset + MaxNameBytes});
+            if (end - nameOffset > budget)
+                break; // the file has used up its share of work: keep what was read
+            budget -= end - nameOffset;
             for (std::size_t i = nameOffset; i < end; ++i)
                 if (data[i] != '\0')
                     name += data[i];

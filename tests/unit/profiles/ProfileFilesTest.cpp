@@ -244,4 +244,37 @@ TEST(RegistryDatReader, CraftedFileOfManyNodesEndsWithinItsWorkBound)
     EXPECT_TRUE(c.Profiles.empty());
 }
 
+TEST(RegistryDatReader, OverlappingLongNamesStayWithinTheWorkBound)
+{
+    // Nodes 24 bytes apart, each naming the 4 KiB before it: read as they stand, the
+    // 4 MiB file gives 100 000 names of some 3.5 KiB, over 300 MiB in memory.
+    const std::size_t size = 4 * 1024 * 1024;
+    std::string data(size, 'A');
+    const auto put = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            data[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    put(12, 64);
+    put(64 + 16, 128);
+    put(128 + 12, 192);
+    put(192 + 16, 256);
+    put(256 + 0, 256);
+    put(256 + 16, 8192);
+    std::uint32_t p = 8192;
+    for (; p + 48 < size; p += 24) {
+        put(p, p);            // the node's own offset ends its backward walk
+        put(p + 4, p - 4096); // its name: the 4 KiB before it
+        put(p + 12, p + 24);  // next sibling
+        put(p + 20, p + 24);  // first value entry
+    }
+    put(p + 12, 0);
+    const auto c = ReadRegistryDat(data);
+    EXPECT_TRUE(c.HasProfileNode);
+    EXPECT_FALSE(c.Profiles.empty());
+    std::size_t bytes = 0;
+    for (const auto& profile : c.Profiles)
+        bytes += profile.Name.size() + profile.Folder.size();
+    EXPECT_LE(bytes, 16u * 1024 * 1024);
+}
+
 } // namespace

@@ -272,6 +272,7 @@ void TPrefsParser::Read()
 void TPrefsParser::Read(std::istream& in)
 {
     accounts_.clear();
+    byNumber_.clear();
     std::string text;
     bool tooLong = false;
     TPrefsLineReader reader(in);
@@ -287,18 +288,16 @@ void TPrefsParser::Read(std::istream& in)
 
 const TPrefsParserAccount* TPrefsParser::FindAccount(std::int32_t number) const
 {
-    for (const auto& account : accounts_)
-        if (account->number_ == number)
-            return account.get();
-    return nullptr;
+    const auto it = byNumber_.find(number);
+    return it == byNumber_.end() ? nullptr : it->second;
 }
 
 TPrefsParserAccount& TPrefsParser::AccountFor(std::int32_t number)
 {
-    for (auto& account : accounts_)
-        if (account->number_ == number)
-            return *account;
+    if (const auto it = byNumber_.find(number); it != byNumber_.end())
+        return *it->second;
     accounts_.push_back(std::make_unique<TPrefsParserAccount>(number));
+    byNumber_.emplace(number, accounts_.back().get());
     return *accounts_.back();
 }
 

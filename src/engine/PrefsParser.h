@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tessarin {
@@ -132,6 +133,9 @@ private:
 
     std::string path_;
     std::vector<std::unique_ptr<TPrefsParserAccount>> accounts_;
+    // Every line of a server looks its account up: a list search per line would make
+    // a file naming many servers quadratic.
+    std::unordered_map<std::int32_t, TPrefsParserAccount*> byNumber_;
 };
 
 // The server number of a key "mail.server.server<N>.<field>", with the field name

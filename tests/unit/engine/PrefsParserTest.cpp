@@ -315,6 +315,26 @@ TEST_F(PrefsTest, HostileFileGivesSensibleAccounts)
     EXPECT_EQ(GetMailDirectory(*parser.FindAccount(1), dir.Folder()), "");
 }
 
+TEST_F(PrefsTest, ManyServerNumbersAreReadWithoutQuadraticWork)
+{
+    // Each line names a new server: looking each number up in a list of all earlier
+    // ones takes minutes here, caught by the test's timeout.
+    const std::int32_t count = 200000;
+    std::string text;
+    for (std::int32_t n = count; n >= 1; --n)
+        text += "user_pref(\"mail.server.server" + std::to_string(n) + ".type\", \"imap\");\n";
+    text += "user_pref(\"mail.server.server1.hostname\", \"mail.example.org\");\n";
+    std::istringstream in(text);
+    TPrefsParser parser((dir.Path() / "prefs.js").string(), false);
+    parser.Read(in);
+    ASSERT_EQ(parser.GetAccounts().size(), static_cast<std::size_t>(count));
+    EXPECT_EQ(parser.GetAccounts().front()->GetNumber(), count);
+    EXPECT_EQ(parser.GetAccounts().back()->GetNumber(), 1);
+    ASSERT_NE(parser.FindAccount(1), nullptr);
+    EXPECT_EQ(parser.FindAccount(1)->GetHostName(), "mail.example.org");
+    EXPECT_EQ(parser.FindAccount(count + 1), nullptr);
+}
+
 TEST_F(PrefsTest, ReadingAgainReplacesTheAccounts)
 {
     dir.Write("prefs.js", "user_pref(\"mail.server.server3.type\", \"rss\");\n");

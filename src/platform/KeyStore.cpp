@@ -42,8 +42,9 @@ std::optional<std::string> TIniKeyStore::ReadString(const std::string& key,
 bool TIniKeyStore::WriteString(const std::string& key, const std::string& valueName,
                                const std::string& data)
 {
-    // A line break would split the value into a second, bogus pair.
-    if (data.find_first_of("\r\n") != std::string::npos ||
+    // A line break would split the value into a second, bogus pair; a value longer than
+    // the reader returns would come back cut.
+    if (data.size() > TIniFile::MaxValueLength || data.find_first_of("\r\n") != std::string::npos ||
         valueName.find_first_of("=\r\n") != std::string::npos ||
         key.find_first_of("[]\r\n") != std::string::npos)
         return false;

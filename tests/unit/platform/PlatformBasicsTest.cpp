@@ -191,6 +191,20 @@ TEST(KeyStore, IniStoreKeepsValuesExactlyAndSurvivesRestart)
     EXPECT_EQ(again.ReadString("Software\\Tessarin Vault", "Directory2"), "/home/u/New");
 }
 
+TEST(KeyStore, IniStoreRefusesAValueItCouldNotGiveBackWhole)
+{
+    // The INI reader returns at most 2047 characters: a longer folder would come back
+    // cut, as a folder that does not exist, while the write said it was stored.
+    TTempDir dir;
+    TIniKeyStore store(dir.Path() / "registry.ini");
+    ASSERT_TRUE(store.WriteString("Software\\Tessarin Vault", "Directory2", "/old/"));
+    const std::string longest = "/" + std::string(TIniFile::MaxValueLength - 2, 'd') + "/";
+    ASSERT_TRUE(store.WriteString("Software\\Tessarin Vault", "Directory3", longest));
+    EXPECT_EQ(store.ReadString("Software\\Tessarin Vault", "Directory3"), longest);
+    EXPECT_FALSE(store.WriteString("Software\\Tessarin Vault", "Directory2", longest + "x/"));
+    EXPECT_EQ(store.ReadString("Software\\Tessarin Vault", "Directory2"), "/old/");
+}
+
 TEST(KeyStore, MemoryStoreIgnoresCaseOfNames)
 {
     TMemoryKeyStore store;

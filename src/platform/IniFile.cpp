@@ -1,7 +1,7 @@
 #include "platform/IniFile.h"
 
-#include <fstream>
-#include <sstream>
+#include "platform/FileUtil.h"
+
 #include <stdexcept>
 
 namespace tessarin {
@@ -83,20 +83,16 @@ TIniFile TIniFile::FromText(std::string_view text)
 
 TIniFile TIniFile::FromFile(const std::filesystem::path& path)
 {
+    std::string text;
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec))
-        return {};
-    // A folder in the file's place reads as nothing on some systems; it is no settings file.
-    if (std::filesystem::is_directory(path, ec))
-        throw std::runtime_error(path.string() + " is a folder");
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot open " + path.string());
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad())
-        throw std::runtime_error("cannot read " + path.string());
-    return FromText(buffer.str());
+    if (!ReadWholeFile(path, text, ec)) {
+        if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory)
+            return {};
+        // A folder in the file's place, or a read that fails part-way, is no empty file:
+        // a caller that rewrites the file would otherwise drop what it could not read.
+        throw std::runtime_error("cannot read " + path.string() + ": " + ec.message());
+    }
+    return FromText(text);
 }
 
 const TIniFile::Section* TIniFile::FindSection(std::string_view name) const

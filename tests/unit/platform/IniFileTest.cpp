@@ -131,3 +131,16 @@ TEST(IniFile, FilesMissingAndPresent)
     EXPECT_EQ(ini.ReadString("Profile0", "Path"), "Profiles/abcd1234.default");
     EXPECT_EQ(ini.ReadString("General", "StartWithLastProfile"), "1");
 }
+
+TEST(IniFile, FileThatFailsWhileBeingReadIsAnError)
+{
+    // Read as an empty file, a failing registry.ini would be rewritten with only the
+    // new value, and a failing Backup.ini would give defaults without a log line.
+    // Reading this process's memory from offset 0 fails with an input/output error.
+    EXPECT_THROW(TIniFile::FromFile("/proc/self/mem"), std::runtime_error);
+    TTempDir dir;
+    dir.Write("file", "");
+    EXPECT_TRUE(TIniFile::FromFile(dir.Path() / "file" / "below.ini").SectionNames().empty());
+    std::filesystem::create_directory(dir.Path() / "folder.ini");
+    EXPECT_THROW(TIniFile::FromFile(dir.Path() / "folder.ini"), std::runtime_error);
+}

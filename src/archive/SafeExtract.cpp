@@ -164,6 +164,32 @@ bool TExtractTarget::MakeFolders(const std::vector<std::string>& components, std
     return OpenFolder(components, components.size(), ec).Valid();
 }
 
+bool TExtractTarget::RemoveFile(const std::vector<std::string>& components, std::error_code& ec)
+{
+    ec.clear();
+    if (!root_.Valid() || components.empty()) {
+        ec = std::make_error_code(std::errc::invalid_argument);
+        return false;
+    }
+    TFd folder(::dup(root_.Get()));
+    for (std::size_t i = 0; folder.Valid() && i + 1 < components.size(); ++i)
+        folder.Reset(::openat(folder.Get(), components[i].c_str(),
+                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.Valid()) {
+        // Nothing to remove where the folder is missing; a link on the way is never
+        // followed (the file that follows fails there anyway).
+        if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
+            return true;
+        ec = LastError();
+        return false;
+    }
+    if (::unlinkat(folder.Get(), components.back().c_str(), 0) != 0 && errno != ENOENT) {
+        ec = LastError();
+        return false;
+    }
+    return true;
+}
+
 std::optional<TPendingFile> TExtractTarget::BeginFile(const std::vector<std::string>& components,
                                                       mode_t newMode, std::error_code& ec)
 {

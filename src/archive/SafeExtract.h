@@ -80,6 +80,10 @@ public:
     std::optional<TPendingFile> BeginFile(const std::vector<std::string>& components,
                                           mode_t newMode, std::error_code& ec);
 
+    // Removes the file named by components when it is there (never through a link
+    // on the way); a missing file or folder is no failure.
+    bool RemoveFile(const std::vector<std::string>& components, std::error_code& ec);
+
 private:
     // Opens the folder holding components[0..count) below the target, creating them.
     TFd OpenFolder(const std::vector<std::string>& components, std::size_t count,

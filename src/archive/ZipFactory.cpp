@@ -49,6 +49,23 @@ std::string ZipErrorText(int code)
     return text;
 }
 
+// A name stored on a Unix system is the bytes its file system had (ours are written
+// that way); libzip would read one that is not UTF-8 as CP437.
+const char* EntryName(zip_t* za, zip_uint64_t index, zip_uint8_t opsys)
+{
+    return zip_get_name(za, index, opsys == ZIP_OPSYS_UNIX ? ZIP_FL_ENC_RAW : 0);
+}
+
+bool EndsWith(std::string_view text, std::string_view tail)
+{
+    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+bool IsDatabaseName(std::string_view name)
+{
+    return EndsWith(name, ".sqlite") || EndsWith(name, ".db");
+}
+
 } // namespace
 
 TZipFactory::TZipFactory(std::string archivePath, std::string password, std::string baseFolder,
@@ -193,6 +210,26 @@ int TZipFactory::ExtractFolderTo(const std::string& folder, const std::string& m
     return Extract({folder.empty() ? mask : folder + "/" + mask}, targetFolder, false);
 }
 
+std::vector<std::string> TZipFactory::EntryNames()
+{
+    std::vector<std::string> names;
+    int openError = 0;
+    TZipArchivePtr archive(zip_open(archivePath_.c_str(), ZIP_RDONLY, &openError));
+    if (!archive)
+        return names;
+    const zip_int64_t entries = zip_get_num_entries(archive.get(), 0);
+    names.reserve(static_cast<std::size_t>(std::max<zip_int64_t>(entries, 0)));
+    for (zip_int64_t i = 0; i < entries; ++i) {
+        const auto index = static_cast<zip_uint64_t>(i);
+        zip_uint8_t opsys = 0;
+        zip_uint32_t attributes = 0;
+        zip_file_get_external_attributes(archive.get(), index, 0, &opsys, &attributes);
+        if (const char* name = EntryName(archive.get(), index, opsys))
+            names.emplace_back(name);
+    }
+    return names;
+}
+
 bool TZipFactory::AskArchivePassword()
 {
     std::optional<std::string> answer = ui_.AskPassword();
@@ -207,6 +244,7 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
                          bool takeSharedPassword)
 {
     problems_.clear();
+    passwordRefused_ = false;
     if (takeSharedPassword && !state_.Password.empty())
         enginePassword_ = state_.Password;
     if (targetFolder.empty()) {
@@ -230,38 +268,71 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
     }
     zip_t* za = archive.get();
 
-    std::optional<TExtractTarget> target;
-    std::vector<char> buffer;
-    bool askCancelled = false;
-    int count = 0;
+    // Which entries go out, decided before anything is written.
+    struct TChosen {
+        zip_uint64_t Index;
+        std::string Name;
+        std::vector<std::string> Components;
+        zip_uint8_t Opsys;
+        zip_uint32_t Attributes;
+    };
+    std::vector<TChosen> chosen;
     const zip_int64_t entries = zip_get_num_entries(za, 0);
     for (zip_int64_t i = 0; i < entries; ++i) {
         const auto index = static_cast<zip_uint64_t>(i);
         zip_uint8_t opsys = 0;
         zip_uint32_t attributes = 0;
         zip_file_get_external_attributes(za, index, 0, &opsys, &attributes);
-        // A name stored on a Unix system is the bytes its file system had (ours are
-        // written that way); libzip would read one that is not UTF-8 as CP437.
-        const char* rawName = zip_get_name(za, index, opsys == ZIP_OPSYS_UNIX ? ZIP_FL_ENC_RAW : 0);
+        const char* rawName = EntryName(za, index, opsys);
         if (rawName == nullptr)
             continue;
-        const std::string name = rawName;
+        std::string name = rawName;
         if (std::none_of(matchers.begin(), matchers.end(),
                          [&](const TExtractSpec& m) { return m.Matches(name); }))
             continue;
-        const auto components = SafeEntryComponents(name);
+        auto components = SafeEntryComponents(name);
         if (!components) {
             problems_.push_back(name + ": name reaches outside the target folder; skipped");
             continue;
         }
-        if (!target) {
-            std::error_code ec;
-            target.emplace(targetFolder, ec);
-            if (ec) {
-                problems_.push_back(targetFolder + ": " + ec.message());
-                break;
-            }
+        if (SkipEntry && SkipEntry(*components))
+            continue;
+        chosen.push_back({index, std::move(name), std::move(*components), opsys, attributes});
+    }
+
+    std::optional<TExtractTarget> target;
+    if (!chosen.empty()) {
+        std::error_code ec;
+        target.emplace(targetFolder, ec);
+        if (ec) {
+            problems_.push_back(targetFolder + ": " + ec.message());
+            ui_.ProcessEvents();
+            return 0;
         }
+    }
+    // A database's old journal would be replayed over the restored data by the
+    // application; the backup's own journal, when it holds one, is written after.
+    for (const TChosen& entry : chosen) {
+        if (!IsDatabaseName(entry.Components.back()))
+            continue;
+        for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+            std::vector<std::string> companion = entry.Components;
+            companion.back() += suffix;
+            std::error_code ec;
+            if (!target->RemoveFile(companion, ec))
+                problems_.push_back(entry.Name + suffix + ": " + ec.message());
+        }
+    }
+
+    std::vector<char> buffer;
+    bool askCancelled = false;
+    int count = 0;
+    for (const TChosen& entry : chosen) {
+        const zip_uint64_t index = entry.Index;
+        const std::string& name = entry.Name;
+        const std::vector<std::string>* components = &entry.Components;
+        const zip_uint32_t attributes = entry.Attributes;
+        const zip_uint8_t opsys = entry.Opsys;
 
         const auto unixMode = static_cast<mode_t>(attributes >> 16);
         const bool hasUnixMode = opsys == ZIP_OPSYS_UNIX && unixMode != 0;
@@ -337,8 +408,10 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
                 else
                     askCancelled = true; // no more questions in this operation
             }
-            if (outcome == TReadOutcome::PasswordRefused)
+            if (outcome == TReadOutcome::PasswordRefused) {
                 failure = "wrong or missing password";
+                passwordRefused_ = passwordRefused_ || askCancelled;
+            }
         }
         if (outcome != TReadOutcome::Done) {
             problems_.push_back(name + ": " + failure);

@@ -10,6 +10,7 @@
 #include "platform/UserInterface.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -82,11 +83,19 @@ public:
     int ExtractFolderTo(const std::string& folder, const std::string& mask,
                         const std::string& targetFolder);
 
+    // The stored names, in archive order; none when the archive cannot be opened.
+    std::vector<std::string> EntryNames();
+    // Entries (by their checked path components) that extractions leave out.
+    std::function<bool(const std::vector<std::string>& components)> SkipEntry;
+
     const std::string& ArchivePath() const { return archivePath_; }
     const std::string& BaseFolder() const { return baseFolder_; }
     int CompressionLevel() const { return level_; }
     std::int64_t DoneBytes() const { return doneBytes_; }
     std::int64_t TotalBytes() const { return totalBytes_; }
+    // Whether the last extraction met an entry it could not open because the person
+    // cancelled the password question.
+    bool PasswordRefused() const { return passwordRefused_; }
     // "name: reason" for every file the last operation left out.
     const std::vector<std::string>& Problems() const { return problems_; }
 
@@ -119,6 +128,7 @@ private:
     std::int64_t doneBytes_ = 0;
     std::int64_t totalBytes_ = 0;
     bool adding_ = false;
+    bool passwordRefused_ = false;
     std::string fileText_;
     std::vector<std::string> problems_;
     TSharedState& state_;

@@ -234,6 +234,16 @@ constexpr TLanguageRow DefaultRows[] = {
     {"LANG_INVALID_BACKUP_VERSION",
      "Selected backup file is not for selected application. Selected application: %s, backup "
      "file is from application: %s."},
+    {"LANG_RESTORE_FAILED",
+     "The backup was not restored completely. You can read the report below:"},
+    {"LANG_NOT_RESTORED", "Not restored: "},
+    {"LANG_NEWER_BACKUP",
+     "This backup was made with version %s of the application, which is newer than the "
+     "installed version %s. The installed version may refuse the restored profile or misread "
+     "its data. Do you want to continue?"},
+    {"LANG_ADDON_DATA_NO_SETTINGS",
+     "Extensions were restored without the general settings: extensions may not find their "
+     "own data."},
 };
 
 std::string ReplaceFirst(std::string text, const std::string& arg)

@@ -70,8 +70,9 @@ struct TSharedState {
     bool AskForPassword = true;
     std::vector<TUnknowItem> UnknownItems;
     std::string ExternalProfileDir;
-    bool BackupFailed = false;
+    bool BackupFailed = false; // the last run (backup or restore) did not write everything
     std::int32_t BackupAppNumber = 0;
+    std::string BackupVersion; // version of the application the backup came from; may be empty
     std::shared_ptr<TMozManager> Manager; // batch mode's application list
 
     // What the wizard's controls hold, mirrored for the engine.

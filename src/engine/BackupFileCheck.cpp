@@ -4,6 +4,8 @@
 #include "config/L10n.h"
 #include "engine/BackupFormat.h"
 #include "platform/FileUtil.h"
+#include "platform/IniFile.h"
+#include "profiles/Catalogue.h"
 
 #include <filesystem>
 #include <fstream>
@@ -95,6 +97,7 @@ void ReadBackupIndex(TSharedState& state, IUserInterface& ui)
     }
     const TBackupIndex index = ParseBackupIndex(text, legacy);
     state.BackupAppNumber = index.AppNumber;
+    state.BackupVersion = index.Version;
     state.ExternalMailDirs = index.ExternalMailDirs;
     state.UnknownItems = index.UnknownItems;
     ApplyIndexToBoxes(index, state);
@@ -106,6 +109,38 @@ bool BackupMatchesApplication(const std::string& path, int appNumber, TSharedSta
     state.BackupFile = path;
     ReadBackupIndex(state, ui);
     return state.BackupAppNumber <= 0 || state.BackupAppNumber == appNumber;
+}
+
+} // namespace tessarin
+
+namespace tessarin {
+
+namespace {
+std::string InstalledVersion(std::uint8_t appNumber)
+{
+    if (appNumber < 1 || appNumber > ApplicationCount || appNumber == AppPortable)
+        return {};
+    return Trim(InstallRecord(appNumber).Version);
+}
+} // namespace
+
+bool BackupIsFromNewerVersion(const TSharedState& state)
+{
+    const std::string installed = InstalledVersion(state.AppNumber);
+    const std::string backup = Trim(state.BackupVersion);
+    if (installed.empty() || backup.empty())
+        return false;
+    return CompareVersions(backup, installed) > 0;
+}
+
+bool ConfirmRestoreOfNewerBackup(const TSharedState& state, IUserInterface& ui)
+{
+    if (!BackupIsFromNewerVersion(state))
+        return true;
+    return ui.QuestionBox(Text("TForm1", "LANG_QUESTION"),
+                          Language().GetTextWithArgs("Tessarin15", "LANG_NEWER_BACKUP",
+                                                     Trim(state.BackupVersion),
+                                                     InstalledVersion(state.AppNumber)));
 }
 
 } // namespace tessarin

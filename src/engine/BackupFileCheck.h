@@ -22,4 +22,13 @@ void ReadBackupIndex(TSharedState& state, IUserInterface& ui);
 bool BackupMatchesApplication(const std::string& path, int appNumber, TSharedState& state,
                               IUserInterface& ui);
 
+// Whether the backup (state.BackupVersion, read by ReadBackupIndex) comes from a newer
+// version of the application than the one installed for state.AppNumber. False when
+// either version is unknown.
+bool BackupIsFromNewerVersion(const TSharedState& state);
+
+// Asked before a restore: for a backup from a newer version, the LANG_NEWER_BACKUP
+// question. True when the restore may go ahead (not newer, or Yes).
+bool ConfirmRestoreOfNewerBackup(const TSharedState& state, IUserInterface& ui);
+
 } // namespace tessarin

@@ -2,6 +2,7 @@
 
 #include "platform/IniFile.h"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 
@@ -61,13 +62,16 @@ std::vector<std::string> SplitLines(std::string_view text)
 std::string BuildBackupIndexText(int appNumber,
                                  const std::array<TComponentBox, ComponentCount + 1>& boxes,
                                  const std::vector<std::string>& externalMailDirs,
-                                 const std::vector<TUnknowItem>& unknownItems)
+                                 const std::vector<TUnknowItem>& unknownItems,
+                                 std::string_view version)
 {
     const std::string eol = "\r\n";
     std::string out;
     out += std::string(IndexMagic) + eol;
     out += "Revize: " + std::to_string(appNumber) + eol;
-    out += "Verze: " + eol;
+    // A line break in the version would shift every line after it.
+    std::string versionText(version.substr(0, version.find_first_of("\r\n")));
+    out += "Verze: " + versionText + eol;
     out += std::string(IndexSeparator) + eol;
     for (int component : IndexFlagComponents)
         out += boxes[component].Checked ? 'Y' : 'N';
@@ -94,7 +98,10 @@ TBackupIndex ParseBackupIndex(std::string_view text, bool legacy)
     TBackupIndex index;
     readLine(); // magic
     index.AppNumber = ParseInt(ReplaceAll(readLine().value_or(""), "Revize: ")).value_or(0);
-    readLine(); // version, always empty
+    if (const auto version = readLine()) {
+        const std::string line = Trim(*version);
+        index.Version = line.rfind("Verze:", 0) == 0 ? Trim(line.substr(6)) : std::string();
+    }
     readLine(); // separator
     index.Flags = Trim(readLine().value_or(""));
     readLine(); // separator
@@ -115,6 +122,26 @@ TBackupIndex ParseBackupIndex(std::string_view text, bool legacy)
         index.UnknownItems.emplace_back(*name, kind->rfind("dir", 0) == 0);
     }
     return index;
+}
+
+int CompareVersions(std::string_view a, std::string_view b)
+{
+    auto next = [](std::string_view& s) -> std::uint64_t {
+        std::uint64_t value = 0;
+        std::size_t i = 0;
+        for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i)
+            value = std::min<std::uint64_t>(value * 10 + static_cast<unsigned>(s[i] - '0'), 1u << 30);
+        const std::size_t dot = s.find('.', i);
+        s = dot == std::string_view::npos ? std::string_view() : s.substr(dot + 1);
+        return value;
+    };
+    while (!a.empty() || !b.empty()) {
+        const std::uint64_t x = next(a);
+        const std::uint64_t y = next(b);
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return 0;
 }
 
 bool IsLegacyBackupFor(std::string_view text, int appNumber)

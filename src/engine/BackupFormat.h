@@ -22,6 +22,7 @@ inline constexpr std::array<int, 14> IndexFlagComponents = {1,  2,  3,  4,  5,  
 
 struct TBackupIndex {
     std::int32_t AppNumber = 0; // 0 when the revision line is missing or not a number
+    std::string Version;        // the source application's version; empty in older backups
     std::string Flags;          // trimmed flag line, possibly shorter than 14
     std::vector<std::string> ExternalMailDirs;
     std::vector<TUnknowItem> UnknownItems;
@@ -29,10 +30,13 @@ struct TBackupIndex {
     bool HasComponent(int component) const;
 };
 
-// The index entry, byte for byte (CR LF line ends).
-std::string BuildBackupIndexText(int appNumber, const std::array<TComponentBox, ComponentCount + 1>& boxes,
+// The index entry, byte for byte (CR LF line ends). The version goes after "Verze: ",
+// a line older readers skip.
+std::string BuildBackupIndexText(int appNumber,
+                                 const std::array<TComponentBox, ComponentCount + 1>& boxes,
                                  const std::vector<std::string>& externalMailDirs,
-                                 const std::vector<TUnknowItem>& unknownItems);
+                                 const std::vector<TUnknowItem>& unknownItems,
+                                 std::string_view version = {});
 
 // Reads an index entry; a legacy text backup stops after the flag line.
 TBackupIndex ParseBackupIndex(std::string_view text, bool legacy);
@@ -42,6 +46,10 @@ bool IsLegacyBackupFor(std::string_view text, int appNumber);
 
 // Restore side: boxes checked and enabled exactly when the index holds them; 7 off.
 void ApplyIndexToBoxes(const TBackupIndex& index, TSharedState& state);
+
+// Compares two application versions ("115.8.0esr", "153.0.1") part by part on their
+// leading numbers: negative, 0 or positive. Missing parts count as 0.
+int CompareVersions(std::string_view a, std::string_view b);
 
 // Splits text into lines the way a text reader does (CR LF, LF or CR).
 std::vector<std::string> SplitLines(std::string_view text);

@@ -23,6 +23,9 @@ enum class TMemberKind {
     File,   // a named file: taken when it exists (backup) or the archive holds it (restore)
     Folder, // every file below the folder, at any depth
     Mask,   // a mask such as "*.mab": matching files of the profile folder itself
+    // "parent/mask": every file below each sub-folder of parent whose name matches the
+    // mask ("storage/default/moz-extension+++*": the add-ons' own data)
+    SubfolderMask,
 };
 
 struct TFileSetMember {
@@ -114,6 +117,9 @@ struct TRestoreStep {
         Files,  // extract these named files as one list
         Folder, // extract Names[0] + "/*.*"
         Mask,   // extract the mask Names[0] of the top level
+        // extract everything below each stored folder of Names[0]'s parent whose name
+        // matches its last component
+        SubFolders,
     } Kind;
     std::vector<std::string> Names;
     bool operator==(const TRestoreStep&) const = default;

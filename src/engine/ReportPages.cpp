@@ -22,7 +22,10 @@ void ShowReportPage(const TSharedState& state, IUserInterface& ui, bool batchMod
 {
     if (batchMode)
         ui.RequestExit(state.Operation == 1 && state.BackupFailed ? 1 : 0);
-    if (state.Operation == 2)
+    // A restore that could not write everything keeps its lines: they say what is missing.
+    if (state.Operation == 2 && state.BackupFailed)
+        ui.SetReport(Text("Tessarin15", "LANG_RESTORE_FAILED"), true, true);
+    else if (state.Operation == 2)
         ui.SetReport(Text("TForm1", "LANG_BACKUP_RESTOR"), false, true);
     else if (state.BackupFailed)
         ui.SetReport(Text("TForm1", "LANG_BACKUP_FAILED"), true, false);

@@ -3,9 +3,14 @@
 #include "config/L10n.h"
 #include "platform/ProcessList.h"
 #include "platform/UserInterface.h"
+#include "platform/Folders.h"
 #include "profiles/Catalogue.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <unistd.h>
 
 namespace tessarin {
 
@@ -96,6 +101,47 @@ void EnsureApplicationClosedForEngine(std::uint8_t number, IUserInterface& ui)
             ui.WarningBox(
                 Text("TForm1", "LANG_WARNING"),
                 Language().GetTextWithArg("TForm1", "LANG_DETEKCE2", EngineExitName(number)));
+            throw TProgramExit{1};
+        }
+    }
+}
+
+int ProfileLockOwner(const std::string& profileDir)
+{
+    const std::string link = WithTrailingSeparator(profileDir) + "lock";
+    char target[256];
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (n <= 0)
+        return 0;
+    const std::string_view text(target, static_cast<std::size_t>(n));
+    const std::size_t plus = text.rfind(":+");
+    if (plus == std::string_view::npos)
+        return 0;
+    int pid = 0;
+    const char* begin = text.data() + plus + 2;
+    const char* end = text.data() + text.size();
+    const auto [last, ec] = std::from_chars(begin, end, pid);
+    if (ec != std::errc() || last != end || pid <= 0 || pid == ::getpid())
+        return 0;
+    // EPERM: alive, but another user's.
+    return ::kill(pid, 0) == 0 || errno == EPERM ? pid : 0;
+}
+
+void EnsureProfileNotInUse(const std::string& profileDir, std::uint8_t number, IUserInterface& ui)
+{
+    while (ProfileLockOwner(profileDir) != 0) {
+        std::string name = EngineRunningName(number);
+        if (name.empty())
+            name = profileDir;
+        const bool retry = ui.RetryCancelBox(
+            Text("TForm1", "LANG_WARNING"),
+            Language().GetTextWithArg("TForm1", "LANG_DETEKCE", name));
+        if (!retry) {
+            std::string exitName = EngineExitName(number);
+            if (exitName.empty())
+                exitName = name;
+            ui.WarningBox(Text("TForm1", "LANG_WARNING"),
+                          Language().GetTextWithArg("TForm1", "LANG_DETEKCE2", exitName));
             throw TProgramExit{1};
         }
     }

@@ -34,4 +34,15 @@ bool WaitUntilApplicationClosed(std::uint8_t number, IUserInterface& ui);
 // and texts; Cancel shows LANG_DETEKCE2 and throws TProgramExit{1}.
 void EnsureApplicationClosedForEngine(std::uint8_t number, IUserInterface& ui);
 
+// The process that holds profileDir's "lock" link ("host:+PID", as the applications
+// write it on Linux) when that process is alive; 0 otherwise. Catches an application
+// whose process name the running check does not know (a portable or renamed one).
+int ProfileLockOwner(const std::string& profileDir);
+
+// The engine's loop for a profile in use: while its lock is held, as
+// EnsureApplicationClosedForEngine; Cancel shows LANG_DETEKCE2 and throws
+// TProgramExit{1}.
+void EnsureProfileNotInUse(const std::string& profileDir, std::uint8_t number,
+                           IUserInterface& ui);
+
 } // namespace tessarin

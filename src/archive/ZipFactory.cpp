@@ -213,10 +213,13 @@ int TZipFactory::ExtractFolderTo(const std::string& folder, const std::string& m
 std::vector<std::string> TZipFactory::EntryNames()
 {
     std::vector<std::string> names;
+    problems_.clear();
     int openError = 0;
     TZipArchivePtr archive(zip_open(archivePath_.c_str(), ZIP_RDONLY, &openError));
-    if (!archive)
+    if (!archive) {
+        problems_.push_back(archivePath_ + ": " + ZipErrorText(openError));
         return names;
+    }
     const zip_int64_t entries = zip_get_num_entries(archive.get(), 0);
     names.reserve(static_cast<std::size_t>(std::max<zip_int64_t>(entries, 0)));
     for (zip_int64_t i = 0; i < entries; ++i) {

@@ -83,7 +83,8 @@ public:
     int ExtractFolderTo(const std::string& folder, const std::string& mask,
                         const std::string& targetFolder);
 
-    // The stored names, in archive order; none when the archive cannot be opened.
+    // The stored names, in archive order; none when the archive cannot be opened
+    // (Problems() then says why).
     std::vector<std::string> EntryNames();
     // Entries (by their checked path components) that extractions leave out.
     std::function<bool(const std::vector<std::string>& components)> SkipEntry;

@@ -21,6 +21,7 @@
 #include <fstream>
 #include <set>
 #include <system_error>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -42,6 +43,14 @@ constexpr TLegacySection LegacySections[] = {
     {"Uzivatelske styly", 8}, {"Ulozena hesla", 9},  {"Cookies", 10},
     {"Doplnene formulare", 11}, {"Download manager", 12}};
 
+std::optional<std::pair<dev_t, ino_t>> FileIdentity(const std::string& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return std::pair{st.st_dev, st.st_ino};
+}
+
 // A corrupt legacy backup or a section that cannot be written: the message is shown,
 // then the program ends.
 struct TLegacyFailure {
@@ -51,7 +60,8 @@ struct TLegacyFailure {
 class TRestoreRun {
 public:
     TRestoreRun(TSharedState& state, IUserInterface& ui, std::string profileDir)
-        : state_(state), ui_(ui), profileDir_(std::move(profileDir))
+        : state_(state), ui_(ui), profileDir_(std::move(profileDir)),
+          prefsBefore_(FileIdentity(profileDir_ + "prefs.js"))
     {
     }
 
@@ -82,18 +92,12 @@ private:
     void RunSteps(TZipFactory& zip, const std::vector<TRestoreStep>& steps);
     void ExtensionsEpilogue(TZipFactory& zip);
     void UnknownItems(TZipFactory& zip);
-    void CopySection(std::istream& in, const std::string& path);
+    bool CopySection(std::istream& in, const std::string& path);
     const std::vector<std::string>& EntryNames(TZipFactory& zip)
     {
         if (!entryNames_)
             entryNames_ = zip.EntryNames();
         return *entryNames_;
-    }
-    bool ArchiveHolds(TZipFactory& zip, std::string_view name)
-    {
-        const auto& names = EntryNames(zip);
-        return std::any_of(names.begin(), names.end(),
-                           [&](const std::string& n) { return EqualsIgnoringAsciiCase(n, name); });
     }
 
     TSharedState& state_;
@@ -103,6 +107,7 @@ private:
     bool incomplete_ = false;
     bool passwordRefused_ = false;
     bool prefsRestored_ = false;
+    std::optional<std::pair<dev_t, ino_t>> prefsBefore_;
     std::optional<std::vector<std::string>> entryNames_;
 };
 
@@ -204,12 +209,20 @@ void TRestoreRun::Archive()
     };
     ui_.SetProgressRange(ProgressPerStep * ProgressSteps);
     ui_.SetProgressPosition(0);
+    if (EntryNames(zip).empty()) {
+        // Cut short or not an archive any more: one line says so, not one per component.
+        if (zip.Problems().empty())
+            NotRestored(state_.BackupFile);
+        TakeProblems(zip);
+        return;
+    }
 
     for (const int n : RestoreComponentOrder()) {
         if (state_.Boxes[n].Checked && !RestoreSkips(n, state_.AppNumber) && !passwordRefused_) {
             ui_.SetTaskText(ComponentTaskLine(n));
             RunSteps(zip, RestoreSteps(n));
-            if ((n == 1 || n == 2) && ArchiveHolds(zip, "prefs.js"))
+            // A prefs.js that came out of the backup is a new file in its place.
+            if ((n == 1 || n == 2) && FileIdentity(profileDir_ + "prefs.js") != prefsBefore_)
                 prefsRestored_ = true;
             if (n == 2 && !passwordRefused_) {
                 std::vector<std::string> report;
@@ -236,7 +249,7 @@ void TRestoreRun::Archive()
         NotRestored(state_.BackupFile + ": wrong or missing password; the restore stopped");
 }
 
-void TRestoreRun::CopySection(std::istream& in, const std::string& path)
+bool TRestoreRun::CopySection(std::istream& in, const std::string& path)
 {
     std::string relative = path;
     std::replace(relative.begin(), relative.end(), '\\', '/');
@@ -266,7 +279,7 @@ void TRestoreRun::CopySection(std::istream& in, const std::string& path)
                 throw TLegacyFailure{"LANG_WRITE_ERROR2"};
             if (components && components->size() == 1 && components->front() == "prefs.js")
                 prefsRestored_ = true;
-            return;
+            return pending.has_value();
         }
         // Each line keeps the end it had in the backup.
         line += hadCr ? "\r\n" : "\n";
@@ -309,9 +322,10 @@ void TRestoreRun::Legacy()
         next(path);
         std::string skipped;
         next(skipped);
-        CopySection(in, path);
+        const bool written = CopySection(in, path);
         Advance();
-        ui_.AddTaskLine(Text("TForm1", "LANG_SOUBOR") + path);
+        if (written)
+            ui_.AddTaskLine(Text("TForm1", "LANG_SOUBOR") + path);
     }
     if (in.bad())
         throw std::system_error(errno ? errno : EIO, std::generic_category(), state_.BackupFile);

@@ -10,6 +10,7 @@
 #include "platform/FileUtil.h"
 #include "platform/Folders.h"
 #include "platform/IniFile.h"
+#include "profiles/Catalogue.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -34,6 +35,14 @@ void AddMembers(TBackupTask& task, const std::vector<TFileSetMember>& members)
         case TMemberKind::Mask:
             task.AddFolder("", std::string(m.Name));
             break;
+        case TMemberKind::SubfolderMask: {
+            // "parent/mask"; without a parent the mask applies to the profile folder.
+            const std::size_t slash = m.Name.rfind('/');
+            const std::string_view parent =
+                slash == std::string_view::npos ? std::string_view() : m.Name.substr(0, slash);
+            task.AddSubfolders(std::string(parent), std::string(m.Name.substr(slash + 1)));
+            break;
+        }
         }
     }
 }
@@ -54,6 +63,25 @@ public:
 private:
     fs::path path_;
 };
+
+// The version that last used the profile (an older application refuses a profile a
+// newer one used), else the installed one.
+std::string SourceVersion(const TSharedState& state)
+{
+    const std::string profileDir = WithTrailingSeparator(state.ProfileDir);
+    std::string version;
+    try {
+        version = TIniFile::FromFile(profileDir + "compatibility.ini")
+                      .ReadString("Compatibility", "LastVersion");
+    } catch (const std::exception&) {
+        version.clear();
+    }
+    version = Trim(version.substr(0, version.find('_')));
+    if (version.empty() && state.AppNumber >= 1 && state.AppNumber <= ApplicationCount &&
+        state.AppNumber != AppPortable)
+        version = InstallRecord(state.AppNumber).Version;
+    return version;
+}
 
 [[noreturn]] void FailWithMessage(IUserInterface& ui, const std::string& message)
 {
@@ -97,7 +125,8 @@ void WriteBackupIndex(const TSharedState& state, const std::vector<TUnknowItem>&
                       const std::string& folder)
 {
     const std::string text =
-        BuildBackupIndexText(state.AppNumber, state.Boxes, state.ExternalMailDirs, chosen);
+        BuildBackupIndexText(state.AppNumber, state.Boxes, state.ExternalMailDirs, chosen,
+                             SourceVersion(state));
     std::error_code ec;
     if (!WriteFileAtomically(fs::path(folder) / IndexFileName, text, ec))
         throw std::system_error(ec, "indexfile.txt");

@@ -1,5 +1,8 @@
 #include "engine/BackupTask.h"
 
+#include "archive/ArchiveNames.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -63,6 +66,28 @@ void TBackupTask::AddExternalFile(const std::string& name, const std::string& ro
 void TBackupTask::AddFolder(const std::string& folder, const std::string& mask)
 {
     WalkFolder(folder, mask, root_);
+}
+
+void TBackupTask::AddSubfolders(const std::string& parent, const std::string& mask)
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(fs::path(root_) / parent,
+                                   fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code kindEc;
+        if (it->is_symlink(kindEc) || !it->is_directory(kindEc))
+            continue;
+        const std::string name = it->path().filename().string();
+        // Matched as the restore matches the stored names.
+        if (NameMatchesMask(name, mask))
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        ui_.ProcessEvents();
+        WalkFolder(JoinRelative(parent, name), "*.*", root_);
+    }
 }
 
 void TBackupTask::WalkFolder(const std::string& folder, const std::string& mask,

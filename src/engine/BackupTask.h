@@ -33,6 +33,9 @@ public:
     void AddProfileFile(const std::string& name);
     void AddExternalFile(const std::string& name, const std::string& root);
     void AddFolder(const std::string& folder, const std::string& mask);
+    // Every file below each sub-folder of parent whose own name matches mask, sub-folders
+    // in name order. Files beside them and linked folders are left alone.
+    void AddSubfolders(const std::string& parent, const std::string& mask);
     void WalkFolder(const std::string& folder, const std::string& mask, const std::string& root);
 
     const std::string& Root() const { return root_; }

@@ -22,6 +22,7 @@ using M = TMarkerKind;
 constexpr TFileSetMember F(std::string_view n) { return {K::File, n}; }
 constexpr TFileSetMember D(std::string_view n) { return {K::Folder, n}; }
 constexpr TFileSetMember Mk(std::string_view n) { return {K::Mask, n}; }
+constexpr TFileSetMember Sub(std::string_view n) { return {K::SubfolderMask, n}; }
 
 // The sets were drawn up when passwords lived in signons.sqlite/key3.db and address
 // books in abook.mab; the names of today's Firefox and Thunderbird follow the old
@@ -41,7 +42,7 @@ constexpr TFileSetMember Backup1[] = {
     F("chromeappsstore.sqlite"),
     F("xulstore.json"), F("containers.json"), F("handlers.json"), F("search.json.mozlz4"),
     F("sessionstore.jsonlz4"), F("protections.sqlite"), F("permissions.sqlite-wal"),
-    F("content-prefs.sqlite-wal"),
+    F("content-prefs.sqlite-wal"), F("credentialstate.sqlite"),
     D("microsummary-generators"), D("weave"), D("sessionstore-backups")};
 
 constexpr TFileSetMember Backup2[] = {
@@ -72,8 +73,12 @@ constexpr TFileSetMember Backup9[] = {
     F("signons.sqlite"), F("key3.db"), F("logins.json"), F("logins-backup.json"), F("logins.db"),
     F("key4.db"), Mk("*.s")};
 
-constexpr TFileSetMember Backup10[] = {F("cookies.txt"), F("cookies.sqlite"),
-                                       F("cookies.sqlite-wal")};
+// Sites' local storage, IndexedDB and Cache API data: Firefox clears them together
+// with the cookies. "file++" covers pages opened from disk.
+constexpr TFileSetMember Backup10[] = {
+    F("cookies.txt"), F("cookies.sqlite"), F("cookies.sqlite-wal"),
+    Sub("storage/default/http+++*"), Sub("storage/default/https+++*"),
+    Sub("storage/default/file++*")};
 
 constexpr TFileSetMember Backup11[] = {F("formhistory.dat"), F("URL.tbl"), F("formhistory.sqlite"),
                                        F("autofill-profiles.json"), F("formhistory.sqlite-wal"),
@@ -83,13 +88,20 @@ constexpr TFileSetMember Backup12[] = {F("downloads.sqlite"), F("downloads.rdf")
 
 constexpr TFileSetMember Backup13[] = {
     F("cert7.db"), F("cert8.db"), F("key3.db"), F("secmod.db"), F("cert_override.txt"),
-    F("cert9.db"), F("key4.db"), F("pkcs11.txt"), D("cert7.dir"), D("cert8.dir")};
+    F("cert9.db"), F("key4.db"), F("pkcs11.txt"), F("ClientAuthRememberList.txt"),
+    F("ClientAuthRememberList.bin"), D("cert7.dir"), D("cert8.dir")};
 
+// The add-ons' own data: storage.sync, granted permissions, registered scripts, menus
+// and rules, and storage.local with the IndexedDB of their pages.
 constexpr TFileSetMember Backup14[] = {
     F("extensions.rdf"), F("extensions.sqlite"), F("extensions.log"), F("addons.sqlite"),
     F("lightweighttheme-footer"), F("lightweighttheme-header"), F("extensions.json"),
     F("extension-preferences.json"), F("extension-settings.json"), F("addonStartup.json.lz4"),
-    D("extensions"), D("chrome"), D("searchplugins"), D("browser-extension-data")};
+    F("storage-sync-v2.sqlite"), F("storage-sync-v2.sqlite-wal"),
+    D("extensions"), D("chrome"), D("searchplugins"), D("browser-extension-data"),
+    D("extension-store"), D("extension-store-permissions"), D("extension-store-menus"),
+    D("extension-store-userscripts"), D("extension-dnr"),
+    Sub("storage/default/moz-extension+++*"), Sub("storage/permanent/moz-extension+++*")};
 
 constexpr TFileSetMember Backup15[] = {D("cache"), D("OfflineCache"), D("cache2"),
                                        D("startupCache")};
@@ -108,7 +120,7 @@ constexpr TFileSetMember Restore1[] = {
     F("urlclassifierkey3.txt"), F("urlclassifierkey4.txt"),
     F("xulstore.json"), F("containers.json"), F("handlers.json"), F("search.json.mozlz4"),
     F("sessionstore.jsonlz4"), F("protections.sqlite"), F("permissions.sqlite-wal"),
-    F("content-prefs.sqlite-wal"),
+    F("content-prefs.sqlite-wal"), F("credentialstate.sqlite"),
     D("microsummary-generators"), D("weave"), D("sessionstore-backups")};
 
 constexpr TFileSetMember Restore2[] = {
@@ -139,8 +151,10 @@ constexpr TFileSetMember Restore9[] = {
     F("signons5.txt"), F("signons.sqlite"), F("key3.db"), F("logins.json"),
     F("logins-backup.json"), F("logins.db"), F("key4.db")};
 
-constexpr TFileSetMember Restore10[] = {F("cookies.txt"), F("cookies.sqlite"),
-                                        F("cookies.sqlite-journal"), F("cookies.sqlite-wal")};
+constexpr TFileSetMember Restore10[] = {
+    F("cookies.txt"), F("cookies.sqlite"), F("cookies.sqlite-journal"), F("cookies.sqlite-wal"),
+    Sub("storage/default/http+++*"), Sub("storage/default/https+++*"),
+    Sub("storage/default/file++*")};
 
 constexpr TFileSetMember Restore11[] = {F("formhistory.dat"), F("formhistory.sqlite"),
                                         F("URL.tbl"), F("autofill-profiles.json"),
@@ -150,16 +164,22 @@ constexpr TFileSetMember Restore12[] = {F("downloads.rdf"), F("downloads.sqlite"
 
 constexpr TFileSetMember Restore13[] = {
     F("cert7.db"), F("cert8.db"), F("key3.db"), F("secmod.db"), F("cert_override.txt"),
-    F("cert9.db"), F("key4.db"), F("pkcs11.txt"), D("cert7.dir"), D("cert8.dir")};
+    F("cert9.db"), F("key4.db"), F("pkcs11.txt"), F("ClientAuthRememberList.txt"),
+    F("ClientAuthRememberList.bin"), D("cert7.dir"), D("cert8.dir")};
 
 constexpr TFileSetMember Restore14[] = {
     F("extensions.log"), F("extensions.sqlite"), F("addons.sqlite"),
     F("lightweighttheme-footer"), F("lightweighttheme-header"), F("extensions.json"),
     F("extension-preferences.json"), F("extension-settings.json"), F("addonStartup.json.lz4"),
-    D("extensions"), D("chrome"), D("searchplugins"), D("browser-extension-data")};
+    F("storage-sync-v2.sqlite"), F("storage-sync-v2.sqlite-wal"),
+    D("extensions"), D("chrome"), D("searchplugins"), D("browser-extension-data"),
+    D("extension-store"), D("extension-store-permissions"), D("extension-store-menus"),
+    D("extension-store-userscripts"), D("extension-dnr"),
+    Sub("storage/default/moz-extension+++*"), Sub("storage/permanent/moz-extension+++*")};
 
-constexpr TFileSetMember Restore15[] = {D("cache"), D("OfflineCache"), D("cache2"),
-                                        D("startupCache")};
+// No startupCache: another profile's breaks the built-in add-ons, and the restore
+// removes the target's own.
+constexpr TFileSetMember Restore15[] = {D("cache"), D("OfflineCache"), D("cache2")};
 
 constexpr TFileSetMember ExtensionData[] = {
     D("adblockplus"),   F("bookmarks.xml"),     F("clipdat.rdf"),       D("colorzilla"),
@@ -403,6 +423,9 @@ std::vector<TRestoreStep> RestoreSteps(int number)
             break;
         case TMemberKind::Mask:
             out.push_back({TRestoreStep::TKind::Mask, {std::string(m.Name)}});
+            break;
+        case TMemberKind::SubfolderMask:
+            out.push_back({TRestoreStep::TKind::SubFolders, {std::string(m.Name)}});
             break;
         }
     }

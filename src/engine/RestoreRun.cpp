@@ -142,6 +142,13 @@ void TRestoreRun::RunSteps(TZipFactory& zip, const std::vector<TRestoreStep>& st
             }
             if (folders.empty())
                 continue;
+            // A site's or add-on's databases replace the target's as a whole: files of
+            // two databases mixed in one folder are neither. The quota manager's
+            // bookkeeping is rebuilt from the folders.
+            std::error_code ec;
+            for (const std::string& folder : folders)
+                fs::remove_all(profileDir_ + folder, ec);
+            fs::remove(profileDir_ + "storage.sqlite", ec);
             zip.ExtractFiles(std::vector<std::string>(folders.begin(), folders.end()));
             break;
         }
@@ -173,7 +180,8 @@ void TRestoreRun::ExtensionsEpilogue(TZipFactory& zip)
     if (!state_.Boxes[1].Checked) {
         const auto& names = EntryNames(zip);
         if (std::any_of(names.begin(), names.end(), [](const std::string& n) {
-                return n.rfind("storage/default/moz-extension+++", 0) == 0;
+                return n.rfind("storage/", 0) == 0 &&
+                       n.find("/moz-extension+++") != std::string::npos;
             }))
             ui_.AddTaskLine(Text("Tessarin15", "LANG_ADDON_DATA_NO_SETTINGS"));
     }

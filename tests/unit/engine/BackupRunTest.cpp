@@ -74,11 +74,17 @@ TEST_F(BackupRunTest, FirefoxProfileGivesExactEntriesAndIndex)
                     "sessionstore-backups/recovery.baklz4",
                     "sessionstore-backups/recovery.jsonlz4",
                     "sessionstore.jsonlz4",
+                    "storage/default/file++++home+user+notes.html/ls/data.sqlite",
+                    "storage/default/https+++example.com/ls/data.sqlite",
+                    "storage/default/moz-extension+++3b9a5d1e-7c2f-4e8a-b1d6-5f0c9e2a4b7d"
+                    "^userContextId=4294967295/.metadata-v2",
+                    "storage/default/moz-extension+++3b9a5d1e-7c2f-4e8a-b1d6-5f0c9e2a4b7d"
+                    "^userContextId=4294967295/idb/3647222921wleabcEoxlt-eengsairo.sqlite",
                     "webappsstore.sqlite",
                     "xulstore.json",
                 }));
     EXPECT_EQ(EntryText(state.BackupFile, "indexfile.txt"),
-              "Tessarin Vault\r\nRevize: 2\r\nVerze: \r\n" + Sep + "\r\nYNNYNNNYYNNNYN\r\n" + Sep +
+              "Tessarin Vault\r\nRevize: 2\r\nVerze: 115.8.0\r\n" + Sep + "\r\nYNNYNNNYYNNNYN\r\n" + Sep +
                   "\r\n" + Sep + "\r\ndir\r\nmy-scripts\r\nfile\r\nnotes-from-user.txt\r\n" + Sep +
                   "\r\n");
     // The run leaves nothing of its own in the profile.
@@ -288,7 +294,9 @@ TEST_F(BackupRunTest, SuccessfulRunReplacesAnEarlierBackup)
     RunBackup(state, ui, false);
     EXPECT_FALSE(state.BackupFailed);
     EXPECT_THAT(EntryNames(state.BackupFile),
-                ElementsAreArray({"cookies.sqlite", "cookies.sqlite-wal", "indexfile.txt"}));
+                ElementsAreArray({"cookies.sqlite", "cookies.sqlite-wal", "indexfile.txt",
+                                  "storage/default/file++++home+user+notes.html/ls/data.sqlite",
+                                  "storage/default/https+++example.com/ls/data.sqlite"}));
     // Nothing else is left behind in the folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(documents), fs::directory_iterator()), 1);
 }
@@ -352,4 +360,38 @@ TEST_F(BackupRunTest, LegacyBackupIndexIsReadFromItsHeaderAlone)
     };
     EXPECT_EXIT(readUnderLimit(), ::testing::ExitedWithCode(0), "");
 #endif
+}
+
+TEST_F(BackupRunTest, StorageIsSplitIntoSiteDataAndAddOnDataAndItsCachesStayOut)
+{
+    const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
+    const std::string addOn = "storage/default/moz-extension+++3b9a5d1e-7c2f-4e8a-b1d6-"
+                              "5f0c9e2a4b7d^userContextId=4294967295/";
+    struct Case {
+        std::vector<int> Boxes;
+        std::vector<std::string> Stored;
+    };
+    const Case cases[] = {
+        {{10},
+         {"storage/default/file++++home+user+notes.html/ls/data.sqlite",
+          "storage/default/https+++example.com/ls/data.sqlite"}},
+        {{14}, {addOn + ".metadata-v2", addOn + "idb/3647222921wleabcEoxlt-eengsairo.sqlite"}},
+        {{1, 3, 4, 5, 6, 8, 9, 11, 12, 13, 15}, {}},
+    };
+    int run = 0;
+    for (const Case& c : cases) {
+        state.AppNumber = 2;
+        state.ProfileDir = p.Folder();
+        state.BackupFile = documents + "run" + std::to_string(++run) + ".pcv";
+        ResetComponentBoxes(state);
+        for (int n : c.Boxes)
+            state.Boxes[n].Checked = true;
+        RunBackup(state, ui, false);
+        ASSERT_FALSE(state.BackupFailed) << run;
+        std::vector<std::string> stored;
+        for (const std::string& name : EntryNames(state.BackupFile))
+            if (name.rfind("storage", 0) == 0) // storage/ and storage.sqlite
+                stored.push_back(name);
+        EXPECT_EQ(stored, c.Stored) << run;
+    }
 }

@@ -112,3 +112,26 @@ TEST(BackupTask, CloseRequestDuringWalkPropagates)
     TBackupTask task(dir.Folder(), ui);
     EXPECT_THROW(task.AddFolder("ImapMail", "*.*"), TProgramExit);
 }
+
+TEST(BackupTask, SubfoldersTakeEverythingBelowTheMatchingFoldersOnly)
+{
+    TTempDir dir;
+    TTempDir elsewhere;
+    dir.Write("storage/default/https+++a.example/.metadata-v2", "m");
+    dir.Write("storage/default/https+++a.example/ls/data.sqlite", "ls");
+    dir.Write("storage/default/https+++b.example^userContextId=1/idb/1.files/7", "blob");
+    dir.Write("storage/default/http+++c.example/ls/data.sqlite", "not https");
+    dir.Write("storage/default/https+++beside", "a file, not a folder");
+    dir.Write("storage/temporary/https+++a.example/idb/x.sqlite", "other parent");
+    elsewhere.Write("https+++linked/secret", "outside");
+    fs::create_directory_symlink(elsewhere.Path(), dir.Path() / "storage/default/https+++linked");
+    TFakeUserInterface ui;
+    TBackupTask task(dir.Folder(), ui);
+    task.AddSubfolders("storage/default", "https+++*");
+    task.AddSubfolders("storage/missing", "*");
+    EXPECT_EQ(Sorted(task.Files()),
+              Sorted({"storage/default/https+++a.example/.metadata-v2",
+                      "storage/default/https+++a.example/ls/data.sqlite",
+                      "storage/default/https+++b.example^userContextId=1/idb/1.files/7"}));
+    EXPECT_EQ(task.TotalSize(), 1u + 2u + 4u);
+}

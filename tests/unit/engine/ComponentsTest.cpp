@@ -1,5 +1,6 @@
 #include "engine/Components.h"
 
+#include "archive/ArchiveNames.h"
 #include "config/L10n.h"
 #include "engine/PrefsParser.h"
 #include "support/FakeUserInterface.h"
@@ -99,7 +100,7 @@ TEST(ComponentSets, TodaysNamesJoinEveryOldOneOnBothSides)
         {1,
          {"xulstore.json", "containers.json", "handlers.json", "search.json.mozlz4",
           "sessionstore.jsonlz4", "protections.sqlite", "permissions.sqlite-wal",
-          "content-prefs.sqlite-wal"},
+          "content-prefs.sqlite-wal", "credentialstate.sqlite"},
          {"sessionstore-backups"},
          {}},
         {3, {"abook.sqlite", "history.sqlite"}, {}, {"abook-*.sqlite"}},
@@ -108,13 +109,18 @@ TEST(ComponentSets, TodaysNamesJoinEveryOldOneOnBothSides)
         {9, {"logins.json", "logins-backup.json", "logins.db", "key4.db"}, {}, {}},
         {10, {"cookies.sqlite-wal"}, {}, {}},
         {11, {"autofill-profiles.json", "formhistory.sqlite-wal"}, {}, {}},
-        {13, {"cert9.db", "key4.db", "pkcs11.txt"}, {}, {}},
+        {13,
+         {"cert9.db", "key4.db", "pkcs11.txt", "ClientAuthRememberList.txt",
+          "ClientAuthRememberList.bin"},
+         {},
+         {}},
         {14,
          {"extensions.json", "extension-preferences.json", "extension-settings.json",
-          "addonStartup.json.lz4"},
-         {"browser-extension-data"},
+          "addonStartup.json.lz4", "storage-sync-v2.sqlite", "storage-sync-v2.sqlite-wal"},
+         {"browser-extension-data", "extension-store", "extension-store-permissions",
+          "extension-store-menus", "extension-store-userscripts", "extension-dnr"},
          {}},
-        {15, {}, {"cache2", "startupCache"}, {}},
+        {15, {}, {"cache2"}, {}},
     };
     for (const Addition& a : additions) {
         for (const auto& set : {Component(a.Number).BackupSet, Component(a.Number).RestoreSet}) {
@@ -140,7 +146,7 @@ TEST(ComponentSets, TodaysNamesJoinEveryOldOneOnBothSides)
                                            {TMemberKind::Folder, "Photos"},
                                            {TMemberKind::Mask, "*.mab"},
                                            {TMemberKind::Mask, "abook-*.sqlite"}}));
-    EXPECT_EQ(Names(BackupMembers(1), TMemberKind::File).size(), 38u);
+    EXPECT_EQ(Names(BackupMembers(1), TMemberKind::File).size(), 39u);
     EXPECT_EQ(Names(BackupMembers(1), TMemberKind::File).front(), "prefs.js");
     EXPECT_EQ(Names(BackupMembers(8), TMemberKind::File),
               (std::vector<std::string>{"chrome/userContent.css", "chrome/userChrome.css"}));
@@ -157,6 +163,9 @@ TEST(ComponentSets, AsymmetriesBetweenBackupAndRestore)
     EXPECT_FALSE(Has(Names(BackupMembers(5), TMemberKind::File), "places.sqlite-journal"));
     EXPECT_TRUE(Has(Names(Component(5).RestoreSet, TMemberKind::File), "places.sqlite-journal"));
     EXPECT_TRUE(Has(Names(Component(10).RestoreSet, TMemberKind::File), "cookies.sqlite-journal"));
+    // Another profile's startup cache stops the built-in add-ons from loading.
+    EXPECT_TRUE(Has(Names(BackupMembers(15), TMemberKind::Folder), "startupCache"));
+    EXPECT_FALSE(Has(Names(Component(15).RestoreSet, TMemberKind::Folder), "startupCache"));
 }
 
 TEST(ComponentSets, MailAndAccountsOnly)
@@ -194,13 +203,10 @@ TEST(ComponentSets, ExtensionDataListEndsTheExtensionsComponent)
     EXPECT_EQ(list.back(), (TFileSetMember{TMemberKind::File, "viewSource.xml"}));
     ASSERT_GT(b14.size(), list.size());
     EXPECT_TRUE(std::equal(list.begin(), list.end(), b14.end() - list.size()));
-    // Its own folders come right before the list, after the named files.
-    EXPECT_EQ(b14[b14.size() - list.size() - 1],
-              (TFileSetMember{TMemberKind::Folder, "browser-extension-data"}));
     // The restore steps leave the list to the run, after the user-style rule.
-    const auto steps = RestoreSteps(14);
-    EXPECT_EQ(steps.back(),
-              (TRestoreStep{TRestoreStep::TKind::Folder, {"browser-extension-data"}}));
+    for (const TRestoreStep& step : RestoreSteps(14))
+        for (const TFileSetMember& m : list)
+            EXPECT_FALSE(Has(step.Names, m.Name)) << m.Name;
 }
 
 TEST(ComponentSets, RestoreStepsKeepTheExtractionOrder)
@@ -225,11 +231,59 @@ TEST(ComponentSets, RestoreStepsKeepTheExtractionOrder)
                                          {Kd::Folder, {"Photos"}},
                                          {Kd::Mask, {"*.mab"}},
                                          {Kd::Mask, {"abook-*.sqlite"}}}));
+    EXPECT_EQ(RestoreSteps(10),
+              (std::vector<TRestoreStep>{{Kd::Files,
+                                          {"cookies.txt", "cookies.sqlite",
+                                           "cookies.sqlite-journal", "cookies.sqlite-wal"}},
+                                         {Kd::SubFolders, {"storage/default/http+++*"}},
+                                         {Kd::SubFolders, {"storage/default/https+++*"}},
+                                         {Kd::SubFolders, {"storage/default/file++*"}}}));
     EXPECT_EQ(RestoreSteps(15), (std::vector<TRestoreStep>{{Kd::Folder, {"cache"}},
                                                            {Kd::Folder, {"OfflineCache"}},
-                                                           {Kd::Folder, {"cache2"}},
-                                                           {Kd::Folder, {"startupCache"}}}));
+                                                           {Kd::Folder, {"cache2"}}}));
     EXPECT_TRUE(RestoreSteps(7).empty());
+}
+
+// Which components take a folder below storage/, on each side. Folder names are as
+// Firefox writes them: site origins (with container and partition suffixes), pages
+// from disk, add-ons' storage.local and pages, and the application's own caches.
+TEST(ComponentSets, StorageFoldersGoToSiteDataOrAddOnDataOrNowhere)
+{
+    const std::pair<std::string_view, std::vector<int>> folders[] = {
+        {"storage/default/https+++example.com", {10}},
+        {"storage/default/https+++example.com^userContextId=2", {10}},
+        {"storage/default/https+++cdn.example^partitionKey=%28https%2Cexample.com%29", {10}},
+        {"storage/default/http+++localhost+8080", {10}},
+        {"storage/default/file++++home+user+notes.html", {10}},
+        {"storage/default/moz-extension+++3b9a5d1e-7c2f-4e8a-b1d6-5f0c9e2a4b7d"
+         "^userContextId=4294967295",
+         {14}},
+        {"storage/default/moz-extension+++3b9a5d1e-7c2f-4e8a-b1d6-5f0c9e2a4b7d", {14}},
+        {"storage/permanent/moz-extension+++3b9a5d1e-7c2f-4e8a-b1d6-5f0c9e2a4b7d", {14}},
+        {"storage/temporary/https+++example.com", {}},
+        {"storage/permanent/chrome", {}},
+        {"storage/permanent/indexeddb+++fx-devtools", {}},
+        {"storage/default/moz-safe-about+home", {}},
+        {"storage/to-be-removed", {}},
+    };
+    auto takers = [](std::string_view folder, bool restore) {
+        const std::size_t slash = folder.rfind('/');
+        std::vector<int> out;
+        for (const TComponent& c : AllComponents())
+            for (const TFileSetMember& m : restore ? c.RestoreSet : c.BackupSet) {
+                if (m.Kind != TMemberKind::SubfolderMask)
+                    continue;
+                const std::size_t cut = m.Name.rfind('/');
+                if (m.Name.substr(0, cut) == folder.substr(0, slash) &&
+                    NameMatchesMask(folder.substr(slash + 1), m.Name.substr(cut + 1)))
+                    out.push_back(c.Number);
+            }
+        return out;
+    };
+    for (const auto& [folder, components] : folders) {
+        EXPECT_EQ(takers(folder, false), components) << "backup " << folder;
+        EXPECT_EQ(takers(folder, true), components) << "restore " << folder;
+    }
 }
 
 TEST(ComponentSets, ApplicationsARestoreLeavesOut)

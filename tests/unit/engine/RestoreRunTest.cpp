@@ -286,7 +286,7 @@ TEST_F(RestoreRunTest, ArchiveCutShortIsReportedAsNotRestored)
     RunRestore(state, ui);
     EXPECT_TRUE(state.BackupFailed);
     EXPECT_EQ(ui.ReportText, Text("Tessarin15", "LANG_RESTORE_FAILED"));
-    EXPECT_EQ(ui.TaskLines.size(), 1u) << "one line, not one per component"; for (auto& l : ui.TaskLines) std::cerr << "TL: " << l << "\n";
+    EXPECT_EQ(ui.TaskLines.size(), 1u) << "one line, not one per component";
     EXPECT_THAT(ui.TaskLines, Contains(HasSubstr(Text("Tessarin15", "LANG_NOT_RESTORED"))));
     EXPECT_TRUE(FilesBelow(Target("cut")).empty());
 }

@@ -1,0 +1,300 @@
+#include "engine/PrefsRestore.h"
+
+#include "archive/ZipFactory.h"
+#include "config/L10n.h"
+#include "engine/PrefsParser.h"
+#include "platform/FileUtil.h"
+#include "platform/Folders.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace tessarin {
+
+namespace {
+
+constexpr std::string_view ProfileToken = "[ProfD]";
+constexpr std::string_view RootPrefix = "mail.root.";
+constexpr std::string_view RelSuffix = "-rel";
+
+bool StartsWith(std::string_view text, std::string_view head)
+{
+    return text.substr(0, head.size()) == head;
+}
+
+bool EndsWith(std::string_view text, std::string_view tail)
+{
+    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+// Lines end in LF, CR LF or CR; a last line without an end counts too.
+std::vector<std::string> SplitLines(std::string_view text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\n' && text[i] != '\r')
+            continue;
+        lines.emplace_back(text.substr(start, i - start));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < text.size())
+        lines.emplace_back(text.substr(start));
+    return lines;
+}
+
+// CR LF after every line; empty lines are dropped.
+std::string JoinLines(const std::vector<std::string>& lines)
+{
+    std::string out;
+    for (const std::string& line : lines)
+        if (!line.empty())
+            out.append(line).append("\r\n");
+    return out;
+}
+
+// The preference lines that say where mail lives.
+enum class TPathKind { ServerDirectory, ServerRelative, RootDirectory, RootRelative };
+
+struct TPathLine {
+    std::size_t Index;
+    TPathKind Kind;
+    std::string Owner; // server number or root name, the same for both lines of a pair
+    std::string Value; // decoded
+};
+
+std::vector<TPathLine> FindPathLines(const std::vector<std::string>& lines)
+{
+    std::vector<TPathLine> out;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].find("user_pref(\"mail.") == std::string::npos)
+            continue;
+        const TPrefsLine line = ParsePrefsLine(lines[i]);
+        if (!line.IsString || line.Value.empty())
+            continue;
+        std::string field;
+        TPathLine found{i, TPathKind::ServerDirectory, {}, DecodePrefsPath(line.Value)};
+        if (const std::int32_t number = ServerNumberOfKey(line.Key, &field); number > 0) {
+            if (field != "directory" && field != "directory-rel")
+                continue;
+            found.Kind =
+                field == "directory" ? TPathKind::ServerDirectory : TPathKind::ServerRelative;
+            found.Owner = std::to_string(number);
+        } else if (StartsWith(line.Key, RootPrefix)) {
+            const bool relative = EndsWith(line.Key, RelSuffix);
+            found.Kind = relative ? TPathKind::RootRelative : TPathKind::RootDirectory;
+            found.Owner = line.Key.substr(0, line.Key.size() - (relative ? RelSuffix.size() : 0));
+        } else {
+            continue;
+        }
+        out.push_back(std::move(found));
+    }
+    return out;
+}
+
+// The profile folder the backup was made from, ending in "/": an absolute value whose
+// relative twin "[ProfD]tail" shows that it is that folder + tail.
+std::optional<std::string> FindOldProfileFolder(const std::vector<TPathLine>& paths)
+{
+    std::map<std::pair<bool, std::string>, const TPathLine*> relatives;
+    for (const TPathLine& p : paths)
+        if (p.Kind == TPathKind::ServerRelative || p.Kind == TPathKind::RootRelative)
+            relatives.emplace(std::pair(p.Kind == TPathKind::ServerRelative, p.Owner), &p);
+    for (const TPathLine& p : paths) {
+        if (p.Kind != TPathKind::ServerDirectory && p.Kind != TPathKind::RootDirectory)
+            continue;
+        const auto twin = relatives.find({p.Kind == TPathKind::ServerDirectory, p.Owner});
+        if (twin == relatives.end() || !StartsWith(twin->second->Value, ProfileToken))
+            continue;
+        const std::string tail = twin->second->Value.substr(ProfileToken.size());
+        // "../x" says nothing about where the profile was.
+        const fs::path normal = fs::path(tail).lexically_normal();
+        if ((!normal.empty() && *normal.begin() == "..") || !EndsWith(p.Value, tail))
+            continue;
+        std::string old = p.Value.substr(0, p.Value.size() - tail.size());
+        if (StartsWith(old, "/") && EndsWith(old, "/"))
+            return old;
+    }
+    return std::nullopt;
+}
+
+// value with the old profile folder (a whole path prefix) replaced by the new one.
+std::optional<std::string> Repoint(const std::string& value, const std::string& oldFolder,
+                                   const std::string& newFolder)
+{
+    if (value + "/" == oldFolder)
+        return newFolder.substr(0, newFolder.size() - 1);
+    if (StartsWith(value, oldFolder))
+        return newFolder + value.substr(oldFolder.size());
+    return std::nullopt;
+}
+
+void AddProblems(const TZipFactory& zip, std::vector<std::string>& report)
+{
+    report.insert(report.end(), zip.Problems().begin(), zip.Problems().end());
+}
+
+// Puts an outside mail folder back at its absolute path; false when it cannot be.
+bool RestoreOutsideFolder(const std::string& folder, TZipFactory& zip,
+                          std::vector<std::string>& report)
+{
+    // Only a folder of this system: a Windows or relative path would land somewhere
+    // the backup never was (below the working folder).
+    const fs::path path(folder);
+    if (!StartsWith(folder, "/") || path.filename().empty())
+        return false;
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    if (ec || !fs::is_directory(path, ec))
+        return false;
+    // The archive keeps the folder as a top folder of its own last name.
+    zip.ExtractFolderTo(path.filename().string(), "*.*", path.parent_path().string() + "/");
+    AddProblems(zip, report);
+    return true;
+}
+
+std::string ReadPrefs(const std::string& path)
+{
+    std::string text;
+    std::error_code ec;
+    if (!ReadWholeFile(path, text, ec))
+        throw std::system_error(ec, path);
+    return text;
+}
+
+void WritePrefs(const std::string& path, const std::vector<std::string>& lines)
+{
+    std::error_code ec;
+    if (!WriteFileAtomically(path, JoinLines(lines), ec))
+        throw std::system_error(ec, path);
+}
+
+bool Contains(std::string_view line, std::string_view pattern)
+{
+    return line.find(pattern) != std::string_view::npos;
+}
+
+bool Dropped(std::string_view line, const TSharedState& state)
+{
+    const bool firefox = state.AppNumber == 2;
+    const bool thunderbird = state.AppNumber == 3;
+    const bool emails = state.Boxes[2].Checked;
+    const bool addressBooks = state.Boxes[3].Checked;
+    const bool passwords = state.Boxes[9].Checked;
+    const bool forms = state.Boxes[11].Checked;
+    return line.empty() ||
+           (firefox &&
+            (StartsWith(line, "user_pref(\"mail.") || StartsWith(line, "user_pref(\"mailnews") ||
+             StartsWith(line, "user_pref(\"ldap"))) ||
+           (thunderbird && StartsWith(line, "user_pref(\"browser.")) ||
+           (!emails &&
+            (Contains(line, "user_pref(\"mail.") || Contains(line, "user_pref(\"mailnews."))) ||
+           (!addressBooks && Contains(line, "user_pref(\"ldap_2")) ||
+           (!passwords && Contains(line, "user_pref(\"signon.SignonFileName\",")) ||
+           (!forms && (Contains(line, "user_pref(\"wallet.SchemaValueFileName\"") ||
+                       Contains(line, "user_pref(\"wallet.caveat\","))) ||
+           Contains(line, "user_pref(\"browser.cache.disk.parent_directory\"");
+}
+
+} // namespace
+
+std::string ReplaceValue(std::string_view line, std::string_view newValue)
+{
+    const std::size_t comma = line.find(',');
+    if (comma == std::string_view::npos)
+        return std::string(line);
+    std::string_view rest = line.substr(comma + 1);
+    if (!rest.empty())
+        rest.remove_suffix(1);
+    const std::size_t quote = rest.find('"');
+    if (quote == std::string_view::npos)
+        return std::string(line); // no string value to replace
+    std::string out(line.substr(0, comma + 1));
+    out.append(rest.substr(0, quote + 1)).append(newValue).append("\");");
+    return out;
+}
+
+void RestoreExternalMail(const std::string& profileDir, TZipFactory& zip, TSharedState& state,
+                         IUserInterface& ui, std::vector<std::string>& report)
+{
+    for (const char* folder : {"ImapMail", "Mail", "News"}) {
+        zip.ExtractFolder(folder, "*.*");
+        AddProblems(zip, report);
+    }
+
+    const std::string profile = WithTrailingSeparator(profileDir);
+    const std::string prefsPath = profile + "prefs.js";
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(prefsPath, ec)))
+        throw TPrefsError(Text("LANG_DIRECTORY", "LANG_PREFS_JS_NOT_FOUND"));
+    std::vector<std::string> lines = SplitLines(ReadPrefs(prefsPath));
+
+    const std::vector<TPathLine> paths = FindPathLines(lines);
+    const std::optional<std::string> oldFolder = FindOldProfileFolder(paths);
+    std::map<std::string, bool> outsideDone;        // folder -> given back
+    std::map<std::string, std::string> newRelative; // server -> "[ProfD]..." of its outside folder
+    for (const TPathLine& p : paths) {
+        if (p.Kind != TPathKind::ServerDirectory && p.Kind != TPathKind::RootDirectory)
+            continue;
+        std::string& line = lines[p.Index];
+        const auto& outside = state.ExternalMailDirs;
+        if (p.Kind == TPathKind::ServerDirectory &&
+            std::find(outside.begin(), outside.end(), p.Value) != outside.end()) {
+            auto [done, first] = outsideDone.try_emplace(p.Value, false);
+            if (first)
+                done->second = RestoreOutsideFolder(p.Value, zip, report);
+            if (!done->second) {
+                ui.ErrorBox(Text("Tessarin14", "LANG_ERROR"),
+                            Text("Tessarin14", "LANG_CANNOT_RESTORE_ORIG_EXT") + " " + p.Value);
+                continue;
+            }
+            line = ReplaceValue(line, EncodePrefsPath(p.Value));
+            // Thunderbird looks at the relative form first; it must lead to the same folder.
+            const fs::path relative =
+                fs::path(p.Value).lexically_relative(fs::path(profile).parent_path());
+            if (StartsWith(profile, "/") && !relative.empty())
+                newRelative[p.Owner] = std::string(ProfileToken) + relative.string();
+        } else if (oldFolder) {
+            if (const auto moved = Repoint(p.Value, *oldFolder, profile))
+                line = ReplaceValue(line, EncodePrefsPath(*moved));
+        }
+    }
+    for (const TPathLine& p : paths)
+        if (p.Kind == TPathKind::ServerRelative)
+            if (const auto it = newRelative.find(p.Owner); it != newRelative.end())
+                lines[p.Index] = ReplaceValue(lines[p.Index], EncodePrefsPath(it->second));
+
+    WritePrefs(prefsPath, lines);
+    // Its message counts belong to the mail that was there before.
+    const std::string cache = profile + "folderCache.json";
+    if (!fs::remove(cache, ec) && ec)
+        report.push_back(cache + ": " + ec.message());
+}
+
+void FilterRestoredPrefs(const std::string& profileDir, const TSharedState& state,
+                         IUserInterface& ui)
+{
+    const std::string profile = WithTrailingSeparator(profileDir);
+    const std::string prefsPath = profile + "prefs.js";
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(prefsPath, ec)))
+        return;
+    fs::remove(profile + "prefs.zal", ec); // left by an older, interrupted restore
+    try {
+        std::vector<std::string> lines = SplitLines(ReadPrefs(prefsPath));
+        std::erase_if(lines, [&](const std::string& line) { return Dropped(line, state); });
+        WritePrefs(prefsPath, lines);
+    } catch (const std::system_error&) {
+        ui.WarningBox(Text("TForm1", "LANG_WARNING"), Text("TForm1", "LANG_NOT_FOUND2"));
+        throw TProgramExit{1};
+    }
+}
+
+} // namespace tessarin

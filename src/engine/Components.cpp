@@ -471,21 +471,19 @@ void ApplyBackupDefaults(TSharedState& state, const std::string& folder)
     }
 }
 
+std::string SelectedProfileFolder(const TSharedState& state)
+{
+    for (const TProfileRecord& record : state.ProfileRecords)
+        if (!state.SelectedProfile.empty() && record.Name == state.SelectedProfile)
+            if (std::string folder = Trim(record.Folder); !folder.empty())
+                return folder;
+    return state.ExternalProfileDir;
+}
+
 std::string DetectAvailableComponents(TSharedState& state, IUserInterface& ui,
                                       const std::optional<std::string>& batchProfileFolder)
 {
-    std::string folder;
-    if (batchProfileFolder) {
-        folder = *batchProfileFolder;
-    } else {
-        for (const TProfileRecord& record : state.ProfileRecords)
-            if (!state.SelectedProfile.empty() && record.Name == state.SelectedProfile) {
-                folder = Trim(record.Folder);
-                break;
-            }
-        if (folder.empty())
-            folder = state.ExternalProfileDir;
-    }
+    std::string folder = batchProfileFolder ? *batchProfileFolder : SelectedProfileFolder(state);
     if (folder.empty())
         Refuse(ui);
     if (folder.back() != '/')

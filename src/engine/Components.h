@@ -137,6 +137,10 @@ void ResetComponentBoxes(TSharedState& state);
 // from its markers. Throws TPrefsError when prefs.js cannot be read.
 void ApplyBackupDefaults(TSharedState& state, const std::string& folder);
 
+// The folder of the profile record named like the selected entry, else
+// ExternalProfileDir (a profile chosen by hand); empty when neither is there.
+std::string SelectedProfileFolder(const TSharedState& state);
+
 // The backup-side defaults of the profile chosen for a backup: the folder is
 // batchProfileFolder when given (batch mode: it is only checked), else the folder of
 // the profile record named like the selected entry (trimmed), else ExternalProfileDir.

@@ -367,19 +367,6 @@ void RemoveStartupCaches(const std::string& profileDir)
     }
 }
 
-std::string TargetProfileFolder(const TSharedState& state)
-{
-    std::string folder;
-    for (const TProfileRecord& record : state.ProfileRecords)
-        if (!state.SelectedProfile.empty() && record.Name == state.SelectedProfile) {
-            folder = Trim(record.Folder);
-            break;
-        }
-    if (folder.empty())
-        folder = state.ExternalProfileDir;
-    return folder.empty() ? folder : WithTrailingSeparator(folder);
-}
-
 } // namespace
 
 void RunRestore(TSharedState& state, IUserInterface& ui)
@@ -390,7 +377,9 @@ void RunRestore(TSharedState& state, IUserInterface& ui)
         ui.ErrorBox(Text("TForm1", "LANG_QUESTION"), Text("TForm1", "LANG_NOT_FOUND_FILE"));
         throw TProgramExit{1};
     }
-    const std::string profileDir = TargetProfileFolder(state);
+    std::string profileDir = SelectedProfileFolder(state);
+    if (!profileDir.empty())
+        profileDir = WithTrailingSeparator(profileDir);
     if (profileDir.empty()) {
         ui.WarningBox(Text("TForm1", "LANG_WARNING"), Text("Tessarin15", "LANG_NO_PROFILE_SELECTION"));
         throw TProgramExit{1};

@@ -1,5 +1,6 @@
 // Progress while a backup writes, and writes that fail or are abandoned.
 
+#include "support/FileSizeLimit.h"
 #include "ArchiveFixture.h"
 
 #include <sys/resource.h>
@@ -9,31 +10,6 @@
 
 namespace tessarin::test {
 namespace {
-
-// Caps the size of files this process may write, as a full disk would, and ignores
-// the signal the kernel sends instead of letting it end the test.
-class TFileSizeLimit {
-public:
-    explicit TFileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~TFileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-    TFileSizeLimit(const TFileSizeLimit&) = delete;
-    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = nullptr;
-};
 
 std::string Incompressible(std::size_t size, unsigned seed)
 {

@@ -1,3 +1,4 @@
+#include "support/FileSizeLimit.h"
 #include "engine/PrefsRestore.h"
 
 #include "archive/ZipFactory.h"
@@ -20,28 +21,6 @@ using namespace tessarin::test;
 namespace {
 
 using PrefsRestoreTest = BackupRunTest;
-
-// Caps the size of files this process may write, as a full disk would.
-class TFileSizeLimit {
-public:
-    explicit TFileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~TFileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = nullptr;
-};
 
 void MakeArchive(const fs::path& path, const std::map<std::string, std::string>& entries)
 {

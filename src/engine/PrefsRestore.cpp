@@ -2,6 +2,7 @@
 
 #include "archive/ZipFactory.h"
 #include "config/L10n.h"
+#include "engine/BackupFormat.h"
 #include "engine/PrefsParser.h"
 #include "platform/FileUtil.h"
 #include "platform/Folders.h"
@@ -30,24 +31,6 @@ bool StartsWith(std::string_view text, std::string_view head)
 bool EndsWith(std::string_view text, std::string_view tail)
 {
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
-// Lines end in LF, CR LF or CR; a last line without an end counts too.
-std::vector<std::string> SplitLines(std::string_view text)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\n' && text[i] != '\r')
-            continue;
-        lines.emplace_back(text.substr(start, i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < text.size())
-        lines.emplace_back(text.substr(start));
-    return lines;
 }
 
 // CR LF after every line; empty lines are dropped.

@@ -161,6 +161,11 @@ void TForm1::CreateDialogs()
     UnknowFilesFM = std::make_unique<TUnknowFilesFM>(this);
     // The archive facade asks for a missing password through the enter-password dialog.
     Ui().SetPasswordPrompt([this] { return Form5->AskArchivePassword(); });
+    Ui().SetNewPasswordPrompt([this] { return Form4->AskSetPassword(); });
+    Ui().SetNewProfilePrompt([this] { return Form2->AskNewProfile(); });
+    Ui().SetFileChooser([this](const TFileQuestion& q) { return ShowFileDialog(this, q); });
+    Ui().SetFolderChooser(
+        [this](const std::string& caption) { return BrowseForFolder(this, caption, {}); });
 }
 
 QWidget* TForm1::MakePanel(int number)

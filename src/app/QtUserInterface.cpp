@@ -4,6 +4,8 @@
 #include "platform/TextConv.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QMessageBox>
 
 namespace tessarin {
@@ -47,6 +49,25 @@ bool ShowMessageBox(QWidget* parent, TBoxKind kind, const QString& caption, cons
     return box.exec() == yes;
 }
 
+std::optional<std::string> ShowFileDialog(QWidget* parent, const TFileQuestion& question)
+{
+    // "Tessarin vault (*.pcv) | *.pcv" to Qt's "Tessarin vault (*.pcv)".
+    const QString given = QString::fromStdString(question.Filter);
+    QString filter = given.section(QLatin1Char('|'), 0, 0).trimmed();
+    const QString pattern = given.section(QLatin1Char('|'), 1).trimmed();
+    if (!pattern.isEmpty() && !filter.contains(QLatin1Char('(')))
+        filter += QStringLiteral(" (") + pattern + QLatin1Char(')');
+    QString start = QString::fromStdString(question.Folder);
+    if (!question.Name.empty())
+        start = QDir(start).filePath(QString::fromStdString(question.Name));
+    const QString chosen = question.Save
+                               ? QFileDialog::getSaveFileName(parent, QString(), start, filter)
+                               : QFileDialog::getOpenFileName(parent, QString(), start, filter);
+    if (chosen.isEmpty())
+        return std::nullopt;
+    return chosen.toStdString();
+}
+
 TQtUserInterface::TQtUserInterface(TForm1& form)
     : form_(form), presenter_([&form](TBoxKind kind, const QString& caption, const QString& text) {
           return ShowMessageBox(&form, kind, caption, text);
@@ -62,6 +83,49 @@ void TQtUserInterface::SetBoxPresenter(TBoxPresenter presenter)
 void TQtUserInterface::SetPasswordPrompt(std::function<std::optional<std::string>()> prompt)
 {
     passwordPrompt_ = std::move(prompt);
+}
+
+void TQtUserInterface::SetNewPasswordPrompt(std::function<std::optional<std::string>()> prompt)
+{
+    newPasswordPrompt_ = std::move(prompt);
+}
+
+void TQtUserInterface::SetNewProfilePrompt(
+    std::function<std::optional<TNewProfileAnswer>()> prompt)
+{
+    newProfilePrompt_ = std::move(prompt);
+}
+
+void TQtUserInterface::SetFileChooser(
+    std::function<std::optional<std::string>(const TFileQuestion&)> chooser)
+{
+    fileChooser_ = std::move(chooser);
+}
+
+void TQtUserInterface::SetFolderChooser(
+    std::function<std::optional<std::string>(const std::string&)> chooser)
+{
+    folderChooser_ = std::move(chooser);
+}
+
+std::optional<std::string> TQtUserInterface::AskNewPassword()
+{
+    return newPasswordPrompt_ ? newPasswordPrompt_() : std::nullopt;
+}
+
+std::optional<TNewProfileAnswer> TQtUserInterface::AskNewProfile()
+{
+    return newProfilePrompt_ ? newProfilePrompt_() : std::nullopt;
+}
+
+std::optional<std::string> TQtUserInterface::ChooseFile(const TFileQuestion& question)
+{
+    return fileChooser_ ? fileChooser_(question) : std::nullopt;
+}
+
+std::optional<std::string> TQtUserInterface::ChooseFolder(const std::string& caption)
+{
+    return folderChooser_ ? folderChooser_(caption) : std::nullopt;
 }
 
 bool TQtUserInterface::Box(TBoxKind kind, const std::string& caption, const std::string& text)

@@ -23,6 +23,10 @@ enum class TBoxKind { Warning, Error, Information, Question, RetryCancel };
 using TBoxPresenter =
     std::function<bool(TBoxKind kind, const QString& caption, const QString& text)>;
 
+// The platform's file dialog for question, parented to parent: starts in its folder
+// with its name proposed; the filter "description | pattern" becomes Qt's form.
+std::optional<std::string> ShowFileDialog(QWidget* parent, const TFileQuestion& question);
+
 // The platform's modal message box, parented to parent.
 bool ShowMessageBox(QWidget* parent, TBoxKind kind, const QString& caption, const QString& text);
 
@@ -31,8 +35,13 @@ public:
     explicit TQtUserInterface(TForm1& form);
 
     void SetBoxPresenter(TBoxPresenter presenter);
-    // Until this is connected to the enter-password dialog, AskPassword answers nullopt.
+    // Until these are connected to their dialogs, the requests answer nullopt. Tests
+    // put scripted answers in their place, so no modal dialog ever opens.
     void SetPasswordPrompt(std::function<std::optional<std::string>()> prompt);
+    void SetNewPasswordPrompt(std::function<std::optional<std::string>()> prompt);
+    void SetNewProfilePrompt(std::function<std::optional<TNewProfileAnswer>()> prompt);
+    void SetFileChooser(std::function<std::optional<std::string>(const TFileQuestion&)> chooser);
+    void SetFolderChooser(std::function<std::optional<std::string>(const std::string&)> chooser);
 
     void WarningBox(const std::string& caption, const std::string& text) override;
     void ErrorBox(const std::string& caption, const std::string& text) override;
@@ -40,6 +49,10 @@ public:
     bool QuestionBox(const std::string& caption, const std::string& text) override;
     bool RetryCancelBox(const std::string& caption, const std::string& text) override;
     std::optional<std::string> AskPassword() override;
+    std::optional<std::string> AskNewPassword() override;
+    std::optional<TNewProfileAnswer> AskNewProfile() override;
+    std::optional<std::string> ChooseFile(const TFileQuestion& question) override;
+    std::optional<std::string> ChooseFolder(const std::string& caption) override;
     void ShowPage(TPage page) override;
     void SetTaskText(const std::string& text) override;
     void AddTaskLine(const std::string& text) override;
@@ -59,6 +72,10 @@ private:
     TForm1& form_;
     TBoxPresenter presenter_;
     std::function<std::optional<std::string>()> passwordPrompt_;
+    std::function<std::optional<std::string>()> newPasswordPrompt_;
+    std::function<std::optional<TNewProfileAnswer>()> newProfilePrompt_;
+    std::function<std::optional<std::string>(const TFileQuestion&)> fileChooser_;
+    std::function<std::optional<std::string>(const std::string&)> folderChooser_;
 };
 
 } // namespace tessarin

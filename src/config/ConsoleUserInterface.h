@@ -19,6 +19,11 @@ public:
     bool QuestionBox(const std::string& caption, const std::string& text) override;
     bool RetryCancelBox(const std::string& caption, const std::string& text) override;
     std::optional<std::string> AskPassword() override;
+    // Nobody is there to answer a dialog: each is cancelled.
+    std::optional<std::string> AskNewPassword() override { return std::nullopt; }
+    std::optional<TNewProfileAnswer> AskNewProfile() override { return std::nullopt; }
+    std::optional<std::string> ChooseFile(const TFileQuestion&) override { return std::nullopt; }
+    std::optional<std::string> ChooseFolder(const std::string&) override { return std::nullopt; }
     void ShowPage(TPage page) override;
     void SetTaskText(const std::string& text) override;
     void AddTaskLine(const std::string& text) override;

@@ -18,6 +18,20 @@ struct TProgramExit {
 
 enum class TPage { Welcome = 1, Operation, Profile, Components, Processing, Report };
 
+// A save or open file dialog as the wizard asks for one.
+struct TFileQuestion {
+    bool Save = false;
+    std::string Filter; // "description | pattern", as the language file gives it
+    std::string Folder; // where the dialog starts
+    std::string Name;   // the proposed file name
+};
+
+// What the new-profile dialog gave.
+struct TNewProfileAnswer {
+    std::string Name;     // as typed, unchecked
+    std::string Location; // folder chosen with Browse; empty = the application's default
+};
+
 class IUserInterface {
 public:
     virtual ~IUserInterface() = default;
@@ -33,6 +47,14 @@ public:
 
     // The enter-password dialog; nullopt when the person cancelled.
     virtual std::optional<std::string> AskPassword() = 0;
+    // The set-password dialog of a backup; nullopt when cancelled.
+    virtual std::optional<std::string> AskNewPassword() = 0;
+    // The new-profile dialog; nullopt when cancelled.
+    virtual std::optional<TNewProfileAnswer> AskNewProfile() = 0;
+    // The platform's file dialog; the chosen path, or nullopt when cancelled.
+    virtual std::optional<std::string> ChooseFile(const TFileQuestion& question) = 0;
+    // The folder-browse dialog (folders only); nullopt when cancelled.
+    virtual std::optional<std::string> ChooseFolder(const std::string& caption) = 0;
 
     // Processing and Report pages.
     virtual void ShowPage(TPage page) = 0;

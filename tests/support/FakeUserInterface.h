@@ -22,6 +22,11 @@ public:
     std::deque<bool> QuestionAnswers;   // true = Yes
     std::deque<bool> RetryAnswers;      // true = Retry
     std::deque<std::optional<std::string>> Passwords;
+    std::deque<std::optional<std::string>> NewPasswords;
+    std::deque<std::optional<TNewProfileAnswer>> NewProfiles;
+    std::deque<std::optional<std::string>> Files;   // answers of ChooseFile
+    std::deque<std::optional<std::string>> Folders; // answers of ChooseFolder
+    std::vector<TFileQuestion> FileQuestions;
     int ProgressMaximum = 100;
     int ProcessEventsCalls = 0;
     int ExitAfterProcessEvents = -1;    // throw TProgramExit{1} on that ProcessEvents call
@@ -47,6 +52,27 @@ public:
     {
         Calls.push_back("AskPassword");
         return Next(Passwords, "AskPassword");
+    }
+    std::optional<std::string> AskNewPassword() override
+    {
+        Calls.push_back("AskNewPassword");
+        return Next(NewPasswords, "AskNewPassword");
+    }
+    std::optional<TNewProfileAnswer> AskNewProfile() override
+    {
+        Calls.push_back("AskNewProfile");
+        return Next(NewProfiles, "AskNewProfile");
+    }
+    std::optional<std::string> ChooseFile(const TFileQuestion& question) override
+    {
+        FileQuestions.push_back(question);
+        Calls.push_back("ChooseFile|" + question.Folder + "|" + question.Name);
+        return Next(Files, "ChooseFile");
+    }
+    std::optional<std::string> ChooseFolder(const std::string& caption) override
+    {
+        Calls.push_back("ChooseFolder|" + caption);
+        return Next(Folders, "ChooseFolder");
     }
     void ShowPage(TPage page) override
     {

@@ -4,6 +4,7 @@
 // elsewhere, after the dialog has closed.
 
 #include "app/dialogs/FolderBrowser.h"
+#include "platform/UserInterface.h"
 
 #include <QDialog>
 
@@ -17,11 +18,6 @@ class QLineEdit;
 class QPushButton;
 
 namespace tessarin {
-
-struct TNewProfileAnswer {
-    std::string Name;     // as typed, unchecked
-    std::string Location; // folder chosen with Browse; empty = the application's default
-};
 
 class TForm2 : public QDialog {
     Q_OBJECT

@@ -11,6 +11,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   xvfb xauth 7zip zip unzip
   fonts-liberation2
+  dbus at-spi2-core python3-pyatspi
 )
 
 missing=()

@@ -8,7 +8,18 @@
 #include "engine/BatchBackup.h"
 #include "config/ErrorLog.h"
 #include "config/L10n.h"
+#include "config/OutputNames.h"
 #include "config/Settings.h"
+#include "engine/BackupFileCheck.h"
+#include "engine/BackupRun.h"
+#include "engine/Components.h"
+#include "engine/ReportPages.h"
+#include "engine/RestoreRun.h"
+#include "engine/UnknowFilesBL.h"
+#include "profiles/Catalogue.h"
+#include "profiles/ProfileCreation.h"
+#include "profiles/ProfileDiscovery.h"
+#include "profiles/RunningCheck.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -25,15 +36,21 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QShowEvent>
 #include <QTimer>
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
+#include <filesystem>
+#include <stdexcept>
 
 #ifndef TESSARIN_VERSION
 #define TESSARIN_VERSION "1.5.1"
 #endif
+
+namespace fs = std::filesystem;
 
 namespace tessarin {
 
@@ -44,6 +61,11 @@ const QString CaptionPrefix = QStringLiteral("Tessarin " TESSARIN_VERSION);
 QString Form1Text(const char* key)
 {
     return QString::fromStdString(Text("TForm1", key));
+}
+
+QString Lang14Text(const char* key)
+{
+    return QString::fromStdString(Text("Tessarin14", key));
 }
 
 // A font that only changes the weight, so the rest comes from the window's font.
@@ -63,17 +85,73 @@ void LeaveEventLoop(int code)
         Qt::QueuedConnection);
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* name, int x, int y, int w = 0, int h = 0)
+// Where every control of the window stands: left, top, width, height inside its
+// parent. A width of 0 marks a label that takes the size of its text.
+struct TPlace {
+    const char* Name;
+    int Left, Top, Width, Height;
+};
+constexpr TPlace Layout[] = {
+    // Frame.
+    {"Bevel1", 16, 16, 122, 262}, {"Image1", 18, 18, 118, 257}, {"Bevel2", 16, 288, 441, 2},
+    {"Button3", 213, 296, 75, 25}, {"Button1", 288, 296, 75, 25}, {"Button2", 384, 296, 75, 25},
+    {"Panel1", 144, 16, 313, 265}, {"Panel2", 144, 16, 313, 265}, {"Panel3", 144, 16, 313, 265},
+    {"Panel4", 144, 16, 313, 265}, {"Panel5", 144, 16, 313, 265}, {"Panel6", 144, 16, 313, 265},
+    // Welcome.
+    {"Label1", 8, 8, 0, 0}, {"StaticText7", 8, 40, 305, 40}, {"StaticText8", 8, 80, 305, 50},
+    {"StaticText9", 8, 130, 305, 50},
+    // Operation.
+    {"StaticText1", 8, 8, 0, 0}, {"GroupBox1", 8, 32, 305, 57},
+    {"RadioButton1", 16, 24, 125, 17}, {"RadioButton2", 148, 24, 125, 17},
+    {"StaticText10", 8, 112, 305, 50}, {"ListBox1", 8, 164, 305, 97},
+    // Profile selection.
+    {"StaticText2", 8, 8, 0, 0}, {"ListBox2", 8, 32, 305, 97}, {"Button6", 8, 136, 75, 25},
+    {"Button7", 120, 136, 75, 25}, {"Button5", 232, 136, 75, 25}, {"StaticText4", 8, 184, 0, 0},
+    {"GroupBox2", 8, 212, 305, 49}, {"StaticText3", 8, 22, 200, 17}, {"Button4", 216, 16, 75, 25},
+    // Components; the boxes stand in two columns.
+    {"StaticText5", 8, 8, 0, 0}, {"GroupBox3", 8, 40, 305, 221},
+    {"CheckBox1", 15, 17, 140, 17}, {"CheckBox2", 15, 40, 140, 17}, {"CheckBox3", 15, 63, 140, 17},
+    {"CheckBox4", 15, 86, 140, 17}, {"CheckBox5", 15, 109, 140, 17},
+    {"CheckBox6", 15, 132, 140, 17}, {"CheckBox8", 15, 155, 140, 17},
+    {"CheckBox14", 15, 178, 140, 17}, {"CheckBox9", 158, 17, 140, 17},
+    {"CheckBox10", 158, 40, 140, 17}, {"CheckBox11", 158, 63, 140, 17},
+    {"CheckBox12", 158, 86, 140, 17}, {"CheckBox13", 158, 109, 140, 17},
+    {"CheckBox15", 158, 132, 140, 17}, {"CheckBox7", 158, 159, 140, 17},
+    {"UnknowFilesBT", 159, 182, 130, 25},
+    // Processing.
+    {"ListBox3", 8, 8, 305, 185}, {"StaticText6", 8, 208, 0, 0}, {"ProgressBar1", 8, 240, 305, 16},
+    // Report.
+    {"StaticText11", 8, 8, 305, 33}, {"ListBox4", 8, 48, 305, 193}, {"CheckBox16", 8, 248, 305, 17},
+};
+
+const TPlace& PlaceOf(const char* name)
 {
-    auto* label = new QLabel(parent);
-    label->setObjectName(QLatin1String(name));
+    for (const TPlace& place : Layout)
+        if (std::strcmp(place.Name, name) == 0)
+            return place;
+    throw std::logic_error(std::string("no place for ") + name);
+}
+
+// A control named as the layout table names it, at its place.
+template <class W> W* Make(QWidget* parent, const char* name)
+{
+    auto* widget = new W(parent);
+    widget->setObjectName(QLatin1String(name));
+    const TPlace& place = PlaceOf(name);
+    if (place.Width > 0)
+        widget->setGeometry(place.Left, place.Top, place.Width, place.Height);
+    else
+        widget->move(place.Left, place.Top);
+    return widget;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name)
+{
+    auto* label = Make<QLabel>(parent, name);
     label->setTextFormat(Qt::PlainText); // language texts may hold "<" and ">"
-    if (w > 0) {
-        label->setGeometry(x, y, w, h);
+    if (PlaceOf(name).Width > 0) {
         label->setWordWrap(true);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    } else {
-        label->move(x, y);
     }
     return label;
 }
@@ -85,22 +163,6 @@ void SetAutoSizeText(QLabel* label, const QString& text)
     label->adjustSize();
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, int x, int y, int w = 75, int h = 25)
-{
-    auto* button = new QPushButton(parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(x, y, w, h);
-    return button;
-}
-
-QListWidget* MakeList(QWidget* parent, const char* name, int x, int y, int w, int h)
-{
-    auto* list = new QListWidget(parent);
-    list->setObjectName(QLatin1String(name));
-    list->setGeometry(x, y, w, h);
-    return list;
-}
-
 // The lists of the last two pages are read, not chosen from: button-face background.
 void UseButtonFace(QListWidget* list)
 {
@@ -110,6 +172,25 @@ void UseButtonFace(QListWidget* list)
 }
 
 } // namespace
+
+QString ShortenForLabel(const QString& path, int tail)
+{
+    // Characters as the person sees them, not UTF-16 units.
+    const QList<uint> chars = path.toUcs4();
+    if (chars.size() < 40)
+        return path;
+    const auto part = [&](qsizetype from, qsizetype count) {
+        const QList<uint> slice = chars.mid(from, count);
+        return QString::fromUcs4(reinterpret_cast<const char32_t*>(slice.constData()), slice.size());
+    };
+    return part(0, 3) + QStringLiteral("...") + part(chars.size() - tail, tail);
+}
+
+std::string StripNameChars(std::string name)
+{
+    std::erase_if(name, [](char c) { return c == '<' || c == '>' || c == '?' || c == '|' || c == '^'; });
+    return name;
+}
 
 TForm1::TForm1(TSharedState& state, QWidget* parent)
     : QMainWindow(parent), state_(state), ui_(std::make_unique<TQtUserInterface>(*this)),
@@ -140,7 +221,7 @@ TForm1::TForm1(TSharedState& state, QWidget* parent)
         // stop the start: the defaults stay.
         WriteErrorLog(e.what());
     }
-    SetButtonCaptions();
+    SetTexts();
 
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
             &TForm1::ApplicationStateChanged);
@@ -170,9 +251,8 @@ void TForm1::CreateDialogs()
 
 QWidget* TForm1::MakePanel(int number)
 {
-    auto* panel = new QWidget(client_);
-    panel->setObjectName(QStringLiteral("Panel%1").arg(number));
-    panel->setGeometry(144, 16, 313, 265);
+    const std::string name = "Panel" + std::to_string(number);
+    auto* panel = Make<QWidget>(client_, name.c_str());
     panel->hide();
     panels_[number] = panel;
     return panel;
@@ -185,139 +265,108 @@ void TForm1::BuildFrame()
     client_->setFixedSize(ClientWidth, ClientHeight);
     setCentralWidget(client_);
 
-    Bevel1 = new QFrame(client_);
-    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1 = Make<QFrame>(client_, "Bevel1");
     Bevel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Bevel1->setGeometry(16, 16, 122, 262);
-
-    Image1 = new QLabel(client_);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(18, 18, SidePictureWidth, SidePictureHeight);
+    Image1 = Make<QLabel>(client_, "Image1");
     if (const QImage picture = LoadSidePicture(); !picture.isNull())
         Image1->setPixmap(QPixmap::fromImage(picture));
-
-    Bevel2 = new QFrame(client_);
-    Bevel2->setObjectName(QStringLiteral("Bevel2"));
+    Bevel2 = Make<QFrame>(client_, "Bevel2");
     Bevel2->setFrameStyle(QFrame::HLine | QFrame::Sunken);
-    Bevel2->setGeometry(16, 288, 441, 2);
 
-    Button3 = MakeButton(client_, "Button3", 213, 296);
+    Button3 = Make<QPushButton>(client_, "Button3");
     Button3->hide();
-    Button1 = MakeButton(client_, "Button1", 288, 296);
+    Button1 = Make<QPushButton>(client_, "Button1");
     Button1->setDefault(true);
-    Button2 = MakeButton(client_, "Button2", 384, 296);
+    Button2 = Make<QPushButton>(client_, "Button2");
+    connect(Button1, &QPushButton::clicked, this, &TForm1::NextClicked);
     connect(Button2, &QPushButton::clicked, this, &TForm1::CancelClicked);
+    connect(Button3, &QPushButton::clicked, this, &TForm1::BackClicked);
 }
 
 void TForm1::BuildWelcomePage()
 {
     QWidget* page = MakePanel(1);
-    Label1 = MakeLabel(page, "Label1", 8, 8);
-    StaticText7 = MakeLabel(page, "StaticText7", 8, 40, 305, 40);
-    StaticText8 = MakeLabel(page, "StaticText8", 8, 80, 305, 50);
-    StaticText9 = MakeLabel(page, "StaticText9", 8, 130, 305, 50);
+    Label1 = MakeLabel(page, "Label1");
+    StaticText7 = MakeLabel(page, "StaticText7");
+    StaticText8 = MakeLabel(page, "StaticText8");
+    StaticText9 = MakeLabel(page, "StaticText9");
 }
 
 void TForm1::BuildOperationPage()
 {
     QWidget* page = MakePanel(2);
-    StaticText1 = MakeLabel(page, "StaticText1", 8, 8);
-    SetAutoSizeText(StaticText1, Form1Text("LANG_CO_PROVEST"));
-    GroupBox1 = new QGroupBox(Form1Text("LANG_VOLBA"), page);
-    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(8, 32, 305, 57);
-    RadioButton1 = new QRadioButton(Form1Text("LANG_ZALOHA"), GroupBox1);
-    RadioButton1->setObjectName(QStringLiteral("RadioButton1"));
-    RadioButton1->setGeometry(16, 24, 125, 17);
+    StaticText1 = MakeLabel(page, "StaticText1");
+    GroupBox1 = Make<QGroupBox>(page, "GroupBox1");
+    RadioButton1 = Make<QRadioButton>(GroupBox1, "RadioButton1");
     RadioButton1->setChecked(true); // backup is the choice at start
-    RadioButton2 = new QRadioButton(Form1Text("LANG_OBNOVA"), GroupBox1);
-    RadioButton2->setObjectName(QStringLiteral("RadioButton2"));
-    RadioButton2->setGeometry(148, 24, 125, 17);
-    StaticText10 = MakeLabel(page, "StaticText10", 8, 112, 305, 50);
-    StaticText10->setText(Form1Text("LANG_MEMO2"));
-    ListBox1 = MakeList(page, "ListBox1", 8, 164, 305, 97);
+    RadioButton2 = Make<QRadioButton>(GroupBox1, "RadioButton2");
+    StaticText10 = MakeLabel(page, "StaticText10");
+    ListBox1 = Make<QListWidget>(page, "ListBox1");
+    connect(ListBox1, &QListWidget::itemSelectionChanged, this, &TForm1::UpdateNextForApplication);
+    connect(ListBox1, &QListWidget::itemDoubleClicked, this, &TForm1::ApplicationDoubleClicked);
 }
 
 void TForm1::BuildProfilePage()
 {
     QWidget* page = MakePanel(3);
-    StaticText2 = MakeLabel(page, "StaticText2", 8, 8);
-    SetAutoSizeText(StaticText2, Form1Text("LANG_TEXT2_1"));
-    ListBox2 = MakeList(page, "ListBox2", 8, 32, 305, 97);
+    StaticText2 = MakeLabel(page, "StaticText2");
+    ListBox2 = Make<QListWidget>(page, "ListBox2");
     ListBox2->setSortingEnabled(true);
-    Button6 = MakeButton(page, "Button6", 8, 136);
-    Button6->setText(Form1Text("LANG_RELOAD"));
-    Button7 = MakeButton(page, "Button7", 120, 136);
-    Button7->setText(QString::fromStdString(Text("Tessarin14", "LANG_PORTABLE")));
-    Button5 = MakeButton(page, "Button5", 232, 136);
-    Button5->setText(Form1Text("LANG_NEW_PROFIL"));
-    StaticText4 = MakeLabel(page, "StaticText4", 8, 184);
-    SetAutoSizeText(StaticText4, Form1Text("LANG_TEXT4_1"));
-    GroupBox2 = new QGroupBox(page);
-    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    GroupBox2->setGeometry(8, 212, 305, 49);
+    Button6 = Make<QPushButton>(page, "Button6");
+    Button7 = Make<QPushButton>(page, "Button7");
+    Button5 = Make<QPushButton>(page, "Button5");
+    StaticText4 = MakeLabel(page, "StaticText4");
+    GroupBox2 = Make<QGroupBox>(page, "GroupBox2");
     // Only the caption is bold; the path label and Browse stay regular.
     GroupBox2->setFont(WeightOnly(true));
-    GroupBox2->setTitle(QString::fromStdString(Text("Tessarin14", "LANG_CHOOSE_FILE_BACKUP")));
-    StaticText3 = MakeLabel(GroupBox2, "StaticText3", 8, 22, 200, 17);
+    StaticText3 = MakeLabel(GroupBox2, "StaticText3");
     StaticText3->setWordWrap(false);
     StaticText3->setFont(WeightOnly(false));
-    Button4 = MakeButton(GroupBox2, "Button4", 216, 16);
+    Button4 = Make<QPushButton>(GroupBox2, "Button4");
     Button4->setFont(WeightOnly(false));
-    Button4->setText(Form1Text("LANG_CHOOSE"));
+    connect(ListBox2, &QListWidget::itemClicked, this, &TForm1::ProfileClicked);
+    connect(ListBox2, &QListWidget::itemSelectionChanged, this, &TForm1::UpdateNextForProfile);
+    connect(ListBox2, &QListWidget::itemDoubleClicked, this, [this] { NextClicked(); });
+    connect(Button4, &QPushButton::clicked, this, [this] { ProfileAction(&TForm1::ChooseBackupFile); });
+    connect(Button5, &QPushButton::clicked, this, [this] { ProfileAction(&TForm1::NewProfile); });
+    connect(Button6, &QPushButton::clicked, this, [this] { ProfileAction(&TForm1::RefreshProfiles); });
+    connect(Button7, &QPushButton::clicked, this, [this] { ProfileAction(&TForm1::FindProfile); });
 }
 
 void TForm1::BuildComponentsPage()
 {
     QWidget* page = MakePanel(4);
-    StaticText5 = MakeLabel(page, "StaticText5", 8, 8);
-    SetAutoSizeText(StaticText5, Form1Text("LANG_CHOOSE_ZALOHA"));
-    GroupBox3 = new QGroupBox(Form1Text("LANG_GROUPBOX3"), page);
-    GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
-    GroupBox3->setGeometry(8, 40, 305, 221);
-
-    struct TBoxPlace {
-        int Number, Left, Top;
-    };
-    static constexpr TBoxPlace places[] = {
-        {1, 15, 17},   {2, 15, 40},   {3, 15, 63},    {4, 15, 86},    {5, 15, 109},
-        {6, 15, 132},  {8, 15, 155},  {14, 15, 178},  {9, 158, 17},   {10, 158, 40},
-        {11, 158, 63}, {12, 158, 86}, {13, 158, 109}, {15, 158, 132}, {7, 158, 159},
-    };
-    for (const auto& place : places) {
-        auto* box = new QCheckBox(GroupBox3);
-        box->setObjectName(QStringLiteral("CheckBox%1").arg(place.Number));
-        box->setGeometry(place.Left, place.Top, 140, 17);
-        box->setText(
-            QString::fromStdString(Text("TForm1", "LANG_CHECKBOX" + std::to_string(place.Number))));
-        componentBoxes_[place.Number] = box;
-    }
-    componentBoxes_[14]->setToolTip(Form1Text("LANG_CHECKBOX14_HINT"));
-
-    UnknowFilesBT = MakeButton(GroupBox3, "UnknowFilesBT", 159, 182, 130, 25);
-    UnknowFilesBT->setText(QString::fromStdString(Text("Tessarin14", "LANG_UNKNOW_FILES")));
-    UnknowFilesBT->hide();
-
+    StaticText5 = MakeLabel(page, "StaticText5");
+    GroupBox3 = Make<QGroupBox>(page, "GroupBox3");
+    // Tab order: down the left column, then the right one as the boxes were laid out.
     static constexpr int tabOrder[] = {1, 2, 3, 4, 5, 6, 8, 10, 11, 12, 9, 7, 13, 14, 15};
     QWidget* previous = nullptr;
     for (int number : tabOrder) {
+        const std::string name = "CheckBox" + std::to_string(number);
+        auto* box = Make<QCheckBox>(GroupBox3, name.c_str());
+        componentBoxes_[number] = box;
+        connect(box, &QCheckBox::toggled, this, [this, number](bool on) { BoxToggled(number, on); });
         if (previous != nullptr)
-            QWidget::setTabOrder(previous, componentBoxes_[number]);
-        previous = componentBoxes_[number];
+            QWidget::setTabOrder(previous, box);
+        previous = box;
     }
+    UnknowFilesBT = Make<QPushButton>(GroupBox3, "UnknowFilesBT");
+    UnknowFilesBT->hide();
     QWidget::setTabOrder(previous, UnknowFilesBT);
+    connect(UnknowFilesBT, &QPushButton::clicked, this, [this] {
+        if (UnknowFilesFM)
+            UnknowFilesFM->Run();
+    });
 }
 
 void TForm1::BuildProcessingPage()
 {
     QWidget* page = MakePanel(5);
-    ListBox3 = MakeList(page, "ListBox3", 8, 8, 305, 185);
+    ListBox3 = Make<QListWidget>(page, "ListBox3");
     UseButtonFace(ListBox3);
-    StaticText6 = MakeLabel(page, "StaticText6", 8, 208);
+    StaticText6 = MakeLabel(page, "StaticText6");
     SetAutoSizeText(StaticText6, QStringLiteral("Akce: "));
-    ProgressBar1 = new QProgressBar(page);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setGeometry(8, 240, 305, 16);
+    ProgressBar1 = Make<QProgressBar>(page, "ProgressBar1");
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
@@ -326,14 +375,45 @@ void TForm1::BuildProcessingPage()
 void TForm1::BuildReportPage()
 {
     QWidget* page = MakePanel(6);
-    StaticText11 = MakeLabel(page, "StaticText11", 8, 8, 305, 33);
-    ListBox4 = MakeList(page, "ListBox4", 8, 48, 305, 193);
+    StaticText11 = MakeLabel(page, "StaticText11");
+    ListBox4 = Make<QListWidget>(page, "ListBox4");
     UseButtonFace(ListBox4);
-    CheckBox16 = new QCheckBox(page);
-    CheckBox16->setObjectName(QStringLiteral("CheckBox16"));
-    CheckBox16->setGeometry(8, 248, 305, 17);
-    CheckBox16->setText(Form1Text("LANG_NEW_BR"));
+    CheckBox16 = Make<QCheckBox>(page, "CheckBox16");
     connect(CheckBox16, &QCheckBox::toggled, this, &TForm1::NewRunToggled);
+}
+
+// Every text of the window from the language file; run at start and again after the
+// language font is applied, so that labels sized by their text fit that font.
+void TForm1::SetTexts()
+{
+    SetButtonCaptions();
+    SetAutoSizeText(Label1, Form1Text("LANG_APLIKACE_WELCOME"));
+    StaticText7->setText(Form1Text("LANG_MEMO1"));
+    StaticText8->setText(Form1Text("LANG_MEMO11"));
+    StaticText9->setText(Form1Text("LANG_MEMO12"));
+    SetAutoSizeText(StaticText1, Form1Text("LANG_CO_PROVEST"));
+    GroupBox1->setTitle(Form1Text("LANG_VOLBA"));
+    RadioButton1->setText(Form1Text("LANG_ZALOHA"));
+    RadioButton2->setText(Form1Text("LANG_OBNOVA"));
+    StaticText10->setText(Form1Text("LANG_MEMO2"));
+    ListBox1->setAccessibleName(StaticText10->text());
+    const bool backup = state_.Operation != 2;
+    SetAutoSizeText(StaticText2, Form1Text(backup ? "LANG_TEXT2_1" : "LANG_TEXT2_2"));
+    ListBox2->setAccessibleName(StaticText2->text());
+    Button6->setText(Form1Text("LANG_RELOAD"));
+    Button7->setText(Lang14Text("LANG_PORTABLE"));
+    Button5->setText(Form1Text("LANG_NEW_PROFIL"));
+    SetAutoSizeText(StaticText4, Form1Text(backup ? "LANG_TEXT4_1" : "LANG_TEXT4_2"));
+    GroupBox2->setTitle(Lang14Text(backup ? "LANG_CHOOSE_FILE_BACKUP" : "LANG_CHOOSE_FILE_RESTORE"));
+    Button4->setText(Form1Text("LANG_CHOOSE"));
+    SetAutoSizeText(StaticText5, Form1Text(backup ? "LANG_CHOOSE_ZALOHA" : "LANG_CHOOSE_OBNOVA"));
+    GroupBox3->setTitle(Form1Text("LANG_GROUPBOX3"));
+    for (int n = 1; n <= ComponentCount; ++n)
+        componentBoxes_[n]->setText(Form1Text(("LANG_CHECKBOX" + std::to_string(n)).c_str()));
+    componentBoxes_[14]->setToolTip(Form1Text("LANG_CHECKBOX14_HINT"));
+    UnknowFilesBT->setText(Lang14Text("LANG_UNKNOW_FILES"));
+    SetAutoSizeText(StaticText6, StaticText6->text());
+    CheckBox16->setText(Form1Text("LANG_NEW_BR"));
 }
 
 void TForm1::SetCaptionSuffix(const std::string& key)
@@ -377,6 +457,379 @@ void TForm1::ShowWelcomePage()
     Button3->hide();
     state_.PageNumber = 1;
     state_.CloseWithoutQuestion = false;
+}
+
+void TForm1::ShowOperationPage()
+{
+    SetCaptionSuffix("LANG_APLIKACE_VOLBA");
+    SetTexts();
+    ShowOnly(panels_[2]);
+    Button3->show();
+    ScanInstalledApplications(state_);
+    ListBox1->clear();
+    for (const std::string& entry : state_.ApplicationList)
+        ListBox1->addItem(QString::fromStdString(entry));
+    ShowNoProgram();
+    ListBox1->setCurrentRow(0);
+    ListBox1->setFocus();
+    UpdateNextForApplication();
+}
+
+void TForm1::ShowNoProgram()
+{
+    // The portable entry is always there; a list without any application is empty.
+    const QString portable = Lang14Text("LANG_PORTABLE_APPS");
+    for (int i = 0; i < ListBox1->count(); ++i)
+        if (ListBox1->item(i)->text() != portable)
+            return;
+    state_.CloseWithoutQuestion = true;
+    ListBox1->clear();
+    ListBox1->addItem(Form1Text("LANG_NO_PROGRAM"));
+    Button1->hide();
+    Button3->hide();
+    Button2->setText(Form1Text("LANG_BUTTON_KONEC"));
+}
+
+void TForm1::ShowProfilePage()
+{
+    state_.Operation = RadioButton1->isChecked() ? 1 : 2;
+    SetCaptionSuffix("LANG_VOLBA_PROFILU");
+    SetTexts();
+    const bool restore = state_.Operation == 2;
+    Button5->setEnabled(restore && state_.AppNumber >= 1 && state_.AppNumber <= ApplicationCount &&
+                        state_.AppNumber != AppPortable &&
+                        !InstallRecord(state_.AppNumber).InstallFolder.empty());
+    ShowOnly(panels_[3]);
+    Button1->setEnabled(false);
+    ListProfiles(state_);
+    FillProfileList();
+    if (ListBox2->count() > 0)
+        ListBox2->setCurrentRow(0);
+    ListBox2->setFocus();
+    UpdateNextForProfile();
+    ProposeBackupFile();
+}
+
+void TForm1::FillProfileList()
+{
+    const QSignalBlocker block(ListBox2);
+    ListBox2->clear();
+    for (const std::string& entry : state_.ProfileList)
+        ListBox2->addItem(QString::fromStdString(entry));
+    state_.SelectedProfile.clear();
+}
+
+std::string TForm1::SelectedProfileText() const
+{
+    const QList<QListWidgetItem*> selected = ListBox2->selectedItems();
+    return selected.isEmpty() ? std::string() : selected.front()->text().toStdString();
+}
+
+void TForm1::UpdateNextForApplication()
+{
+    if (ListBox1->count() == 0 || ListBox1->item(0)->text() == Form1Text("LANG_NO_PROGRAM"))
+        return;
+    Button1->setEnabled(!ListBox1->selectedItems().isEmpty());
+}
+
+void TForm1::UpdateNextForProfile()
+{
+    state_.SelectedProfile = SelectedProfileText();
+    Button1->setEnabled(!state_.SelectedProfile.empty());
+}
+
+void TForm1::ProfileClicked()
+{
+    UpdateNextForProfile();
+    // The proposed name follows the chosen profile.
+    if (state_.Operation == 1 && state_.PatternHasProfile)
+        ProposeBackupFile();
+}
+
+void TForm1::SetBackupFileLabel(const std::string& path, int tail)
+{
+    const QString full = QString::fromStdString(path);
+    labelTail_ = tail;
+    StaticText3->setToolTip(full);
+    StaticText3->setAccessibleDescription(full);
+    StaticText3->setText(ShortenForLabel(full, tail));
+}
+
+void TForm1::ProposeBackupFile()
+{
+    state_.SelectedProfile = SelectedProfileText();
+    const std::string version = state_.AppNumber >= 1 && state_.AppNumber <= ApplicationCount &&
+                                        state_.AppNumber != AppPortable
+                                    ? InstallRecord(state_.AppNumber).Version
+                                    : std::string();
+    const TApplicationNames names{ApplicationFileWord(state_.AppNumber, state_.ExternalProfileDir),
+                                  version};
+    state_.BackupFile = BuildDefaultBackupPath(state_, names);
+    SetBackupFileLabel(state_.BackupFile, 36);
+}
+
+void TForm1::RememberProfileSelection()
+{
+    if (const int row = ListBox2->currentRow(); row >= 0 && ListBox2->currentItem()->isSelected())
+        state_.SavedProfileIndex = row;
+}
+
+void TForm1::RestoreProfileSelection()
+{
+    if (ListBox2->count() == 0)
+        return;
+    ListBox2->clearSelection();
+    if (state_.SavedProfileIndex >= 0) {
+        ListBox2->setFocus();
+        ListBox2->setCurrentRow(std::min(state_.SavedProfileIndex, ListBox2->count() - 1));
+        Button1->setEnabled(true);
+        state_.SavedProfileIndex = -1;
+    }
+    state_.SelectedProfile = SelectedProfileText();
+}
+
+void TForm1::ProfileAction(void (TForm1::*action)())
+{
+    RememberProfileSelection();
+    (this->*action)();
+    RestoreProfileSelection();
+}
+
+void TForm1::RefreshProfiles()
+{
+    ListProfiles(state_);
+    FillProfileList();
+}
+
+void TForm1::FindProfile()
+{
+    if (AddPortableProfile(state_, *ui_))
+        FillProfileList();
+    ProposeBackupFile();
+}
+
+void TForm1::NewProfile()
+{
+    if (CreateNewProfile(state_, *ui_) == TCreateProfileResult::Created)
+        RefreshProfiles();
+}
+
+void TForm1::ChooseBackupFile()
+{
+    const bool backup = state_.Operation == 1;
+    const fs::path current(state_.BackupFile);
+    TFileQuestion question;
+    question.Save = backup;
+    question.Filter = Text("TForm1", "LANG_DIALOGS");
+    question.Folder = current.parent_path().string();
+    if (backup) {
+        std::string rest = state_.BackupFile;
+        for (std::size_t at; (at = rest.find("<profile>")) != std::string::npos;)
+            rest.erase(at, 9);
+        if (rest.size() < 5)
+            rest = "backup" + rest;
+        question.Name = StripNameChars(fs::path(rest).filename().string());
+    } else {
+        question.Name = StripNameChars(current.filename().string());
+    }
+    if (std::optional<std::string> chosen = ui_->ChooseFile(question)) {
+        bool take = true;
+        if (!backup) {
+            std::error_code ec;
+            take = fs::is_regular_file(*chosen, ec) && CheckBackupFile(*chosen, state_, *ui_);
+            if (!take)
+                ui_->WarningBox(Text("TForm1", "LANG_WARNING"), Text("TForm1", "LANG_BAD_FILE2"));
+        }
+        if (take) {
+            state_.BackupFile = fs::path(*chosen).replace_extension(".pcv").string();
+            SetBackupFileLabel(state_.BackupFile, 33);
+        }
+    }
+    // Repeated separators are one; a "/" chosen here is a folder separator and stays.
+    std::string& path = state_.BackupFile;
+    for (std::size_t at; (at = path.find("//")) != std::string::npos;)
+        path.erase(at, 1);
+    SetBackupFileLabel(path, labelTail_);
+}
+
+bool TForm1::ShowComponentsPage()
+{
+    const bool backup = state_.Operation == 1;
+    if (SelectedProfileText().empty()) {
+        ui_->ErrorBox(Text("TForm1", "LANG_QUESTION"), Text("Tessarin15", "LANG_NO_PROFILE_SELECTION"));
+        return false;
+    }
+    state_.SelectedProfile = SelectedProfileText();
+    std::error_code ec;
+    bool stay = false;
+    if (backup) {
+        if (fs::exists(state_.BackupFile, ec))
+            stay = !ui_->QuestionBox(Text("TForm1", "LANG_QUESTION"), Text("TForm1", "LANG_SOUBOR_EXIST"));
+    } else if (!fs::exists(state_.BackupFile, ec)) {
+        ui_->ErrorBox(Text("Tessarin14", "LANG_ERROR"), Text("TForm1", "LANG_BACKUP_NOT_FOUND"));
+        stay = true;
+    } else if (!CheckBackupFile(state_.BackupFile, state_, *ui_)) {
+        ui_->ErrorBox(Text("Tessarin14", "LANG_ERROR"), Text("TForm1", "LANG_NO_BACKUP_FILE"));
+        stay = true;
+    } else if (!BackupMatchesApplication(state_.BackupFile, state_.AppNumber, state_, *ui_)) {
+        ui_->ErrorBox(Text("Tessarin14", "LANG_ERROR"),
+                      Language().GetTextWithArgs(
+                          "Tessarin15", "LANG_INVALID_BACKUP_VERSION",
+                          ApplicationDisplayName(state_.AppNumber),
+                          ApplicationDisplayName(static_cast<std::uint8_t>(state_.BackupAppNumber))));
+        stay = true;
+    }
+    WriteRememberedFolder(state_.BackupFile, state_.AppNumber);
+    if (stay)
+        return false;
+
+    if (backup) {
+        state_.Password.clear();
+        if (state_.AskForPassword &&
+            ui_->QuestionBox(Text("TForm1", "LANG_QUESTION"), Text("TForm4", "LANG_ENCRYPT")))
+            if (std::optional<std::string> password = ui_->AskNewPassword())
+                state_.Password = *password;
+    }
+    ResetComponentBoxes(state_);
+    state_.ExternalMailDirs.clear();
+    if (backup)
+        DetectAvailableComponents(state_, *ui_);
+    else
+        ReadBackupIndex(state_, *ui_);
+    state_.Boxes[AccountsSettingsOnly].Visible = backup;
+
+    SetCaptionSuffix("LANG_SOUCASTI");
+    SetTexts();
+    ShowOnly(panels_[4]);
+    SyncBoxesFromState();
+
+    const std::vector<TUnknowItem> unknown = backup ? FillUnknownFilesForBackup(state_.ProfileDir)
+                                                    : FillUnknownFilesForRestore(state_);
+    if (UnknowFilesFM)
+        UnknowFilesFM->SetItems(unknown);
+    UnknowFilesBT->setVisible(!unknown.empty());
+    return true;
+}
+
+void TForm1::SyncBoxesFromState()
+{
+    for (int n = 1; n <= ComponentCount; ++n) {
+        const QSignalBlocker block(componentBoxes_[n]);
+        const TComponentBox& box = state_.Boxes[n];
+        componentBoxes_[n]->setChecked(box.Checked);
+        componentBoxes_[n]->setEnabled(box.Enabled);
+        componentBoxes_[n]->setVisible(box.Visible);
+    }
+    // The hint of 14 shows when its box is off for want of extensions.
+    componentBoxes_[14]->setToolTip(state_.Boxes[14].Hint || !state_.Boxes[14].Enabled
+                                        ? Form1Text("LANG_CHECKBOX14_HINT")
+                                        : QString());
+}
+
+void TForm1::BoxToggled(int number, bool checked)
+{
+    state_.Boxes[number].Checked = checked;
+    if (number == AccountsSettingsOnly) {
+        SetAccountsSettingsOnly(state_, checked);
+        SyncBoxesFromState();
+    }
+}
+
+bool TForm1::ConfirmOverwrite()
+{
+    if (state_.Operation == 1)
+        return true;
+    return ui_->QuestionBox(Text("TForm1", "LANG_QUESTION"),
+                            Text("Tessarin14", "LANG_OVERWRITE_PROFILE"));
+}
+
+void TForm1::StartRun()
+{
+    if (!WaitUntilApplicationClosed(state_.AppNumber, *ui_) || !ConfirmOverwrite())
+        return;
+    if (state_.Operation == 2 && !ConfirmRestoreOfNewerBackup(state_, *ui_))
+        return;
+    state_.ChosenUnknownItems = UnknowFilesFM ? UnknowFilesFM->CheckedNames() : std::vector<std::string>{};
+    // Nothing may cross the event loop: a close confirmed during the run ends it here,
+    // after the run's own clean-up has removed every half-written file.
+    try {
+        ShowProcessingPage(state_, *ui_);
+        if (state_.Operation == 1)
+            RunBackup(state_, *ui_, false);
+        else
+            RunRestore(state_, *ui_);
+    } catch (const TProgramExit& e) {
+        EndProgram(e.Code);
+    } catch (const std::exception& e) {
+        WriteErrorLog(e.what());
+        ui_->ErrorBox(Text("Tessarin14", "LANG_ERROR"), e.what());
+        EndProgram(1);
+    }
+}
+
+void TForm1::NextClicked()
+{
+    if (!Button1->isVisible() || !Button1->isEnabled())
+        return;
+    try {
+        switch (state_.PageNumber) {
+        case 1:
+            ShowOperationPage();
+            state_.PageNumber = 2;
+            break;
+        case 2:
+            if (ListBox1->selectedItems().isEmpty())
+                break;
+            SelectApplication(state_, ListBox1->selectedItems().front()->text().toStdString());
+            if (!WaitUntilApplicationClosed(state_.AppNumber, *ui_))
+                break;
+            ShowProfilePage();
+            state_.PageNumber = 3;
+            break;
+        case 3:
+            if (ShowComponentsPage())
+                state_.PageNumber = 4;
+            break;
+        case 4:
+            StartRun();
+            break;
+        default:
+            break;
+        }
+    } catch (const TProgramExit& e) {
+        EndProgram(e.Code);
+    }
+}
+
+void TForm1::ApplicationDoubleClicked()
+{
+    if (state_.PageNumber != 2 || ListBox1->selectedItems().isEmpty())
+        return;
+    SelectApplication(state_, ListBox1->selectedItems().front()->text().toStdString());
+    if (state_.AppCodeName.empty() || !WaitUntilApplicationClosed(state_.AppNumber, *ui_))
+        return;
+    ShowProfilePage();
+    state_.PageNumber = 3;
+}
+
+void TForm1::BackClicked()
+{
+    switch (state_.PageNumber) {
+    case 2:
+        state_.PageNumber = 1;
+        ShowWelcomePage();
+        break;
+    case 3:
+        ShowOperationPage();
+        state_.PageNumber = 2;
+        break;
+    case 4:
+        ShowProfilePage();
+        state_.PageNumber = 3;
+        break;
+    default:
+        break;
+    }
 }
 
 void TForm1::ShowPage(TPage page)
@@ -510,6 +963,8 @@ void TForm1::ApplyLanguageFont()
         font.setFamilies(families);
     }
     setFont(font);
+    // Labels sized by their text are sized again with the font they now show.
+    SetTexts();
     try {
         fontCharset_ = Language().GetFontCharset();
     } catch (const std::exception&) {
@@ -547,6 +1002,10 @@ void TForm1::keyPressEvent(QKeyEvent* event)
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && Button1->isVisible() &&
         Button1->isEnabled()) {
         Button1->animateClick();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && Button2->isVisible()) {
+        Button2->animateClick();
         return;
     }
     QMainWindow::keyPressEvent(event);

@@ -36,6 +36,12 @@ class TQtUserInterface;
 inline constexpr int ClientWidth = 471;
 inline constexpr int ClientHeight = 327;
 
+// The path itself when shorter than 40 characters, else its first 3, "..." and its
+// last tail characters.
+QString ShortenForLabel(const QString& path, int tail);
+// A file name without "<", ">", "?", "|" and "^".
+std::string StripNameChars(std::string name);
+
 class TForm1 : public QMainWindow {
     Q_OBJECT
 
@@ -57,8 +63,17 @@ public:
 
     // Pages.
     void ShowWelcomePage();
+    void ShowOperationPage();
+    void ShowProfilePage();
+    // The leaving checks of the Profile selection page, then the Components page.
+    // False when a check keeps the person on the Profile selection page.
+    bool ShowComponentsPage();
     void SetButtonCaptions();
     void ShowPage(TPage page);
+
+    // The buttons under the pages, by PageNumber.
+    void NextClicked();
+    void BackClicked();
 
     // What runs report on the Processing and Report pages.
     void SetTaskText(const QString& text);
@@ -106,6 +121,30 @@ private:
     void BuildReportPage();
     QWidget* MakePanel(int number);
 
+    void SetTexts();
+    void ShowNoProgram();
+    void FillProfileList();
+    std::string SelectedProfileText() const;
+    void UpdateNextForApplication();
+    void UpdateNextForProfile();
+    void ProfileClicked();
+    void ApplicationDoubleClicked();
+    void ProposeBackupFile();
+    void SetBackupFileLabel(const std::string& path, int tail);
+    void RememberProfileSelection();
+    void RestoreProfileSelection();
+    // Runs one of the profile page's buttons between remembering and restoring the
+    // selected profile.
+    void ProfileAction(void (TForm1::*action)());
+    void RefreshProfiles();
+    void FindProfile();
+    void NewProfile();
+    void ChooseBackupFile();
+    void SyncBoxesFromState();
+    void BoxToggled(int number, bool checked);
+    bool ConfirmOverwrite();
+    void StartRun();
+
     void FirstShow();
     void PlaceWindowOnMonitor();
     void ApplyLanguageFont();
@@ -130,6 +169,7 @@ private:
     int batchStartFallbackMs_ = 2000;
     bool firstShowDone_ = false; // required files found, window placed
     int fontCharset_ = 1;
+    int labelTail_ = 36; // how much of a long backup path its label shows
 
     // Frame.
     QWidget* client_ = nullptr;

@@ -59,7 +59,6 @@ int RunWindow(int argc, char** argv, TSharedState& state)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tessarin"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tessarin"));
     // The close query decides the exit status; closing a dialog must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
 

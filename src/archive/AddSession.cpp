@@ -2,6 +2,7 @@
 
 #include "archive/ArchiveNames.h"
 #include "archive/SafeExtract.h"
+#include "config/L10n.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -167,14 +168,14 @@ void TAddSession::AddSpec(const std::string& spec, const std::string& root)
         // An absolute spec is taken relative to the root it lies under.
         const std::string base = root.empty() || root.back() == '/' ? root : root + "/";
         if (base.empty() || relative.compare(0, base.size(), base) != 0) {
-            Problem(spec, "not below " + root);
+            Problem(spec, Language().GetTextWithArg("Messages", "LANG_NOT_BELOW", root));
             return;
         }
         relative = relative.substr(base.size());
     }
     std::vector<std::string> parts;
     if (!SplitRelative(relative, parts)) {
-        Problem(spec, "names a place outside " + root);
+        Problem(spec, Language().GetTextWithArg("Messages", "LANG_PLACE_OUTSIDE", root));
         return;
     }
     if (parts.empty()) {
@@ -247,7 +248,7 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
         return;
     }
     if (!S_ISREG(st.st_mode)) {
-        Problem(entryName, "not a regular file");
+        Problem(entryName, Text("Messages", "LANG_NOT_REGULAR_FILE"));
         return;
     }
     if (archiveExists_ && st.st_dev == archiveDevice_ && st.st_ino == archiveInode_)
@@ -265,7 +266,7 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
         if (earlier.Device == st.st_dev && earlier.Inode == st.st_ino)
             ++earlier.Weight; // listed twice: stored once, counted as often as listed
         else
-            Problem(entryName, "another file is already stored under this name");
+            Problem(entryName, Text("Messages", "LANG_NAME_TAKEN"));
         return;
     }
 

@@ -1,6 +1,7 @@
 #include "archive/EntryReader.h"
 
 #include "archive/ZipHandles.h"
+#include "config/L10n.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -295,7 +296,7 @@ TReadOutcome ReadAe2(zip_t* za, zip_uint64_t index, const zip_stat_t& stat,
         failure = "Wrong password provided";
         return TReadOutcome::PasswordRefused;
     case TWinZipAes::TStart::Error:
-        failure = "decryption failed";
+        failure = Text("Messages", "LANG_DECRYPTION_FAILED");
         return TReadOutcome::Failed;
     }
 
@@ -313,7 +314,7 @@ TReadOutcome ReadAe2(zip_t* za, zip_uint64_t index, const zip_stat_t& stat,
         if (!ReadExactly(file.get(), data, piece, failure))
             return TReadOutcome::Failed;
         if (!aes.Decrypt(data, piece)) {
-            failure = "decryption failed";
+            failure = Text("Messages", "LANG_DECRYPTION_FAILED");
             return TReadOutcome::Failed;
         }
         if (deflated ? !inflater.Feed(data, piece, counter, failure)

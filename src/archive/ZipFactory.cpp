@@ -252,7 +252,7 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
         enginePassword_ = state_.Password;
     if (targetFolder.empty()) {
         // Never the current directory by accident.
-        problems_.push_back(archivePath_ + ": no folder to extract to");
+        problems_.push_back(archivePath_ + ": " + Text("Messages", "LANG_NO_EXTRACT_FOLDER"));
         ui_.ProcessEvents();
         return 0;
     }
@@ -295,7 +295,7 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
             continue;
         auto components = SafeEntryComponents(name);
         if (!components) {
-            problems_.push_back(name + ": name reaches outside the target folder; skipped");
+            problems_.push_back(name + ": " + Text("Messages", "LANG_NAME_OUTSIDE"));
             continue;
         }
         if (SkipEntry && SkipEntry(*components))
@@ -346,7 +346,7 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
             continue;
         }
         if (hasUnixMode && S_ISLNK(unixMode)) {
-            problems_.push_back(name + ": symbolic link; skipped");
+            problems_.push_back(name + ": " + Text("Messages", "LANG_SYMLINK_SKIPPED"));
             continue;
         }
 
@@ -412,7 +412,7 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
                     askCancelled = true; // no more questions in this operation
             }
             if (outcome == TReadOutcome::PasswordRefused) {
-                failure = "wrong or missing password";
+                failure = Text("Messages", "LANG_WRONG_PASSWORD");
                 passwordRefused_ = passwordRefused_ || askCancelled;
             }
         }

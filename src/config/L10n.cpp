@@ -244,6 +244,19 @@ constexpr TLanguageRow DefaultRows[] = {
     {"LANG_ADDON_DATA_NO_SETTINGS",
      "Extensions were restored without the general settings: extensions may not find their "
      "own data."},
+    // Report lines of the backup, restore and archive layer (section "Messages").
+    {"LANG_NAME_LINE_BREAK", "a line break in the name cannot be kept; left out"},
+    {"LANG_NAME_OF_INDEX", "has the name of the backup's index; left out"},
+    {"LANG_PASSWORD_STOPPED", "wrong or missing password; the restore stopped"},
+    {"LANG_NAME_OUTSIDE", "name reaches outside the target folder; skipped"},
+    {"LANG_SYMLINK_SKIPPED", "symbolic link; skipped"},
+    {"LANG_WRONG_PASSWORD", "wrong or missing password"},
+    {"LANG_NO_EXTRACT_FOLDER", "no folder to extract to"},
+    {"LANG_NOT_BELOW", "not below %s"},
+    {"LANG_PLACE_OUTSIDE", "names a place outside %s"},
+    {"LANG_NOT_REGULAR_FILE", "not a regular file"},
+    {"LANG_NAME_TAKEN", "another file is already stored under this name"},
+    {"LANG_DECRYPTION_FAILED", "decryption failed"},
 };
 
 std::string ReplaceFirst(std::string text, const std::string& arg)

@@ -192,15 +192,14 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
                 // The index keeps one name per line: a line break in a name would
                 // shift every line after it and garble the whole list.
                 if (item.GetName().find_first_of("\r\n") != std::string::npos) {
-                    ui.AddTaskLine(item.GetName() +
-                                   ": a line break in the name cannot be kept; left out");
+                    ui.AddTaskLine(item.GetName() + ": " +
+                                   Text("Messages", "LANG_NAME_LINE_BREAK"));
                     continue;
                 }
                 // Entries are found without regard to case: a second "indexfile.txt"
                 // would make every check of the backup find two indexes.
                 if (EqualsNoCase(item.GetName(), IndexFileName)) {
-                    ui.AddTaskLine(item.GetName() +
-                                   ": has the name of the backup's index; left out");
+                    ui.AddTaskLine(item.GetName() + ": " + Text("Messages", "LANG_NAME_OF_INDEX"));
                     continue;
                 }
                 if (item.IsFolder())

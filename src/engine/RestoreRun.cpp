@@ -254,7 +254,7 @@ void TRestoreRun::Archive()
         UnknownItems(zip);
     Advance();
     if (passwordRefused_)
-        NotRestored(state_.BackupFile + ": wrong or missing password; the restore stopped");
+        NotRestored(state_.BackupFile + ": " + Text("Messages", "LANG_PASSWORD_STOPPED"));
 }
 
 bool TRestoreRun::CopySection(std::istream& in, const std::string& path)
@@ -266,7 +266,7 @@ bool TRestoreRun::CopySection(std::istream& in, const std::string& path)
     std::optional<TPendingFile> pending;
     std::error_code ec;
     if (!components || components->empty()) {
-        NotRestored(path + ": name reaches outside the target folder; skipped");
+        NotRestored(path + ": " + Text("Messages", "LANG_NAME_OUTSIDE"));
     } else {
         target.emplace(profileDir_, ec);
         if (!ec)

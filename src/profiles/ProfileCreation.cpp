@@ -8,10 +8,12 @@
 #include "platform/UserInterface.h"
 #include "profiles/Catalogue.h"
 #include "profiles/MozApp.h"
+#include "profiles/ProfileDiscovery.h"
 #include "profiles/ProfileFiles.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -44,6 +46,8 @@ std::string NewProfileName(const std::string& typed)
 
 bool IsValidProfileName(const std::string& name)
 {
+    // A blank is allowed here: the application splits its argument at the first blank
+    // and creates nothing, which the check after it ran reports.
     return !name.empty() && name.find_first_of("\\/!?<>*:\"") == std::string::npos;
 }
 
@@ -70,12 +74,12 @@ std::string ProfileCreationExecutable(std::uint8_t number)
     return {};
 }
 
-TCreateProfileResult CreateNewProfile(const TSharedState& state, IUserInterface& ui,
-                                      const TNewProfileRequest& request)
+TCreateProfileResult CreateNewProfile(TSharedState& state, IUserInterface& ui)
 {
-    const std::string name = NewProfileName(request.Name);
-    if (!request.Confirmed)
+    const std::optional<TNewProfileAnswer> answer = ui.AskNewProfile();
+    if (!answer)
         return TCreateProfileResult::NotConfirmed;
+    const std::string name = NewProfileName(answer->Name);
     const std::string caption = Text("TForm1", "LANG_WARNING");
     if (!IsValidProfileName(name)) {
         ui.WarningBox(caption, Text("TForm1", "LANG_NO_NAME"));
@@ -88,16 +92,26 @@ TCreateProfileResult CreateNewProfile(const TSharedState& state, IUserInterface&
         ui.WarningBox(caption, Text("TForm1", "LANG_PROFIL_EXIST"));
         return TCreateProfileResult::AlreadyExists;
     }
+    const auto failed = [&](TCreateProfileResult result) {
+        ui.WarningBox(caption, Text("TForm1", "LANG_BAD_CREATE"));
+        return result;
+    };
     const std::string executable = ProfileCreationExecutable(state.AppNumber);
-    if (executable.empty()) {
-        ui.WarningBox(caption, Text("TForm1", "LANG_BAD_CREATE"));
-        return TCreateProfileResult::NoExecutable;
-    }
-    if (!Launcher().Start(executable, CreateProfileArguments(name, request.Folder))) {
-        ui.WarningBox(caption, Text("TForm1", "LANG_BAD_CREATE"));
-        return TCreateProfileResult::StartFailed;
-    }
-    return TCreateProfileResult::Started;
+    if (executable.empty())
+        return failed(TCreateProfileResult::NoExecutable);
+    const TRunResult run = Launcher().Run(
+        executable, CreateProfileArguments(name, answer->Location), ProfileCreationTimeout);
+    if (run.Status == TRunResult::TStatus::NotStarted)
+        return failed(TCreateProfileResult::StartFailed);
+    // The exit status says little (an application may end with 0 having refused the
+    // switch): the profile list decides. Listing anew also finds a root the
+    // application has only just created.
+    ListProfiles(state);
+    if (std::any_of(state.ProfileRecords.begin(), state.ProfileRecords.end(),
+                    [&](const TProfileRecord& r) { return r.Name == name; }))
+        return TCreateProfileResult::Created;
+    return failed(run.Status == TRunResult::TStatus::TimedOut ? TCreateProfileResult::TimedOut
+                                                              : TCreateProfileResult::NotCreated);
 }
 
 } // namespace tessarin

@@ -1,7 +1,8 @@
 #pragma once
-// Creating a new profile: Tessarin has the application itself create it, by starting
-// its executable with -CreateProfile, and leaves the rest to the application.
+// Creating a new profile: Tessarin has the application itself create it, by running
+// its executable with -CreateProfile, waits for it and checks its profile list.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,21 +12,19 @@ namespace tessarin {
 struct TSharedState;
 class IUserInterface;
 
-// What the new-profile dialog gave.
-struct TNewProfileRequest {
-    bool Confirmed = false; // closed with OK
-    std::string Name;       // as typed
-    std::string Folder;     // chosen with Browse; empty for the application's default place
-};
-
 enum class TCreateProfileResult {
     NotConfirmed,
-    InvalidName, // empty or holding one of \ / ! ? < > * : "
+    InvalidName, // empty, or holding a blank or one of \ / ! ? < > * : "
     AlreadyExists,
     NoExecutable, // nothing to start in the installation folder
     StartFailed,
-    Started,
+    TimedOut,   // the application did not end in time and the profile is not listed
+    NotCreated, // the application ended without listing the profile
+    Created,
 };
+
+// How long the application may take before the wizard gives up waiting.
+inline constexpr std::chrono::seconds ProfileCreationTimeout{60};
 
 // The name lower-cased (ASCII letters), as the profile is created.
 std::string NewProfileName(const std::string& typed);
@@ -36,10 +35,11 @@ std::vector<std::string> CreateProfileArguments(const std::string& name, const s
 // (installation table), as a full path; empty when there is none.
 std::string ProfileCreationExecutable(std::uint8_t number);
 
-// Checks the name, then starts the executable of state.AppNumber through Launcher()
-// without waiting for it. Messages (section "TForm1") through ui: LANG_NO_NAME,
-// LANG_PROFIL_EXIST, and LANG_BAD_CREATE when nothing could be started.
-TCreateProfileResult CreateNewProfile(const TSharedState& state, IUserInterface& ui,
-                                      const TNewProfileRequest& request);
+// The New-profile button: asks with the new-profile dialog, checks the name, runs the
+// executable of state.AppNumber through Launcher() and waits for it, then lists the
+// profiles again (state.ProfileList, ProfileRecords, ProfileDir) and looks for the new
+// one. Messages (section "TForm1") through ui: LANG_NO_NAME, LANG_PROFIL_EXIST, and
+// LANG_BAD_CREATE whenever the profile did not come into being.
+TCreateProfileResult CreateNewProfile(TSharedState& state, IUserInterface& ui);
 
 } // namespace tessarin

@@ -144,9 +144,10 @@ std::optional<std::string> ResolveSelectedProfile(const TSharedState& state,
     return std::nullopt;
 }
 
-bool AddPortableProfile(TSharedState& state, IUserInterface& ui,
-                        const std::optional<std::string>& chosenFolder)
+bool AddPortableProfile(TSharedState& state, IUserInterface& ui)
 {
+    const std::optional<std::string> chosenFolder =
+        ui.ChooseFolder(Text("Tessarin14", "LANG_PORTABLE_SELECT_PROFILE"));
     if (!chosenFolder || chosenFolder->empty())
         return false;
     if (!IsFile(WithTrailingSeparator(*chosenFolder) + "prefs.js")) {

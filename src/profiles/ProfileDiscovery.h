@@ -27,11 +27,10 @@ bool ParseProfileRoot(TSharedState& state, const std::string& root);
 std::optional<std::string> ResolveSelectedProfile(const TSharedState& state,
                                                   const std::string& selectedEntry);
 
-// The Find-profile button, after the folder dialog: chosenFolder is nullopt when the
-// person cancelled. A folder without prefs.js is refused with an error box. Returns
-// true when the portable entry or folder changed.
-bool AddPortableProfile(TSharedState& state, IUserInterface& ui,
-                        const std::optional<std::string>& chosenFolder);
+// The Find-profile button: asks for a folder with the folder-browse dialog. A folder
+// without prefs.js is refused with an error box. Returns true when the portable entry
+// or folder changed.
+bool AddPortableProfile(TSharedState& state, IUserInterface& ui);
 
 // Inserts text into a list kept in the order the sorted list control shows it
 // (letters compare without case; equal texts keep the order they came in).

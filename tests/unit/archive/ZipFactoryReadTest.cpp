@@ -374,6 +374,8 @@ TEST_F(ZipFactoryRead, SymbolicLinksAreNeverWrittenThrough)
     fs::create_directories(dir_.Path() / "target");
     fs::create_directory_symlink(outside, dir_.Path() / "target/Mail");
     fs::create_symlink(outside / "victim.txt", dir_.Path() / "target/prefs.js");
+    dir_.Write("program/Default.lng",
+               "[Messages]\nLANG_SYMLINK_SKIPPED=Verknuepfung; ausgelassen\n");
 
     auto reader = Facade(archive, "", Path("target/"));
     EXPECT_EQ(reader->ExtractFolder("", "*.*"), 1);
@@ -383,7 +385,8 @@ TEST_F(ZipFactoryRead, SymbolicLinksAreNeverWrittenThrough)
     EXPECT_FALSE(fs::is_symlink(dir_.Path() / "target/prefs.js"));
     EXPECT_EQ(ReadFile(dir_.Path() / "target/prefs.js"), "new prefs");
     EXPECT_FALSE(fs::exists(dir_.Path() / "target/link-entry"));
-    EXPECT_EQ(reader->Problems().size(), 2u);
+    ASSERT_EQ(reader->Problems().size(), 2u);
+    EXPECT_EQ(reader->Problems()[1], "link-entry: Verknuepfung; ausgelassen");
 }
 
 TEST_F(ZipFactoryRead, BrokenArchivesGiveNothing)

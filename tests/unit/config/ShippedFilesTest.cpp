@@ -79,6 +79,11 @@ const std::map<std::string, std::vector<std::string>>& OtherSections()
          {"LANG_CMD_BAD_ACTION", "LANG_CMD_BAD_APPLICATION", "LANG_CMD_BAD_OUTPUT_DIR",
           "LANG_CMD_BAD_PROFILE", "LANG_CMD_CONFIG_NOT_FOUND"}},
         {"LANG_DIRECTORY", {"LANG_PREFS_JS_NOT_FOUND"}},
+        {"Messages",
+         {"LANG_NAME_LINE_BREAK", "LANG_NAME_OF_INDEX", "LANG_PASSWORD_STOPPED",
+          "LANG_NAME_OUTSIDE", "LANG_SYMLINK_SKIPPED", "LANG_WRONG_PASSWORD",
+          "LANG_NO_EXTRACT_FOLDER", "LANG_NOT_BELOW", "LANG_PLACE_OUTSIDE", "LANG_NOT_REGULAR_FILE",
+          "LANG_NAME_TAKEN", "LANG_DECRYPTION_FAILED"}},
     };
     return sections;
 }

@@ -72,42 +72,63 @@ TEST(FixedProcessList, AnswersSnapshotsInTurnAndRepeatsTheLast)
     EXPECT_TRUE(TFixedProcessList({}).Names().empty());
 }
 
-TEST(PosixLauncher, StartsTheProgramWithEachArgumentWhole)
+TEST(PosixLauncher, WaitsForTheProgramAndPassesEachArgumentWhole)
 {
     TTempDir temp;
     const std::string out = temp.Folder() + "out.txt";
     TPosixLauncher launcher;
-    ASSERT_TRUE(launcher.Start("/bin/sh", {"-c",
-                                           "printf '%s|%s' \"$1\" \"$2\" > \"$3.tmp\" && mv "
-                                           "\"$3.tmp\" \"$3\"",
-                                           "sh", "-CreateProfile", "my profile /home/u/p", out}));
-    // The launcher does not wait; the child finishes on its own.
-    for (int i = 0; i < 500 && !fs::exists(out); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const TRunResult run = launcher.Run("/bin/sh",
+                                        {"-c", "printf '%s|%s' \"$1\" \"$2\" > \"$3\"; exit 3",
+                                         "sh", "-CreateProfile", "my profile /home/u/p", out},
+                                        std::chrono::seconds(30));
+    EXPECT_EQ(run.Status, TRunResult::TStatus::Exited);
+    EXPECT_EQ(run.ExitCode, 3);
+    // Written before Run returned: the launcher waited.
     EXPECT_EQ(tessarin::test::ReadFile(out), "-CreateProfile|my profile /home/u/p");
+    EXPECT_EQ(launcher.Run("/bin/sh", {"-c", "kill -9 $$"}, std::chrono::seconds(30)).ExitCode,
+              128 + 9);
+}
+
+TEST(PosixLauncher, GivesUpOnAProgramThatDoesNotEnd)
+{
+    TPosixLauncher launcher;
+    const auto start = std::chrono::steady_clock::now();
+    const TRunResult run = launcher.Run("/bin/sleep", {"3"}, std::chrono::milliseconds(200));
+    EXPECT_EQ(run.Status, TRunResult::TStatus::TimedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST(PosixLauncher, ReportsAProgramThatCannotBeStarted)
 {
     TTempDir temp;
     TPosixLauncher launcher;
-    EXPECT_FALSE(launcher.Start(temp.Folder() + "no-such-program", {"-CreateProfile", "x"}));
-    EXPECT_FALSE(launcher.Start("", {}));
     temp.Write("not-executable", "#!/bin/sh\n");
-    EXPECT_FALSE(launcher.Start(temp.Folder() + "not-executable", {}));
+    for (const std::string& program :
+         {temp.Folder() + "no-such-program", std::string(), temp.Folder() + "not-executable"})
+        EXPECT_EQ(launcher.Run(program, {"-CreateProfile", "x"}, std::chrono::seconds(5)).Status,
+                  TRunResult::TStatus::NotStarted)
+            << program;
 }
 
-TEST(Launcher, TestLauncherRecordsRequests)
+TEST(Launcher, TestLauncherRecordsRequestsAndPlaysTheProgram)
 {
     auto recording = std::make_shared<TRecordingLauncher>();
     SetLauncher(recording);
-    EXPECT_TRUE(Launcher().Start("/opt/app/app", {"-a", "b c"}));
-    recording->Result = false;
-    EXPECT_FALSE(Launcher().Start("/opt/app/app", {}));
+    int played = 0;
+    recording->Application = [&](const TRecordingLauncher::Request& r) {
+        played += static_cast<int>(r.Arguments.size());
+    };
+    EXPECT_EQ(Launcher().Run("/opt/app/app", {"-a", "b c"}, std::chrono::seconds(7)).Status,
+              TRunResult::TStatus::Exited);
+    recording->Started = false;
+    EXPECT_EQ(Launcher().Run("/opt/app/app", {}, std::chrono::seconds(7)).Status,
+              TRunResult::TStatus::NotStarted);
     SetLauncher(nullptr);
+    EXPECT_EQ(played, 2);
     ASSERT_EQ(recording->Requests.size(), 2u);
     EXPECT_EQ(recording->Requests[0].Executable, "/opt/app/app");
     EXPECT_EQ(recording->Requests[0].Arguments, (std::vector<std::string>{"-a", "b c"}));
+    EXPECT_EQ(recording->Requests[0].Timeout, std::chrono::seconds(7));
 }
 
 } // namespace

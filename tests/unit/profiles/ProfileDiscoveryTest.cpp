@@ -31,6 +31,12 @@ protected:
                 return r.Folder;
         return "<none>";
     }
+    // The Find-profile button, with the folder dialog answering folder.
+    bool FindProfile(const std::optional<std::string>& folder)
+    {
+        ui.Folders.push_back(folder);
+        return AddPortableProfile(state, ui);
+    }
 };
 
 TEST_F(ProfileDiscovery, CurrentFirefoxRootAsFirefoxWritesIt)
@@ -206,21 +212,21 @@ TEST_F(ProfileDiscovery, PortableEntryStaysAcrossRefreshesAndNamesHideIt)
     CopyProfileFixture("thunderbird", ".thunderbird");
     state.AppNumber = AppThunderbird;
     ListProfiles(state);
-    EXPECT_TRUE(AddPortableProfile(state, ui, home + "usb/profile"));
+    EXPECT_TRUE(FindProfile(home + "usb/profile"));
     EXPECT_EQ(state.ProfileList, (List{"default-release", "Portable profile", "tessarinB"}));
     ListProfiles(state);
     EXPECT_EQ(state.ProfileList, (List{"default-release", "Portable profile", "tessarinB"}));
     EXPECT_EQ(state.ExternalProfileDir, home + "usb/profile");
-    EXPECT_TRUE(ui.Calls.empty());
+    EXPECT_TRUE(ui.CallsOf("Error").empty());
 }
 
 TEST_F(ProfileDiscovery, FindProfileChecksForPrefsJs)
 {
     WriteHome("usb/empty/readme.txt", "");
-    EXPECT_FALSE(AddPortableProfile(state, ui, std::nullopt)); // cancelled
-    EXPECT_TRUE(ui.Calls.empty());
-    EXPECT_FALSE(AddPortableProfile(state, ui, home + "usb/empty"));
-    EXPECT_EQ(ui.Calls, List{"Error|Error|No profile was found."});
+    EXPECT_FALSE(FindProfile(std::nullopt)); // cancelled
+    EXPECT_FALSE(FindProfile(home + "usb/empty"));
+    const std::string ask = "ChooseFolder|Select profile of your portable Mozilla application.";
+    EXPECT_EQ(ui.Calls, (List{ask, ask, "Error|Error|No profile was found."}));
     EXPECT_TRUE(state.ProfileList.empty());
     EXPECT_EQ(state.ExternalProfileDir, "");
 }
@@ -229,8 +235,8 @@ TEST_F(ProfileDiscovery, ASecondPickReplacesTheFirstPortableFolder)
 {
     WriteHome("usb/one/prefs.js", "");
     WriteHome("usb/two/prefs.js", "");
-    EXPECT_TRUE(AddPortableProfile(state, ui, home + "usb/one"));
-    EXPECT_TRUE(AddPortableProfile(state, ui, home + "usb/two"));
+    EXPECT_TRUE(FindProfile(home + "usb/one"));
+    EXPECT_TRUE(FindProfile(home + "usb/two"));
     EXPECT_EQ(state.ProfileList, List{"Portable profile"});
     EXPECT_EQ(state.ExternalProfileDir, home + "usb/two");
 }
@@ -242,7 +248,7 @@ TEST_F(ProfileDiscovery, ProfileNamedLikeThePortableEntryKeepsIt)
               "[Profile0]\nName=Portable profile\nIsRelative=1\nPath=p.default\n");
     state.AppNumber = AppThunderbird;
     ListProfiles(state);
-    EXPECT_FALSE(AddPortableProfile(state, ui, home + "usb/one"));
+    EXPECT_FALSE(FindProfile(home + "usb/one"));
     EXPECT_EQ(state.ExternalProfileDir, "");
     EXPECT_EQ(ResolveSelectedProfile(state, "Portable profile"), home + ".thunderbird/p.default/");
 }

@@ -1,0 +1,325 @@
+// The wizard driven through its pages as a person does: a home with a Firefox and a
+// Thunderbird installation and their profiles, scripted answers for every box and
+// dialog. Each page is saved as a PNG into the build folder for a reviewer to look at.
+
+#include "AppTestSupport.h"
+
+#include "config/OutputNames.h"
+#include "engine/ReportPages.h"
+#include "platform/ProcessList.h"
+#include "platform/RegistryView.h"
+#include "profiles/Catalogue.h"
+#include "support/ProfileFixture.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+
+#include <zip.h>
+
+namespace fs = std::filesystem;
+using namespace tessarin;
+using namespace tessarin::test;
+
+namespace {
+
+const char* Registry = R"(
+[SOFTWARE\mozilla\Mozilla Firefox]
+CurrentVersion=153.8.0
+[SOFTWARE\mozilla\Mozilla Firefox\153.8.0\Main]
+Install Directory=/usr/lib/firefox-esr
+[SOFTWARE\mozilla\Mozilla Thunderbird]
+CurrentVersion=153.8.0
+[SOFTWARE\mozilla\Mozilla Thunderbird\153.8.0\Main]
+Install Directory=/usr/lib/thunderbird
+)";
+
+bool ArchiveHolds(const std::string& path, const char* name)
+{
+    int err = 0;
+    zip_t* za = zip_open(path.c_str(), ZIP_RDONLY, &err);
+    if (za == nullptr)
+        return false;
+    const bool found = zip_name_locate(za, name, 0) >= 0;
+    zip_discard(za);
+    return found;
+}
+
+// One wizard over a home with real-shaped profiles.
+class TWizard {
+public:
+    TWizard()
+    {
+        home = fs::path(Folders().Home);
+        const fs::path ffRoot = home / ".mozilla/firefox";
+        firefox = CopyRealProfile("firefox", ffRoot, "x7k2m9qa.default-esr");
+        fs::create_directories(ffRoot / "second.profile");
+        std::ofstream(ffRoot / "second.profile/prefs.js") << "user_pref(\"mine\", true);\n";
+        std::ofstream(ffRoot / "profiles.ini")
+            << "[Profile1]\nName=second\nIsRelative=1\nPath=second.profile\n\n"
+               "[Profile0]\nName=default-esr\nIsRelative=1\nPath=x7k2m9qa.default-esr\n"
+               "Default=1\n\n[General]\nStartWithLastProfile=1\nVersion=2\n";
+        const fs::path tbRoot = home / ".thunderbird";
+        CopyRealProfile("thunderbird", tbRoot, "m4il.default-release");
+        std::ofstream(tbRoot / "profiles.ini")
+            << "[Profile0]\nName=default-release\nIsRelative=1\nPath=m4il.default-release\n"
+               "Default=1\n\n[General]\nStartWithLastProfile=1\nVersion=2\n";
+        UseRegistry(Registry);
+    }
+    ~TWizard()
+    {
+        SetMachineRegistry(nullptr);
+        SetProcessList(nullptr);
+        ResetInstallationTable();
+    }
+
+    static void UseRegistry(const char* text)
+    {
+        SetMachineRegistry(std::make_shared<TMemoryRegistry>(TMemoryRegistry::FromText(text)));
+        SetProcessList(std::make_shared<TFixedProcessList>(std::vector<std::vector<std::string>>{}));
+        ResetInstallationTable();
+    }
+
+    void Start()
+    {
+        form = std::make_unique<TFormUnderTest>();
+        form->Form->CreateDialogs();
+        TQtUserInterface& ui = form->Form->Ui();
+        ui.SetFileChooser([this](const TFileQuestion& q) { return Take(files, q); });
+        ui.SetNewPasswordPrompt([] { return std::optional<std::string>(); });
+        form->Form->show();
+    }
+
+    std::optional<std::string> Take(std::deque<std::optional<std::string>>& queue,
+                                    const TFileQuestion& question)
+    {
+        fileQuestions.push_back(question);
+        if (queue.empty())
+            return std::nullopt;
+        auto answer = queue.front();
+        queue.pop_front();
+        return answer;
+    }
+
+    template <typename T> T* Find(const char* name) const { return form->Find<T>(name); }
+    void Next() { Find<QPushButton>("Button1")->click(); }
+    void Back() { Find<QPushButton>("Button3")->click(); }
+    void Select(const char* list, const QString& text)
+    {
+        auto* widget = Find<QListWidget>(list);
+        const auto found = widget->findItems(text, Qt::MatchStartsWith);
+        QVERIFY2(!found.isEmpty(), qPrintable(list + QStringLiteral(": ") + text));
+        widget->setCurrentItem(found.front());
+    }
+    std::string Page() const { return std::to_string(form->State.PageNumber); }
+    void Snapshot(const QString& name) const
+    {
+        const QString folder = QStringLiteral(TESSARIN_BIN_DIR "/../screenshots");
+        QDir().mkpath(folder);
+        form->Form->grab().save(folder + QStringLiteral("/wizard-%1.png").arg(name));
+    }
+    // Through Welcome and Operation to the Profile selection page of an application.
+    void ToProfilePage(bool backup, const QString& application)
+    {
+        Next();
+        Find<QRadioButton>(backup ? "RadioButton1" : "RadioButton2")->setChecked(true);
+        Select("ListBox1", application);
+        Next();
+    }
+
+    fs::path home;
+    TRealProfile firefox;
+    std::unique_ptr<TFormUnderTest> form;
+    std::deque<std::optional<std::string>> files;
+    std::vector<TFileQuestion> fileQuestions;
+};
+
+} // namespace
+
+class WizardTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void backupThroughAllPagesThenRestoreIntoAnotherProfile()
+    {
+        TProgramFolder program;
+        TWizard w;
+        w.Start();
+        w.Snapshot("1-welcome");
+        w.Next();
+        QCOMPARE(w.Page(), std::string("2"));
+        QCOMPARE(w.form->Form->windowTitle(), QStringLiteral("Tessarin 1.5.1 - Operation type"));
+        w.Snapshot("2-operation");
+        w.Select("ListBox1", "Mozilla Firefox");
+        w.Next();
+        QCOMPARE(w.Page(), std::string("3"));
+        w.Snapshot("3-profile");
+        w.Select("ListBox2", "default-esr");
+        const std::string proposed = w.form->State.BackupFile;
+        QVERIFY(proposed.ends_with(".pcv"));
+        w.form->Boxes.Answers = {false}; // no password
+        w.Next();
+        QCOMPARE(w.Page(), std::string("4"));
+        w.Snapshot("4-components");
+        QVERIFY(w.Find<QCheckBox>("CheckBox4")->isChecked());
+        QVERIFY(w.Find<QCheckBox>("CheckBox7")->isVisible());
+        w.Next();
+        w.Snapshot("6-report-backup");
+        QCOMPARE(w.Find<QLabel>("StaticText11")->text(),
+                 QString::fromStdString(Text("TForm1", "LANG_MEMO3")));
+        QVERIFY(ArchiveHolds(proposed, "indexfile.txt"));
+        QVERIFY(ArchiveHolds(proposed, "places.sqlite"));
+        QVERIFY(!w.form->Boxes.Unscripted);
+
+        // New backup or restore: back to Welcome with both lists empty.
+        w.Find<QCheckBox>("CheckBox16")->setChecked(true);
+        QCOMPARE(w.Find<QPushButton>("Button2")->text(), QStringLiteral("Next >"));
+        w.Find<QPushButton>("Button2")->click();
+        QCOMPARE(w.Page(), std::string("1"));
+        QCOMPARE(w.Find<QListWidget>("ListBox3")->count(), 0);
+        QCOMPARE(w.Find<QListWidget>("ListBox4")->count(), 0);
+
+        w.ToProfilePage(false, "Mozilla Firefox");
+        w.Select("ListBox2", "second");
+        w.files = {proposed};
+        w.Find<QPushButton>("Button4")->click();
+        QCOMPARE(w.fileQuestions.back().Save, false);
+        QCOMPARE(w.form->State.BackupFile, proposed);
+        w.Select("ListBox2", "second");
+        w.Next();
+        QCOMPARE(w.Page(), std::string("4"));
+        QVERIFY(!w.Find<QCheckBox>("CheckBox7")->isVisible());
+        w.form->Boxes.Answers = {true}; // overwrite the profile's files
+        w.Next();
+        w.Snapshot("6-report-restore");
+        QCOMPARE(w.Find<QLabel>("StaticText11")->text(),
+                 QString::fromStdString(Text("TForm1", "LANG_BACKUP_RESTOR")));
+        const fs::path second = w.home / ".mozilla/firefox/second.profile";
+        QCOMPARE(ReadFile(second / "places.sqlite"), ReadFile(w.firefox.Profile / "places.sqlite"));
+        QVERIFY(!w.form->Boxes.Unscripted);
+        // The Processing page as a run shows it while it works.
+        w.form->State.Operation = 1;
+        ShowProcessingPage(w.form->State, w.form->Form->Ui());
+        w.form->Form->Ui().SetTaskText(Text("Tessarin14", "LANG_FILE") + ": places.sqlite");
+        w.form->Form->Ui().SetProgressPosition(40);
+        w.Snapshot("5-processing");
+        w.form->Form->Ui().ShowPage(TPage::Report);
+        // Finish on the Report page closes without a question.
+        w.Find<QPushButton>("Button2")->click();
+        QCOMPARE(w.form->Exits, std::vector<int>{0});
+    }
+
+    void withoutApplicationsOnlyFinishIsOffered()
+    {
+        TProgramFolder program;
+        TWizard w;
+        TWizard::UseRegistry("");
+        fs::remove_all(w.home / ".mozilla");
+        fs::remove_all(w.home / ".thunderbird");
+        w.Start();
+        w.Next();
+        auto* list = w.Find<QListWidget>("ListBox1");
+        QCOMPARE(list->count(), 1);
+        QCOMPARE(list->item(0)->text(), QString::fromStdString(Text("TForm1", "LANG_NO_PROGRAM")));
+        QVERIFY(!w.Find<QPushButton>("Button1")->isVisible());
+        QVERIFY(!w.Find<QPushButton>("Button3")->isVisible());
+        QCOMPARE(w.Find<QPushButton>("Button2")->text(), QStringLiteral("Finish"));
+        list->itemDoubleClicked(list->item(0));
+        QCOMPARE(w.Page(), std::string("2"));
+        w.Find<QPushButton>("Button2")->click();
+        QVERIFY(w.form->Boxes.Calls.empty());
+        QCOMPARE(w.form->Exits, std::vector<int>{0});
+    }
+
+    void existingBackupAnsweredNoStaysAndRemembersTheFolder()
+    {
+        TProgramFolder program;
+        TWizard w;
+        w.Start();
+        w.ToProfilePage(true, "Mozilla Firefox");
+        const std::string existing = (w.home / "Backups/old.pcv").string();
+        fs::create_directories(w.home / "Backups");
+        std::ofstream(existing) << "earlier";
+        w.files = {existing};
+        w.Find<QPushButton>("Button4")->click();
+        QCOMPARE(w.form->State.BackupFile, existing);
+        w.form->Boxes.Answers = {false};
+        w.Next();
+        QCOMPARE(w.Page(), std::string("3"));
+        QCOMPARE(w.form->Boxes.Calls.back().Text,
+                 QString::fromStdString(Text("TForm1", "LANG_SOUBOR_EXIST")));
+        QCOMPARE(ReadRememberedFolder(AppFirefox), (w.home / "Backups/").string());
+        QCOMPARE(ReadFile(existing), std::string("earlier"));
+    }
+
+    void backupOfAnotherApplicationIsRefusedWithBothNames()
+    {
+        TProgramFolder program;
+        TWizard w;
+        w.Start();
+        w.ToProfilePage(true, "Mozilla Thunderbird");
+        const std::string tbBackup = w.form->State.BackupFile;
+        w.form->Boxes.Answers = {false};
+        w.Next();
+        w.Next(); // the backup
+        QVERIFY(fs::exists(tbBackup));
+        w.Find<QCheckBox>("CheckBox16")->setChecked(true);
+        w.Find<QPushButton>("Button2")->click();
+
+        w.ToProfilePage(false, "Mozilla Firefox");
+        w.files = {tbBackup};
+        w.Find<QPushButton>("Button4")->click();
+        w.Next();
+        QCOMPARE(w.Page(), std::string("3"));
+        const QString message = w.form->Boxes.Calls.back().Text;
+        QVERIFY2(message.contains("Mozilla Firefox") && message.contains("Mozilla Thunderbird"),
+                 qPrintable(message));
+    }
+
+    void backFromComponentsProposesTheNameAgain()
+    {
+        TProgramFolder program;
+        TWizard w;
+        w.Start();
+        w.ToProfilePage(true, "Mozilla Firefox");
+        const std::string proposed = w.form->State.BackupFile;
+        w.files = {(w.home / "chosen-by-hand.pcv").string()};
+        w.Find<QPushButton>("Button4")->click();
+        QVERIFY(w.form->State.BackupFile != proposed);
+        w.form->Boxes.Answers = {false};
+        w.Next();
+        QCOMPARE(w.Page(), std::string("4"));
+        w.Back();
+        QCOMPARE(w.Page(), std::string("3"));
+        QCOMPARE(w.form->State.BackupFile, proposed);
+    }
+
+    void longPathsAreShortenedOnTheLabel()
+    {
+        QCOMPARE(ShortenForLabel(QString(39, 'a'), 33), QString(39, 'a'));
+        const QString forty = QStringLiteral("/home/") + QString(29, 'b') + QStringLiteral("x.pcv");
+        QCOMPARE(forty.size(), 40);
+        QCOMPARE(ShortenForLabel(forty, 33), QStringLiteral("/ho...") + forty.right(33));
+        QCOMPARE(StripNameChars("a<b>c?d|e^f.pcv"), std::string("abcdef.pcv"));
+
+        TProgramFolder program;
+        TWizard w;
+        w.Start();
+        w.ToProfilePage(true, "Mozilla Firefox");
+        w.files = {forty.toStdString()};
+        w.Find<QPushButton>("Button4")->click();
+        auto* label = w.Find<QLabel>("StaticText3");
+        QCOMPARE(label->text(), QStringLiteral("/ho...") + forty.right(33));
+        QCOMPARE(label->toolTip(), forty);
+        // The proposed name offered by Browse is a plain file name.
+        QCOMPARE(w.fileQuestions.back().Save, true);
+        QVERIFY(w.fileQuestions.back().Name.find('/') == std::string::npos);
+    }
+};
+
+QTEST_MAIN(WizardTest)
+#include "tst_wizard.moc"

@@ -29,6 +29,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QListWidget>
 #include <QPixmap>
@@ -107,7 +108,7 @@ constexpr TPlace Layout[] = {
     // Profile selection.
     {"StaticText2", 8, 8, 0, 0}, {"ListBox2", 8, 32, 305, 97}, {"Button6", 8, 136, 75, 25},
     {"Button7", 120, 136, 75, 25}, {"Button5", 232, 136, 75, 25}, {"StaticText4", 8, 184, 0, 0},
-    {"GroupBox2", 8, 212, 305, 49}, {"StaticText3", 8, 22, 200, 17}, {"Button4", 216, 16, 75, 25},
+    {"GroupBox2", 8, 212, 305, 49}, {"StaticText3", 8, 22, 204, 17}, {"Button4", 216, 16, 75, 25},
     // Components; the boxes stand in two columns.
     {"StaticText5", 8, 8, 0, 0}, {"GroupBox3", 8, 40, 305, 221},
     {"CheckBox1", 15, 17, 140, 17}, {"CheckBox2", 15, 40, 140, 17}, {"CheckBox3", 15, 63, 140, 17},
@@ -552,7 +553,18 @@ void TForm1::SetBackupFileLabel(const std::string& path, int tail)
     labelTail_ = tail;
     StaticText3->setToolTip(full);
     StaticText3->setAccessibleDescription(full);
-    StaticText3->setText(ShortenForLabel(full, tail));
+    // The label's room is fixed: a path that still does not fit in this font loses
+    // more of its middle, so that its end, the file name, stays readable.
+    QString text = ShortenForLabel(full, tail);
+    const QFontMetrics metrics(StaticText3->font());
+    const QList<uint> chars = full.toUcs4();
+    for (qsizetype keep = std::min<qsizetype>(tail, chars.size()) - 1;
+         keep > 8 && metrics.horizontalAdvance(text) > StaticText3->width(); --keep) {
+        const QList<uint> end = chars.mid(chars.size() - keep);
+        text = full.left(3) + QStringLiteral("...") +
+               QString::fromUcs4(reinterpret_cast<const char32_t*>(end.constData()), end.size());
+    }
+    StaticText3->setText(text);
 }
 
 void TForm1::ProposeBackupFile()

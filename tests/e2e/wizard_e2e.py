@@ -544,7 +544,7 @@ class Wizard:
             return None
 
         node, hint = self.wait("the backup-file label", probe, timeout=5.0)
-        if name_of(node) != shorten(hint, tail):
+        if not fits_shortened(name_of(node), hint, tail):
             raise StepFailed('the backup-file label reads "%s" for "%s"' % (name_of(node), hint))
         log("backup file shown: %s" % hint)
         return hint
@@ -643,8 +643,13 @@ def leave_profile_page(w, answers):
     w.wait_page(COMPONENTS, timeout=1.0)
 
 
-def shorten(path, tail):
-    return path if len(path) < 40 else path[:3] + "..." + path[-tail:]
+def fits_shortened(text, path, tail):
+    """The path whole when short, else its first 3 characters, "..." and at most its
+    last tail characters (fewer where the label's font would clip them)."""
+    if len(path) < 40 and text == path:
+        return True
+    end = text[6:]
+    return text.startswith(path[:3] + "...") and 8 < len(end) <= tail and path.endswith(end)
 
 
 def is_firefox(label):

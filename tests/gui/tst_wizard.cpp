@@ -12,11 +12,13 @@
 #include "support/ProfileFixture.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QtTest>
 
 #include <zip.h>
@@ -150,6 +152,14 @@ private slots:
         TWizard w;
         w.Start();
         w.Snapshot("1-welcome");
+        // Escape acts as Cancel: the close question, answered No.
+        w.form->Boxes.Answers = {false};
+        QTest::keyClick(w.form->Form.get(), Qt::Key_Escape);
+        QTest::qWait(300); // the button's animated click
+        QCOMPARE(w.form->Boxes.Calls.size(), std::size_t{1});
+        QCOMPARE(w.form->Boxes.Calls.back().Text,
+                 QString::fromStdString(Text("TForm1", "LANG_END_TEXT")));
+        w.form->Boxes.Calls.clear();
         w.Next();
         QCOMPARE(w.Page(), std::string("2"));
         QCOMPARE(w.form->Form->windowTitle(), QStringLiteral("Tessarin 1.5.1 - Operation type"));
@@ -298,6 +308,56 @@ private slots:
         QCOMPARE(w.form->State.BackupFile, proposed);
     }
 
+    void closingDuringARunLeavesNoHalfWrittenFile()
+    {
+        TProgramFolder program;
+        TWizard w;
+        // Closed with Yes while the run works: status 1, and the files are as before.
+        const auto closeDuringRun = [&w] {
+            w.form->Boxes.Answers.push_back(true);
+            QTimer::singleShot(0, w.form->Form.get(), [&w] { w.form->Form->close(); });
+            w.Next();
+            QCOMPARE(w.form->Exits, std::vector<int>{1});
+        };
+        const auto count = [](const fs::path& folder) {
+            return std::distance(fs::directory_iterator(folder), {});
+        };
+
+        w.Start();
+        w.ToProfilePage(true, "Mozilla Firefox");
+        const std::string backup = w.form->State.BackupFile;
+        w.form->Boxes.Answers = {false}; // no password
+        w.Next();
+        w.Next();
+        QVERIFY(fs::exists(backup));
+
+        w.Start();
+        w.ToProfilePage(true, "Mozilla Firefox");
+        QCOMPARE(w.form->State.BackupFile, backup);
+        const std::string earlier = ReadFile(backup);
+        const auto files = count(w.home);
+        w.form->Boxes.Answers = {true, false}; // overwrite it; no password
+        w.Next();
+        QCOMPARE(w.Page(), std::string("4"));
+        closeDuringRun();
+        QCOMPARE(ReadFile(backup), earlier);
+        QCOMPARE(count(w.home), files);
+
+        const fs::path second = w.home / ".mozilla/firefox/second.profile";
+        const std::string prefs = ReadFile(second / "prefs.js");
+        w.Start();
+        w.ToProfilePage(false, "Mozilla Firefox");
+        w.Select("ListBox2", "second");
+        w.files = {backup};
+        w.Find<QPushButton>("Button4")->click();
+        w.Next();
+        QCOMPARE(w.Page(), std::string("4"));
+        w.form->Boxes.Answers = {true}; // overwrite the profile's files
+        closeDuringRun();
+        QCOMPARE(ReadFile(second / "prefs.js"), prefs);
+        QCOMPARE(count(second), 1);
+    }
+
     void longPathsAreShortenedOnTheLabel()
     {
         QCOMPARE(ShortenForLabel(QString(39, 'a'), 33), QString(39, 'a'));
@@ -313,8 +373,12 @@ private slots:
         w.files = {forty.toStdString()};
         w.Find<QPushButton>("Button4")->click();
         auto* label = w.Find<QLabel>("StaticText3");
-        QCOMPARE(label->text(), QStringLiteral("/ho...") + forty.right(33));
         QCOMPARE(label->toolTip(), forty);
+        // Cut as the rule says, and further where the font would clip it.
+        QVERIFY(label->text().startsWith(QStringLiteral("/ho...")));
+        QVERIFY(forty.right(33).endsWith(label->text().mid(6)));
+        QVERIFY(label->text().size() > 16);
+        QVERIFY(QFontMetrics(label->font()).horizontalAdvance(label->text()) <= label->width());
         // The proposed name offered by Browse is a plain file name.
         QCOMPARE(w.fileQuestions.back().Save, true);
         QVERIFY(w.fileQuestions.back().Name.find('/') == std::string::npos);

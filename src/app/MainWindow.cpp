@@ -86,12 +86,10 @@ void LeaveEventLoop(int code)
         Qt::QueuedConnection);
 }
 
-// Where every control of the window stands: left, top, width, height inside its
-// parent. A width of 0 marks a label that takes the size of its text.
-struct TPlace {
-    const char* Name;
-    int Left, Top, Width, Height;
-};
+using dialogs::TPlace;
+
+// Where every control of the window stands inside its parent; a width of 0 marks a
+// label that takes the size of its text.
 constexpr TPlace Layout[] = {
     // Frame.
     {"Bevel1", 16, 16, 122, 262}, {"Image1", 18, 18, 118, 257}, {"Bevel2", 16, 288, 441, 2},
@@ -125,32 +123,16 @@ constexpr TPlace Layout[] = {
     {"StaticText11", 8, 8, 305, 33}, {"ListBox4", 8, 48, 305, 193}, {"CheckBox16", 8, 248, 305, 17},
 };
 
-const TPlace& PlaceOf(const char* name)
-{
-    for (const TPlace& place : Layout)
-        if (std::strcmp(place.Name, name) == 0)
-            return place;
-    throw std::logic_error(std::string("no place for ") + name);
-}
-
-// A control named as the layout table names it, at its place.
 template <class W> W* Make(QWidget* parent, const char* name)
 {
-    auto* widget = new W(parent);
-    widget->setObjectName(QLatin1String(name));
-    const TPlace& place = PlaceOf(name);
-    if (place.Width > 0)
-        widget->setGeometry(place.Left, place.Top, place.Width, place.Height);
-    else
-        widget->move(place.Left, place.Top);
-    return widget;
+    return dialogs::Place<W>(parent, Layout, name);
 }
 
 QLabel* MakeLabel(QWidget* parent, const char* name)
 {
     auto* label = Make<QLabel>(parent, name);
     label->setTextFormat(Qt::PlainText); // language texts may hold "<" and ">"
-    if (PlaceOf(name).Width > 0) {
+    if (dialogs::PlaceOf(Layout, name).Width > 0) {
         label->setWordWrap(true);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     }

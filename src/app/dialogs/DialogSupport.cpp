@@ -1,5 +1,8 @@
 #include "app/dialogs/DialogSupport.h"
 
+#include <cstring>
+#include <stdexcept>
+
 #include "config/L10n.h"
 
 #include <QApplication>
@@ -14,6 +17,14 @@
 #include <exception>
 
 namespace tessarin::dialogs {
+
+const TPlace& PlaceOf(std::span<const TPlace> layout, const char* name)
+{
+    for (const TPlace& place : layout)
+        if (std::strcmp(place.Name, name) == 0)
+            return place;
+    throw std::logic_error(std::string("no place for ") + name);
+}
 
 namespace {
 

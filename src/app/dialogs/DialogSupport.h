@@ -8,6 +8,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <span>
 #include <string>
 
 class QDialog;
@@ -19,21 +20,27 @@ class QWidget;
 
 namespace tessarin::dialogs {
 
-// A control named as the layout tables name it, at its place in its parent.
-template <class W> W* Place(QWidget* parent, const char* name, const QRect& geometry)
-{
-    auto* widget = new W(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
+// Where a control of a window stands inside its parent: left, top, width, height. A
+// width of 0 marks a control that takes the size of its content. Each window keeps
+// all its places in one table.
+struct TPlace {
+    const char* Name;
+    int Left, Top, Width, Height;
+};
 
-// The same for a control that keeps its own size (a label sized by its text).
-template <class W> W* Place(QWidget* parent, const char* name, const QPoint& position)
+// The row of name in a window's table; a missing row is a programming error.
+const TPlace& PlaceOf(std::span<const TPlace> layout, const char* name);
+
+// A control named as the table names it, at its place in its parent.
+template <class W> W* Place(QWidget* parent, std::span<const TPlace> layout, const char* name)
 {
     auto* widget = new W(parent);
     widget->setObjectName(QString::fromLatin1(name));
-    widget->move(position);
+    const TPlace& place = PlaceOf(layout, name);
+    if (place.Width > 0)
+        widget->setGeometry(place.Left, place.Top, place.Width, place.Height);
+    else
+        widget->move(place.Left, place.Top);
     return widget;
 }
 

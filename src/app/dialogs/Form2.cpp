@@ -13,28 +13,42 @@ namespace tessarin {
 
 using namespace dialogs;
 
+namespace {
+// Every control of the dialog and where it stands.
+constexpr TPlace Layout[] = {
+    {"Edit1", 16, 24, 281, 21},
+    {"GroupBox1", 16, 56, 281, 49},
+    {"Button3", 200, 16, 75, 25},
+    {"Button1", 64, 120, 75, 25},
+    {"Button2", 168, 120, 75, 25},
+    {"Label1", 16, 8, 0, 0},
+    {"Label2", 10, 22, 0, 0},
+};
+
+} // namespace
+
 TForm2::TForm2(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("TForm2"));
     MakeFixedDialog(*this, 316, 154);
 
-    Label1 = Place<QLabel>(this, "Label1", QPoint(16, 8));
+    Label1 = Place<QLabel>(this, Layout, "Label1");
 
-    Edit1 = Place<QLineEdit>(this, "Edit1", {16, 24, 281, 21});
+    Edit1 = Place<QLineEdit>(this, Layout, "Edit1");
     Label1->setBuddy(Edit1);
 
-    GroupBox1 = Place<QGroupBox>(this, "GroupBox1", {16, 56, 281, 49});
+    GroupBox1 = Place<QGroupBox>(this, Layout, "GroupBox1");
 
     // The label comes before the button: a long path runs under it, not over it.
-    Label2 = Place<QLabel>(GroupBox1, "Label2", QPoint(10, 22));
+    Label2 = Place<QLabel>(GroupBox1, Layout, "Label2");
 
-    Button3 = Place<QPushButton>(GroupBox1, "Button3", {200, 16, 75, 25});
+    Button3 = Place<QPushButton>(GroupBox1, Layout, "Button3");
     Button3->setAutoDefault(false);
 
-    Button1 = Place<QPushButton>(this, "Button1", {64, 120, 75, 25});
+    Button1 = Place<QPushButton>(this, Layout, "Button1");
     Button1->setDefault(true);
 
-    Button2 = Place<QPushButton>(this, "Button2", {168, 120, 75, 25});
+    Button2 = Place<QPushButton>(this, Layout, "Button2");
 
     setTabOrder(Edit1, Button3);
     setTabOrder(Button3, Button1);

@@ -15,39 +15,53 @@ namespace tessarin {
 
 using namespace dialogs;
 
+namespace {
+// Every control of the dialog and where it stands.
+constexpr TPlace Layout[] = {
+    {"GroupBox1", 8, 8, 257, 121},
+    {"Edit1", 112, 54, 121, 21},
+    {"Edit2", 112, 80, 121, 21},
+    {"Button1", 88, 144, 75, 25},
+    {"Button2", 184, 144, 75, 25},
+    {"Label1", 16, 16, 0, 0},
+    {"Label2", 16, 58, 0, 0},
+    {"Label3", 16, 84, 0, 0},
+    {"Bevel1", 16, 40, 217, 2},
+};
+
+} // namespace
+
 TForm4::TForm4(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("TForm4"));
     MakeFixedDialog(*this, 275, 181);
 
     // The frame comes first so the controls drawn over it stay on top.
-    GroupBox1 = Place<QGroupBox>(this, "GroupBox1", {8, 8, 257, 121});
+    GroupBox1 = Place<QGroupBox>(this, Layout, "GroupBox1");
 
-    Label1 = Place<QLabel>(this, "Label1", QPoint(16, 16));
+    Label1 = Place<QLabel>(this, Layout, "Label1");
 
-    Bevel1 = new QFrame(this);
-    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1 = Place<QFrame>(this, Layout, "Bevel1");
     Bevel1->setFrameShape(QFrame::HLine);
     Bevel1->setFrameShadow(QFrame::Sunken);
-    Bevel1->setGeometry(16, 40, 217, 2);
 
-    Label2 = Place<QLabel>(this, "Label2", QPoint(16, 58));
+    Label2 = Place<QLabel>(this, Layout, "Label2");
 
-    Edit1 = Place<QLineEdit>(this, "Edit1", {112, 54, 121, 21});
+    Edit1 = Place<QLineEdit>(this, Layout, "Edit1");
     SetupPasswordField(*Edit1, *this);
 
-    Label3 = Place<QLabel>(this, "Label3", QPoint(16, 84));
+    Label3 = Place<QLabel>(this, Layout, "Label3");
 
-    Edit2 = Place<QLineEdit>(this, "Edit2", {112, 80, 121, 21});
+    Edit2 = Place<QLineEdit>(this, Layout, "Edit2");
     SetupPasswordField(*Edit2, *this);
 
     Label2->setBuddy(Edit1);
     Label3->setBuddy(Edit2);
 
-    Button1 = Place<QPushButton>(this, "Button1", {88, 144, 75, 25});
+    Button1 = Place<QPushButton>(this, Layout, "Button1");
     Button1->setDefault(true);
 
-    Button2 = Place<QPushButton>(this, "Button2", {184, 144, 75, 25});
+    Button2 = Place<QPushButton>(this, Layout, "Button2");
 
     setTabOrder(Edit1, Edit2);
     setTabOrder(Edit2, Button1);

@@ -12,25 +12,38 @@ namespace tessarin {
 
 using namespace dialogs;
 
+namespace {
+// Every control of the dialog and where it stands.
+constexpr TPlace Layout[] = {
+    {"GroupBox1", 8, 8, 273, 89},
+    {"Edit1", 80, 44, 169, 21},
+    {"Button1", 112, 104, 75, 25},
+    {"Button2", 200, 104, 75, 25},
+    {"Label1", 16, 16, 0, 0},
+    {"Label2", 16, 48, 0, 0},
+};
+
+} // namespace
+
 TForm5::TForm5(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("TForm5"));
     MakeFixedDialog(*this, 290, 135);
 
-    GroupBox1 = Place<QGroupBox>(this, "GroupBox1", {8, 8, 273, 89});
+    GroupBox1 = Place<QGroupBox>(this, Layout, "GroupBox1");
 
-    Label1 = Place<QLabel>(this, "Label1", QPoint(16, 16));
+    Label1 = Place<QLabel>(this, Layout, "Label1");
 
-    Label2 = Place<QLabel>(this, "Label2", QPoint(16, 48));
+    Label2 = Place<QLabel>(this, Layout, "Label2");
 
-    Edit1 = Place<QLineEdit>(this, "Edit1", {80, 44, 169, 21});
+    Edit1 = Place<QLineEdit>(this, Layout, "Edit1");
     SetupPasswordField(*Edit1, *this);
     Label2->setBuddy(Edit1);
 
-    Button1 = Place<QPushButton>(this, "Button1", {112, 104, 75, 25});
+    Button1 = Place<QPushButton>(this, Layout, "Button1");
     Button1->setDefault(true);
 
-    Button2 = Place<QPushButton>(this, "Button2", {200, 104, 75, 25});
+    Button2 = Place<QPushButton>(this, Layout, "Button2");
 
     setTabOrder(Edit1, Button1);
     setTabOrder(Button1, Button2);

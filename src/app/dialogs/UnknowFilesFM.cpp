@@ -22,25 +22,37 @@ const std::string UnmarkedText = "false";
 
 } // namespace
 
+namespace {
+// Every control of the dialog and where it stands.
+constexpr TPlace Layout[] = {
+    {"DescriptionLB", 8, 8, 228, 35},
+    {"UnknowFilesCLB", 8, 49, 228, 208},
+    {"SelectAllCB", 8, 263, 228, 17},
+    {"OkBT", 72, 286, 75, 25},
+    {"CancelBT", 161, 286, 75, 25},
+};
+
+} // namespace
+
 TUnknowFilesFM::TUnknowFilesFM(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("TUnknowFilesFM"));
     MakeFixedDialog(*this, 244, 327);
 
-    DescriptionLB = Place<QLabel>(this, "DescriptionLB", {8, 8, 228, 35});
+    DescriptionLB = Place<QLabel>(this, Layout, "DescriptionLB");
     DescriptionLB->setWordWrap(true);
     DescriptionLB->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    UnknowFilesCLB = Place<QListWidget>(this, "UnknowFilesCLB", {8, 49, 228, 208});
+    UnknowFilesCLB = Place<QListWidget>(this, Layout, "UnknowFilesCLB");
     UnknowFilesCLB->setSelectionMode(QAbstractItemView::SingleSelection);
 
-    SelectAllCB = Place<QCheckBox>(this, "SelectAllCB", {8, 263, 228, 17});
+    SelectAllCB = Place<QCheckBox>(this, Layout, "SelectAllCB");
     SelectAllCB->setChecked(true);
 
-    OkBT = Place<QPushButton>(this, "OkBT", {72, 286, 75, 25});
+    OkBT = Place<QPushButton>(this, Layout, "OkBT");
     OkBT->setDefault(true);
 
-    CancelBT = Place<QPushButton>(this, "CancelBT", {161, 286, 75, 25});
+    CancelBT = Place<QPushButton>(this, Layout, "CancelBT");
 
     connect(SelectAllCB, &QCheckBox::toggled, this, &TUnknowFilesFM::SetAllMarks);
     connect(OkBT, &QPushButton::clicked, this, &TUnknowFilesFM::accept);

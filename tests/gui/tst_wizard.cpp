@@ -290,6 +290,34 @@ private slots:
                  qPrintable(message));
     }
 
+    void restoreOfABackupFromANewerVersionIsAskedFirst()
+    {
+        TProgramFolder program;
+        TWizard w;
+        w.Start();
+        w.ToProfilePage(true, "Mozilla Firefox");
+        const std::string backup = w.form->State.BackupFile;
+        w.form->Boxes.Answers = {false};
+        w.Next();
+        w.Next();
+        // The installed Firefox is older than the one that last used the profile.
+        std::string older = Registry;
+        older.replace(older.find("153.8.0"), 7, "102.0");
+        older.replace(older.find("153.8.0"), 7, "102.0");
+        TWizard::UseRegistry(older.c_str());
+        w.Start();
+        w.ToProfilePage(false, "Mozilla Firefox");
+        w.Select("ListBox2", "second");
+        w.files = {backup};
+        w.Find<QPushButton>("Button4")->click();
+        w.Next();
+        w.form->Boxes.Answers = {true, false}; // overwrite: Yes; newer version: No
+        w.Next();
+        QCOMPARE(w.Page(), std::string("4"));
+        QVERIFY(w.form->Boxes.Calls.back().Text.contains(QStringLiteral("102.0")));
+        QVERIFY(!fs::exists(w.home / ".mozilla/firefox/second.profile/places.sqlite"));
+    }
+
     void backFromComponentsProposesTheNameAgain()
     {
         TProgramFolder program;

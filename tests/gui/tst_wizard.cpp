@@ -213,6 +213,7 @@ private slots:
         QVERIFY(!w.form->Boxes.Unscripted);
         // The Processing page as a run shows it while it works.
         w.form->State.Operation = 1;
+        w.form->Form->SetButtonCaptions();
         ShowProcessingPage(w.form->State, w.form->Form->Ui());
         w.form->Form->Ui().SetTaskText(Text("Tessarin14", "LANG_FILE") + ": places.sqlite");
         w.form->Form->Ui().SetProgressPosition(40);

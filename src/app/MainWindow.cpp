@@ -817,10 +817,18 @@ void TForm1::BackClicked()
         ShowOperationPage();
         state_.PageNumber = 2;
         break;
-    case 4:
+    case 4: {
+        // The list is read again, but the profile the person chose stays chosen: Next
+        // right after Back must not back up or restore another profile.
+        const QString chosen = QString::fromStdString(state_.SelectedProfile);
         ShowProfilePage();
+        if (const auto found = ListBox2->findItems(chosen, Qt::MatchExactly); !found.isEmpty()) {
+            ListBox2->setCurrentItem(found.front());
+            ProposeBackupFile();
+        }
         state_.PageNumber = 3;
         break;
+    }
     default:
         break;
     }

@@ -2,14 +2,19 @@
 # Runs one end-to-end scenario of the wizard on a private X server (Xvfb) with a private
 # session bus, on which the accessibility bus starts on demand.
 # Usage: run-e2e.sh SCENARIO PROGRAM DATA_DIR
-#   E2E_TIMEOUT  seconds for the whole run (default 150), below ctest's TIMEOUT so this
-#                script, not ctest, ends everything and says where it stood.
+#   E2E_TIMEOUT  seconds for the whole run (default 150, 900 for real-*), below ctest's
+#                TIMEOUT so this script, not ctest, ends everything and says where it stood.
+#   real-firefox, real-thunderbird run the installed applications: only with
+#                TESSARIN_REAL_APPS=1, otherwise they end at once with status 77 (skipped).
+#   E2E_SHOTS=FOLDER  real-*: PNG pictures of every page and dialog into FOLDER.
+#   E2E_BIG_MB=N real-firefox: an N MiB file in the profile, so the run lasts long enough
+#                for a picture of the Processing page.
 #   E2E_KEEP=1   keep the work folder (home, backup, program log) even when it passed.
 #   E2E_DUMP_PAGES=1  print the accessible tree of each page as it is reached.
 set -uo pipefail
 
 if [ $# -ne 3 ]; then
-  echo "usage: $0 cancel|roundtrip PROGRAM DATA_DIR" >&2
+  echo "usage: $0 cancel|roundtrip|real-firefox|real-thunderbird PROGRAM DATA_DIR" >&2
   exit 2
 fi
 scenario="$1"
@@ -17,6 +22,18 @@ program="$2"
 data="$3"
 here="$(cd "$(dirname "$0")" && pwd)"
 limit="${E2E_TIMEOUT:-150}"
+real=0
+case "$scenario" in
+  real-*)
+    real=1
+    if [ "${TESSARIN_REAL_APPS:-0}" != 1 ]; then
+      echo "e2e: scenario $scenario skipped: set TESSARIN_REAL_APPS=1 to run the installed applications"
+      exit 77
+    fi
+    # Starting and quitting the applications takes most of it.
+    limit="${E2E_TIMEOUT:-900}"
+    ;;
+esac
 python=/usr/bin/python3 # Debian's, the one python3-pyatspi installs into
 
 # A missing tool is a failure that names its package; CI installs them with the script.
@@ -29,6 +46,18 @@ need /usr/libexec/at-spi-bus-launcher at-spi2-core
 need /usr/libexec/at-spi2-registryd at-spi2-core
 need timeout coreutils
 need "$python" python3
+if [ "$real" -eq 1 ]; then
+  need sqlite3 sqlite3
+  case "$scenario" in
+    real-firefox) need /usr/lib/firefox-esr/firefox-esr firefox-esr ;;
+    real-thunderbird) need /usr/lib/thunderbird/thunderbird thunderbird ;;
+  esac
+  if [ -n "${E2E_SHOTS:-}" ]; then
+    need xwd x11-apps
+    need xwininfo x11-utils
+    need /usr/bin/convert imagemagick
+  fi
+fi
 if [ -x "$python" ] && ! "$python" -c 'import gi; gi.require_version("Atspi", "2.0"); import pyatspi' \
     >/dev/null 2>&1; then
   missing+=("pyatspi for $python (Debian package python3-pyatspi)")

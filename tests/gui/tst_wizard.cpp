@@ -319,12 +319,13 @@ private slots:
         QVERIFY(!fs::exists(w.home / ".mozilla/firefox/second.profile/places.sqlite"));
     }
 
-    void backFromComponentsProposesTheNameAgain()
+    void backFromComponentsProposesTheNameAgainForTheChosenProfile()
     {
         TProgramFolder program;
         TWizard w;
         w.Start();
         w.ToProfilePage(true, "Mozilla Firefox");
+        w.Select("ListBox2", "second");
         const std::string proposed = w.form->State.BackupFile;
         w.files = {(w.home / "chosen-by-hand.pcv").string()};
         w.Find<QPushButton>("Button4")->click();
@@ -335,6 +336,9 @@ private slots:
         w.Back();
         QCOMPARE(w.Page(), std::string("3"));
         QCOMPARE(w.form->State.BackupFile, proposed);
+        // The chosen profile stays chosen.
+        QCOMPARE(w.Find<QListWidget>("ListBox2")->currentItem()->text(), QStringLiteral("second"));
+        QCOMPARE(w.form->State.SelectedProfile, std::string("second"));
     }
 
     void closingDuringARunLeavesNoHalfWrittenFile()

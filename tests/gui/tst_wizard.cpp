@@ -391,6 +391,23 @@ private slots:
         QCOMPARE(count(second), 1);
     }
 
+    void labelsFitTheLanguageFont()
+    {
+        TProgramFolder program;
+        std::string lng = ReadFile(program.File("Default.lng"));
+        lng.replace(lng.find("Font="), 5, "Font=DejaVu Sans Mono");
+        program.Write("Default.lng", lng);
+        program.ReloadLanguage();
+        TWizard w;
+        w.Start();
+        w.Next();
+        for (const char* name : {"Label1", "StaticText1"}) {
+            const QLabel* label = w.Find<QLabel>(name);
+            QVERIFY2(QFontMetrics(label->font()).horizontalAdvance(label->text()) <= label->width(),
+                     name);
+        }
+    }
+
     void longPathsAreShortenedOnTheLabel()
     {
         QCOMPARE(ShortenForLabel(QString(39, 'a'), 33), QString(39, 'a'));

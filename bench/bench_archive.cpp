@@ -45,6 +45,10 @@ public:
     bool QuestionBox(const std::string&, const std::string&) override { return false; }
     bool RetryCancelBox(const std::string&, const std::string&) override { return false; }
     std::optional<std::string> AskPassword() override { return std::nullopt; }
+    std::optional<std::string> AskNewPassword() override { return std::nullopt; }
+    std::optional<TNewProfileAnswer> AskNewProfile() override { return std::nullopt; }
+    std::optional<std::string> ChooseFile(const TFileQuestion&) override { return std::nullopt; }
+    std::optional<std::string> ChooseFolder(const std::string&) override { return std::nullopt; }
     void ShowPage(TPage) override {}
     void SetTaskText(const std::string&) override { ++TaskTexts; }
     void AddTaskLine(const std::string&) override {}

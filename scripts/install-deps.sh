@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools
-  libzip-dev libssl-dev zlib1g-dev libjpeg62-turbo-dev
+  libzip-dev libssl-dev zlib1g-dev libdeflate-dev libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev
   xvfb xauth 7zip zip unzip
   fonts-liberation2

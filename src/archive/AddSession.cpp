@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -79,6 +80,8 @@ TAddSession::TAddSession(std::string archivePath, int level, std::string passwor
       progress_(std::move(progress))
 {
     zip_error_init(&error_);
+    // Level 0 has nothing to deflate; with a password libzip still encrypts (in zip_close).
+    piped_ = level_ > 0;
 }
 
 TAddSession::~TAddSession()
@@ -259,8 +262,8 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
     zip_t* za = archive_.get();
     // libzip's own name index finds a name this session stored already; a name of an
     // earlier archive's entry is replaced.
-    if (const zip_int64_t earlierIndex = zip_name_locate(za, entryName.c_str(), ZIP_FL_ENC_RAW);
-        earlierIndex >= 0 && static_cast<std::size_t>(earlierIndex) < byIndex_.size() &&
+    const zip_int64_t earlierIndex = zip_name_locate(za, entryName.c_str(), ZIP_FL_ENC_RAW);
+    if (earlierIndex >= 0 && static_cast<std::size_t>(earlierIndex) < byIndex_.size() &&
         byIndex_[static_cast<std::size_t>(earlierIndex)] != nullptr) {
         TAddItem& earlier = *byIndex_[static_cast<std::size_t>(earlierIndex)];
         if (earlier.Device == st.st_dev && earlier.Inode == st.st_ino)
@@ -278,6 +281,8 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
     item.Device = st.st_dev;
     item.Inode = st.st_ino;
     item.Session = this;
+    item.StoredByName = TDeflatePipeline::IsCompressedName(entryName);
+    item.Replaces = earlierIndex >= 0;
 
     zip_source_t* source = zip_source_function(za, &TAddSession::SourceCallback, &item);
     if (source == nullptr) {
@@ -300,10 +305,11 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
 
     const auto uindex = static_cast<zip_uint64_t>(index);
     const bool ok =
-        (level_ == 0 ? zip_set_file_compression(za, uindex, ZIP_CM_STORE, 0)
-                     // DEFAULT deflates, but stores a small file that would not shrink.
-                     : zip_set_file_compression(za, uindex, ZIP_CM_DEFAULT,
-                                                static_cast<zip_uint32_t>(level_))) == 0 &&
+        (level_ == 0 || item.StoredByName
+             ? zip_set_file_compression(za, uindex, ZIP_CM_STORE, 0)
+             // DEFAULT deflates, but stores a small file that would not shrink.
+             : zip_set_file_compression(za, uindex, ZIP_CM_DEFAULT,
+                                        static_cast<zip_uint32_t>(level_))) == 0 &&
         (password_.empty() ||
          zip_file_set_encryption(za, uindex, ZIP_EM_AES_256, password_.c_str()) == 0) &&
         zip_file_set_external_attributes(za, uindex, 0, ZIP_OPSYS_UNIX,
@@ -320,6 +326,8 @@ zip_int64_t TAddSession::SourceCallback(void* userdata, void* data, zip_uint64_t
                                         zip_source_cmd_t cmd)
 {
     auto& item = *static_cast<TAddItem*>(userdata);
+    if (item.Session->pipeline_)
+        return item.Session->HandlePiped(item, data, len, cmd);
     return item.Session->HandleSource(item, data, len, cmd);
 }
 
@@ -427,6 +435,132 @@ zip_int64_t TAddSession::HandleSource(TAddItem& item, void* data, zip_uint64_t l
     }
 }
 
+void TAddSession::StartPipeline()
+{
+    // libzip writes the entries in index order; the pipeline reads the files in that order.
+    std::vector<TAddItem*> order;
+    for (auto& item : items_)
+        if (item.Index >= 0)
+            order.push_back(&item);
+    std::sort(order.begin(), order.end(),
+              [](const TAddItem* a, const TAddItem* b) { return a->Index < b->Index; });
+    std::vector<TDeflatePipeline::TFile> files;
+    files.reserve(order.size());
+    for (TAddItem* item : order) {
+        item->Slot = static_cast<std::uint32_t>(files.size());
+        TDeflatePipeline::TFile& file = files.emplace_back();
+        file.Path = PathOf(*item, EntryName(*item));
+        file.Size = item->Size;
+        // An entry that replaces an earlier one cannot be switched to stored during the
+        // write (libzip would drop the change), so it is always deflated.
+        file.Mode = item->StoredByName ? TDeflatePipeline::TMode::Store
+                    : item->Replaces   ? TDeflatePipeline::TMode::Deflate
+                                       : TDeflatePipeline::TMode::Decide;
+    }
+    pipedItem_ = nullptr;
+    // As many workers as cores; capped, because each keeps blocks in flight.
+    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
+    pipeline_ = std::make_unique<TDeflatePipeline>(std::move(files), level_, workers);
+}
+
+bool TAddSession::BeginPiped(TAddItem& item)
+{
+    if (pipedItem_ == &item)
+        return true;
+    pipedItem_ = &item;
+    currentFinished_ = false;
+    const TDeflatePipeline::TStart start = pipeline_->Start(item.Slot);
+    if (start.Error != 0) {
+        zip_error_set(&error_, ZIP_ER_OPEN, start.Error);
+        failedItem_ = &item;
+        return false;
+    }
+    pipedStored_ = start.Stored;
+    // Its first block did not shrink. The entry must say so before libzip reads its
+    // stat: data reported as stored under a deflating entry would be deflated again.
+    // Safe here because the entry is new to this archive (libzip edits it in place).
+    if (pipedStored_ && !item.StoredByName &&
+        zip_set_file_compression(archive_.get(), static_cast<zip_uint64_t>(item.Index),
+                                 ZIP_CM_STORE, 0) != 0) {
+        zip_error_set(&error_, ZIP_ER_INTERNAL, 0);
+        return false;
+    }
+    return true;
+}
+
+zip_int64_t TAddSession::HandlePiped(TAddItem& item, void* data, zip_uint64_t len,
+                                     zip_source_cmd_t cmd)
+{
+    switch (cmd) {
+    case ZIP_SOURCE_STAT: {
+        auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &error_);
+        if (st == nullptr || !BeginPiped(item))
+            return -1;
+        zip_stat_init(st);
+        st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+        st->size = item.Size;
+        st->mtime = item.MTime;
+        if (!pipedStored_) {
+            // Deflated already: libzip copies it as it is.
+            st->valid |= ZIP_STAT_COMP_METHOD;
+            st->comp_method = ZIP_CM_DEFLATE;
+        }
+        if (currentFinished_ && !pipedStored_) { // libzip sums stored data itself
+            st->valid |= ZIP_STAT_CRC;
+            st->crc = pipeline_->Crc();
+            st->size = pipeline_->RawSize();
+        }
+        return sizeof(*st);
+    }
+    case ZIP_SOURCE_OPEN:
+        if (!BeginPiped(item))
+            return -1;
+        currentName_ = EntryName(item);
+        currentDone_ = 0;
+        currentFinished_ = false;
+        Report(item, 0);
+        if (pending_) {
+            zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
+            return -1;
+        }
+        return 0;
+    case ZIP_SOURCE_READ: {
+        if (pending_) {
+            zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
+            return -1;
+        }
+        std::uint64_t rawDone = currentDone_;
+        int error = 0;
+        const std::int64_t n = pipeline_->Read(data, static_cast<std::size_t>(len), rawDone, error);
+        if (n < 0) {
+            zip_error_set(&error_, ZIP_ER_READ, error);
+            failedItem_ = &item;
+            return -1;
+        }
+        if (n == 0) {
+            if (!currentFinished_) {
+                currentFinished_ = true;
+                if (item.Size > 0)
+                    Report(item, item.Size);
+            }
+        } else {
+            currentDone_ = rawDone;
+            if (currentDone_ < item.Size && currentDone_ - currentReported_ >= ProgressStep)
+                Report(item, currentDone_);
+        }
+        if (pending_) {
+            zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
+            return -1;
+        }
+        return n;
+    }
+    case ZIP_SOURCE_CLOSE:
+        return 0;
+    default:
+        return HandleSource(item, data, len, cmd);
+    }
+}
+
 TAddSession::TResult TAddSession::Commit()
 {
     if (!archive_) {
@@ -449,7 +583,12 @@ TAddSession::TResult TAddSession::Commit()
         failedItem_ = nullptr;
         if (OnAttempt)
             OnAttempt();
-        if (zip_close(archive_.get()) == 0) {
+        if (piped_)
+            StartPipeline();
+        const int closed = zip_close(archive_.get());
+        pipeline_.reset(); // stops the workers, whatever the outcome
+        pipedItem_ = nullptr;
+        if (closed == 0) {
             archive_.release(); // freed by the successful close
             // libzip renames without syncing; a backup is only made once it is on disk.
             FsyncPath(archivePath_, 0);

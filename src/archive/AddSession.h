@@ -2,10 +2,14 @@
 // One write of an archive: files are collected first, then written in one zip_close.
 // Each file reaches libzip through a source of our own that reads it in pieces and
 // reports how far it got, so progress is exact per file and memory stays bounded
-// whatever the file sizes. libzip writes a temporary file beside the archive and
+// whatever the file sizes. Above level 0 the files are deflated ahead on worker
+// threads (TDeflatePipeline) and libzip copies the result as it is, encrypting it when
+// there is a password; formats compressed already, and files whose first block does not
+// shrink, are stored. libzip writes a temporary file beside the archive and
 // renames it into place only after the last byte; a failed or abandoned write
 // leaves any earlier archive untouched and no temporary file.
 
+#include "archive/DeflatePipeline.h"
 #include "archive/ZipHandles.h"
 
 #include <sys/types.h>
@@ -15,6 +19,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -32,7 +37,10 @@ struct TAddItem {
     mode_t Mode = 0;
     dev_t Device = 0;
     ino_t Inode = 0;
-    int Weight = 1; // how many times the caller listed this file
+    int Weight = 1;            // how many times the caller listed this file
+    std::uint32_t Slot = 0;    // position among the files one write reads
+    bool StoredByName = false; // a format that is compressed already
+    bool Replaces = false;     // takes the place of an earlier archive's entry
     zip_int64_t Index = -1;
     TAddSession* Session = nullptr;
 };
@@ -77,6 +85,9 @@ private:
     static zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len,
                                       zip_source_cmd_t cmd);
     zip_int64_t HandleSource(TAddItem& item, void* data, zip_uint64_t len, zip_source_cmd_t cmd);
+    zip_int64_t HandlePiped(TAddItem& item, void* data, zip_uint64_t len, zip_source_cmd_t cmd);
+    bool BeginPiped(TAddItem& item);
+    void StartPipeline();
     void Report(TAddItem& item, std::uint64_t done);
 
     bool OpenArchive();
@@ -104,6 +115,11 @@ private:
     std::uint64_t currentDone_ = 0;
     std::uint64_t currentReported_ = 0;
     bool currentFinished_ = false;
+    // Deflating on worker threads (every level but 0).
+    bool piped_ = false;
+    std::unique_ptr<TDeflatePipeline> pipeline_;
+    TAddItem* pipedItem_ = nullptr; // the file the pipeline hands out now
+    bool pipedStored_ = false;
     zip_error_t error_{};
     TZipArchivePtr archive_;
     bool openTried_ = false;

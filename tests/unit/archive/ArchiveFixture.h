@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,37 @@ public:
             OnProcessEvents(ProcessEventsCalls);
     }
 };
+
+constexpr std::size_t MiB = 1024 * 1024;
+
+// Bytes that do not shrink when deflated.
+inline std::string Incompressible(std::size_t size, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string data(size, '\0');
+    for (auto& c : data)
+        c = static_cast<char>(rng());
+    return data;
+}
+
+// Mail-like text: deflates to about a third, not to almost nothing.
+inline std::string CompressibleText(std::size_t size, unsigned seed)
+{
+    static const char* const Words[] = {"the ",      "report ",   "invoice ",  "meeting ",
+                                        "zpráva ",   "faktura ",  "project ",  "budget\n",
+                                        "Subject: ", "regards\n", "tomorrow ", "příloha ",
+                                        "schedule ", "of ",       "and "};
+    std::mt19937 rng(seed);
+    std::string text;
+    text.reserve(size + 16);
+    while (text.size() < size) {
+        text += Words[rng() % std::size(Words)];
+        if (rng() % 7 == 0)
+            text += std::to_string(rng() % 100000);
+    }
+    text.resize(size);
+    return text;
+}
 
 struct TEntryInfo {
     std::string Content;

@@ -68,6 +68,39 @@ TEST_F(Interoperability, UnzipOpensAnArchiveWithoutPassword)
     EXPECT_EQ(TreeContents(Path("out")), TreeContents(profile));
 }
 
+// Deflated in pieces and joined (a file of several blocks, one of exactly two), stored
+// because it does not shrink or by its name, empty: both tools accept every entry.
+TEST_F(Interoperability, MixedContentPassesBothToolsAndComesBackByteForByte)
+{
+    const std::string unzip = FindTool({"unzip"});
+    const std::string sevenZip = FindTool({"7z", "7zz", "7za"});
+    if (unzip.empty() || sevenZip.empty())
+        GTEST_SKIP() << "unzip or 7-Zip is not installed";
+    dir_.Write("p/Mail/Inbox", CompressibleText(3 * MiB + 12345, 1));
+    dir_.Write("p/exact.sqlite", CompressibleText(2 * MiB, 2));
+    dir_.Write("p/random.sqlite", Incompressible(MiB + MiB / 2, 3));
+    dir_.Write("p/addon.xpi", CompressibleText(200000, 4));
+    dir_.Write("p/sessionstore.jsonlz4", CompressibleText(5000, 5));
+    dir_.Write("p/empty", "");
+    dir_.Write("p/prefs.js", CompressibleText(3000, 6));
+    const std::string archive = Path("backup.pcv");
+    ASSERT_TRUE(Facade(archive, "", Path("p/"))
+                    ->AddFiles({"Mail", "exact.sqlite", "random.sqlite", "addon.xpi",
+                                "sessionstore.jsonlz4", "empty", "prefs.js"}));
+
+    EXPECT_EQ(RunTool(Quote(unzip) + " -tq " + Quote(archive)), 0);
+    EXPECT_EQ(RunTool(Quote(sevenZip) + " t " + Quote(archive)), 0);
+    const auto entries = ArchiveEntries(archive);
+    const auto files = TreeContents(Path("p"));
+    ASSERT_EQ(entries.size(), files.size());
+    for (const auto& [name, content] : files)
+        EXPECT_EQ(entries.at(name).Content, content) << name;
+    for (const char* name : {"Mail/Inbox", "exact.sqlite", "prefs.js"})
+        EXPECT_EQ(entries.at(name).Compression, ZIP_CM_DEFLATE) << name;
+    for (const char* name : {"random.sqlite", "addon.xpi", "sessionstore.jsonlz4", "empty"})
+        EXPECT_EQ(entries.at(name).Compression, ZIP_CM_STORE) << name;
+}
+
 TEST_F(Interoperability, SevenZipOpensAnArchiveWithPassword)
 {
     const std::string sevenZip = FindTool({"7z", "7zz", "7za"});

@@ -1,24 +1,17 @@
 // Progress while a backup writes, and writes that fail or are abandoned.
 
-#include "support/FileSizeLimit.h"
 #include "ArchiveFixture.h"
+#include "support/FileSizeLimit.h"
 
 #include <sys/resource.h>
 
 #include <csignal>
-#include <random>
 
 namespace tessarin::test {
 namespace {
 
-std::string Incompressible(std::size_t size, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string data(size, '\0');
-    for (auto& c : data)
-        c = static_cast<char>(rng());
-    return data;
-}
+// More than the writer ever reads ahead of the file it writes.
+constexpr std::uintmax_t LeadSize = 96u << 20;
 
 const std::string WriteErrorCall =
     "Error|Error|The program can not write in the backup file. Either the disk is full or you do "
@@ -66,6 +59,50 @@ TEST_F(ZipFactoryWrite, LargeFilesReportEveryMegabyte)
     EXPECT_EQ(ui_.Positions,
               (std::vector<int>{50, 50, 50, 50, 50, 50, 100, 100, 100, 100, 100, 100}));
     EXPECT_EQ(ui_.ProcessEventsCalls - pumpsBefore, 2 * 5 + 1);
+}
+
+TEST_F(ZipFactoryWrite, DeflatedLargeFilesReportEveryMegabyteToo)
+{
+    const std::size_t size = 3 * MiB + 512 * 1024;
+    dir_.Write("p/a.sqlite", CompressibleText(size, 1));
+    dir_.Write("p/b.sqlite", CompressibleText(size, 2));
+    auto facade = Facade(Path("b.pcv"), "", Path("p/"));
+    ASSERT_TRUE(facade->AddTask(
+        TArchiveTask{{"a.sqlite", "b.sqlite"}, {}, static_cast<std::int64_t>(2 * size)}));
+    EXPECT_EQ(ui_.TaskTexts, (std::vector<std::string>{"File: a.sqlite", "File: b.sqlite"}));
+    EXPECT_EQ(ui_.Positions,
+              (std::vector<int>{50, 50, 50, 50, 50, 50, 100, 100, 100, 100, 100, 100}));
+    EXPECT_EQ(ArchiveEntries(Path("b.pcv")).at("b.sqlite").Compression, ZIP_CM_DEFLATE);
+}
+
+TEST_F(ZipFactoryWrite, LevelZeroStoresEverything)
+{
+    SetLevel("0");
+    dir_.Write("p/Inbox", CompressibleText(2 * MiB + 7, 1));
+    dir_.Write("p/prefs.js", CompressibleText(3000, 2));
+    ASSERT_TRUE(Facade(Path("b.pcv"), "", Path("p/"))->AddFiles({"Inbox", "prefs.js"}));
+    const auto entries = ArchiveEntries(Path("b.pcv"));
+    ASSERT_EQ(entries.size(), 2u);
+    for (const auto& [name, info] : entries) {
+        EXPECT_EQ(info.Compression, ZIP_CM_STORE) << name;
+        EXPECT_EQ(info.Content, ReadFile(Path("p/" + name))) << name;
+    }
+}
+
+TEST_F(ZipFactoryWrite, ClosingTheProgramInsideALargeFileKeepsTheEarlierArchive)
+{
+    dir_.Write("p/prefs.js", "user_pref(\"a\", 1);\n");
+    ASSERT_TRUE(Facade(Path("backup.pcv"), "", Path("p/"))->AddFiles({"prefs.js"}));
+    const std::string earlier = ReadFile(Path("backup.pcv"));
+    dir_.Write("p/Inbox", CompressibleText(6 * MiB, 3));
+    dir_.Write("p/Sent", CompressibleText(3 * MiB, 4));
+
+    auto facade = Facade(Path("backup.pcv"), "", Path("p/"));
+    ui_.ExitAfterProcessEvents = ui_.ProcessEventsCalls + 3; // two megabytes into Inbox
+    EXPECT_THROW(facade->AddFiles({"Inbox", "Sent"}), TProgramExit);
+    EXPECT_EQ(ReadFile(Path("backup.pcv")), earlier);
+    EXPECT_TRUE(Leftovers(dir_.Path(), "backup.pcv").empty());
+    EXPECT_TRUE(ui_.CallsOf("Error").empty());
 }
 
 TEST_F(ZipFactoryWrite, TaskOfZeroBytesLeavesTheBarAtZero)
@@ -178,17 +215,19 @@ TEST_F(ZipFactoryWrite, ClosingTheProgramDuringExtractionLeavesNoPartialFile)
 TEST_F(ZipFactoryWrite, FileThatVanishesBeforeItIsWrittenIsLeftOut)
 {
     const std::string profile = CopyProfile();
+    dir_.Write("profile/Lead", ""); // keeps the later files unread when one vanishes
+    fs::resize_file(profile + "Lead", LeadSize);
     auto facade = Facade(Path("b.pcv"), "secret", profile);
     const int first = ui_.ProcessEventsCalls + 1;
     ui_.OnProcessEvents = [&](int call) {
         if (call == first)
             fs::remove(profile + "Mail/Local Folders/Sent");
     };
-    ASSERT_TRUE(facade->AddFiles({"Mail"}));
+    ASSERT_TRUE(facade->AddFiles({"Lead", "Mail"}));
     ASSERT_EQ(facade->Problems().size(), 1u);
     EXPECT_EQ(facade->Problems()[0].rfind("Mail/Local Folders/Sent: ", 0), 0u);
     const auto entries = ArchiveEntries(Path("b.pcv"), "secret");
-    EXPECT_EQ(entries.size(), 8u);
+    EXPECT_EQ(entries.size(), 9u);
     EXPECT_EQ(entries.count("Mail/Local Folders/Sent"), 0u);
     EXPECT_EQ(entries.at("Mail/Local Folders/Inbox").Content,
               ReadFile(profile + "Mail/Local Folders/Inbox"));
@@ -201,6 +240,10 @@ TEST_F(ZipFactoryWrite, FileReplacedByAPipeOrADeviceBeforeItIsWrittenIsLeftOut)
     const std::string sent = profile + "Mail/Local Folders/Sent";
     const std::string junk = profile + "Mail/Local Folders/Junk";
     ASSERT_TRUE(fs::is_regular_file(sent) && fs::is_regular_file(junk));
+    // Files are read ahead of the writer, within a bounded budget; a large first file
+    // keeps the later ones unread when the swap happens.
+    dir_.Write("profile/Lead", "");
+    fs::resize_file(profile + "Lead", LeadSize);
     auto facade = Facade(Path("b.pcv"), "", profile);
     const int first = ui_.ProcessEventsCalls + 1;
     ui_.OnProcessEvents = [&](int call) {
@@ -213,7 +256,7 @@ TEST_F(ZipFactoryWrite, FileReplacedByAPipeOrADeviceBeforeItIsWrittenIsLeftOut)
         fs::remove(junk);
         fs::create_symlink("/dev/zero", junk);
     };
-    ASSERT_TRUE(facade->AddFiles({"Mail"}));
+    ASSERT_TRUE(facade->AddFiles({"Lead", "Mail"}));
     ASSERT_EQ(facade->Problems().size(), 2u);
     const auto entries = ArchiveEntries(Path("b.pcv"));
     EXPECT_EQ(entries.count("Mail/Local Folders/Sent"), 0u);

@@ -6,12 +6,13 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   libzip-dev libssl-dev zlib1g-dev libdeflate-dev libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev
   xvfb xauth 7zip zip unzip
   fonts-liberation2
   dbus at-spi2-core python3-pyatspi
+  desktop-file-utils appstream lintian man-db
 )
 
 missing=()

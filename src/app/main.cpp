@@ -9,12 +9,18 @@
 #include "config/L10n.h"
 #include "config/Settings.h"
 #include "config/SharedState.h"
+#include "platform/Folders.h"
 
 #include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
+
+#ifndef TESSARIN_VERSION
+#define TESSARIN_VERSION "unknown"
+#endif
 
 using namespace tessarin;
 
@@ -35,6 +41,27 @@ bool DisplayAvailable()
 #else
     return true;
 #endif
+}
+
+void PrintUsage()
+{
+    std::printf(
+        "Usage: tessarin                start the backup and restore wizard\n"
+        "       tessarin TASK-FILE      make the backup a task file describes, without asking\n"
+        "       tessarin --help         show this text\n"
+        "       tessarin --version      show the version\n"
+        "\n"
+        "A task file given without a folder is looked for in the program folder:\n"
+        "  %s\n"
+        "Settings are read from:\n"
+        "  %s\n"
+        "  (the user's $XDG_CONFIG_HOME/tessarin/Backup.ini when it exists, else the\n"
+        "  program folder's)\n"
+        "Errors are logged to:\n"
+        "  %s\n"
+        "A batch backup ends with exit status 0 only when a backup was written.\n"
+        "See man tessarin for the task file's keys.\n",
+        ProgramFolder().c_str(), SettingsFilePath().c_str(), ErrorLogPath().c_str());
 }
 
 int RunConsoleBatch(TSharedState& state)
@@ -72,10 +99,22 @@ int RunWindow(int argc, char** argv, TSharedState& state)
 
 int main(int argc, char** argv)
 {
+    // Before anything else: these must work without a display and without data files.
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        PrintUsage();
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("tessarin %s\n", TESSARIN_VERSION);
+        return 0;
+    }
     // Before Qt sees argv: it removes the options it knows.
     SetCommandLine(argc, argv);
     // Owned here, not by a window, so it outlives every page and dialog.
     TSharedState state;
+    // Whoever runs a batch task (cron, systemd, a terminal) hears of every failure.
+    if (IsBatchMode())
+        SetErrorLogEcho(stderr);
     try {
         if (!DisplayAvailable()) {
             if (IsBatchMode())
@@ -88,7 +127,7 @@ int main(int argc, char** argv)
     } catch (const TProgramExit& e) {
         return e.Code;
     } catch (const std::exception& e) {
-        WriteErrorLog(e.what());
+        AppendErrorLog(e.what());
         std::fprintf(stderr, "Tessarin: %s\n", e.what());
         return 1;
     }

@@ -1,6 +1,7 @@
 #include "config/BatchMode.h"
 
 #include "config/L10n.h"
+#include "config/Settings.h"
 #include "platform/Folders.h"
 
 #include <filesystem>
@@ -64,7 +65,12 @@ std::vector<std::string> MissingRequiredFiles(const std::string& folder)
 
 bool CheckRequiredFiles(IUserInterface& ui)
 {
-    if (MissingRequiredFiles(ProgramFolder()).empty())
+    std::vector<std::string> missing = MissingRequiredFiles(ProgramFolder());
+    // The user's own Backup.ini stands in for the program folder's.
+    std::error_code ec;
+    if (fs::is_regular_file(SettingsFilePath(), ec))
+        std::erase(missing, std::string("Backup.ini"));
+    if (missing.empty())
         return true;
     ui.WarningBox(Text("TForm1", "LANG_WARNING"), Text("TForm1", "LANG_NO_FILES"));
     return false;

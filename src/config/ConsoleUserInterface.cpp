@@ -15,13 +15,13 @@ void TConsoleUserInterface::Line(const std::string& text)
 void TConsoleUserInterface::WarningBox(const std::string& caption, const std::string& text)
 {
     Line(caption + ": " + text);
-    WriteErrorLog(text);
+    AppendErrorLog(text);
 }
 
 void TConsoleUserInterface::ErrorBox(const std::string& caption, const std::string& text)
 {
     Line(caption + ": " + text);
-    WriteErrorLog(text);
+    AppendErrorLog(text);
 }
 
 void TConsoleUserInterface::InformationBox(const std::string& caption, const std::string& text)
@@ -38,7 +38,7 @@ bool TConsoleUserInterface::QuestionBox(const std::string& caption, const std::s
 bool TConsoleUserInterface::RetryCancelBox(const std::string& caption, const std::string& text)
 {
     Line(caption + ": " + text + " -> Cancel");
-    WriteErrorLog(text);
+    AppendErrorLog(text);
     return false;
 }
 
@@ -50,29 +50,51 @@ std::optional<std::string> TConsoleUserInterface::AskPassword()
 
 void TConsoleUserInterface::ShowPage(TPage) {}
 
-void TConsoleUserInterface::SetTaskText(const std::string& text) { Line(text); }
+// The archive repeats a file's name while it works on it; a log wants it once.
+void TConsoleUserInterface::SetTaskText(const std::string& text)
+{
+    if (!named_.insert(text).second)
+        return;
+    donePosition_ = position_;
+    PrintProgress(false);
+    Line(text);
+}
 
 void TConsoleUserInterface::AddTaskLine(const std::string& text) { Line(text); }
 
 void TConsoleUserInterface::SetProgressRange(int maximum)
 {
     maximum_ = maximum > 0 ? maximum : 100;
-    lastPercent_ = -1;
+    position_ = donePosition_ = printedPercent_ = 0;
 }
 
 void TConsoleUserInterface::SetProgressPosition(int position)
 {
-    const int percent = static_cast<int>(100LL * position / maximum_);
-    // One line per tenth keeps a cron mail readable.
-    if (percent / 10 != lastPercent_ / 10 || lastPercent_ < 0) {
-        lastPercent_ = percent;
-        std::fprintf(out_, "%d%%\n", percent);
-        std::fflush(out_);
-    }
+    position_ = position;
+    PrintProgress(false);
 }
 
-void TConsoleUserInterface::SetReport(const std::string& resultText, bool, bool)
+void TConsoleUserInterface::PrintProgress(bool force)
 {
+    const int percent = static_cast<int>(100LL * donePosition_ / maximum_);
+    if (percent <= printedPercent_)
+        return;
+    const auto now = clock_();
+    if (!force && printedAt_ && now - *printedAt_ < interval_)
+        return;
+    printedAt_ = now;
+    printedPercent_ = percent;
+    std::fprintf(out_, "%d%%\n", percent);
+    std::fflush(out_);
+}
+
+void TConsoleUserInterface::SetReport(const std::string& resultText, bool failed, bool)
+{
+    // A run that succeeded has really done what the archive reported.
+    if (!failed) {
+        donePosition_ = position_;
+        PrintProgress(true);
+    }
     Line(resultText);
 }
 

@@ -4,14 +4,23 @@
 
 #include "platform/UserInterface.h"
 
+#include <chrono>
 #include <cstdio>
+#include <functional>
+#include <set>
 #include <string>
 
 namespace tessarin {
 
 class TConsoleUserInterface : public IUserInterface {
 public:
-    explicit TConsoleUserInterface(std::FILE* out = stderr) : out_(out) {}
+    using TClock = std::function<std::chrono::steady_clock::time_point()>;
+
+    // Progress percentages are printed at most once per interval; tests pass their own clock.
+    explicit TConsoleUserInterface(std::FILE* out = stderr,
+                                   std::chrono::seconds interval = std::chrono::seconds(5),
+                                   TClock clock = std::chrono::steady_clock::now)
+        : out_(out), interval_(interval), clock_(std::move(clock)) {}
 
     void WarningBox(const std::string& caption, const std::string& text) override;
     void ErrorBox(const std::string& caption, const std::string& text) override;
@@ -38,10 +47,19 @@ public:
 
 private:
     void Line(const std::string& text);
+    void PrintProgress(bool force);
 
     std::FILE* out_;
+    std::chrono::seconds interval_;
+    TClock clock_;
     int maximum_ = 100;
-    int lastPercent_ = -1;
+    // The archive counts a file as done when it starts, so the position reached
+    // before the current file began is what is really done.
+    int position_ = 0;
+    int donePosition_ = 0;
+    int printedPercent_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> printedAt_;
+    std::set<std::string> named_;
     bool exitRequested_ = false;
     int exitCode_ = 0;
 };

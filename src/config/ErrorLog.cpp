@@ -2,6 +2,7 @@
 
 #include "platform/Folders.h"
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 
@@ -9,9 +10,15 @@ namespace fs = std::filesystem;
 
 namespace tessarin {
 
+namespace {
+std::atomic<std::FILE*> g_echo{nullptr};
+} // namespace
+
 std::string ErrorLogPath() { return Folders().State + "error.log"; }
 
-void WriteErrorLog(const std::string& text)
+void SetErrorLogEcho(std::FILE* stream) { g_echo = stream; }
+
+void AppendErrorLog(const std::string& text)
 {
     try {
         std::error_code ec;
@@ -27,6 +34,15 @@ void WriteErrorLog(const std::string& text)
     } catch (...) {
         // Logging must never take the program down.
     }
+}
+
+void WriteErrorLog(const std::string& text)
+{
+    if (std::FILE* echo = g_echo.load()) {
+        std::fprintf(echo, "tessarin: %s\n", text.c_str());
+        std::fflush(echo);
+    }
+    AppendErrorLog(text);
 }
 
 } // namespace tessarin

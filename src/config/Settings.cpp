@@ -33,9 +33,32 @@ constexpr std::array<std::pair<const char*, int>, 10> FolderKeys{{
     {"songbirddir", 10},
 }};
 
-fs::path SettingsPath()
+fs::path SystemSettingsPath()
 {
     return fs::path(ProgramFolder() + "Backup.ini");
+}
+fs::path UserSettingsPath()
+{
+    return fs::path(Folders().Config + "Backup.ini");
+}
+
+bool Exists(const fs::path& path)
+{
+    std::error_code ec;
+    return fs::status(path, ec).type() != fs::file_type::not_found;
+}
+
+fs::path SettingsPath()
+{
+    return fs::path(SettingsFilePath());
+}
+
+// Creates path empty unless it exists; appending never empties a file made meanwhile.
+bool CreateEmptyFile(const fs::path& path)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out.close();
+    return static_cast<bool>(out);
 }
 
 void LogText(const char* key)
@@ -91,13 +114,23 @@ TIniFile OpenSettingsFile()
     return TIniFile::FromFile(path);
 }
 
+std::string SettingsFilePath()
+{
+    // The user's own file wins over the administrator's in the program folder.
+    const fs::path user = UserSettingsPath();
+    if (Exists(user))
+        return user.string();
+    return SystemSettingsPath().string();
+}
+
 void CreateSettingsFile()
 {
-    // Appending creates a missing file and leaves an existing one untouched, so a
-    // settings file made by someone else in the meantime is never emptied.
-    std::ofstream out(SettingsPath(), std::ios::binary | std::ios::app);
-    out.close();
-    if (!out)
+    if (CreateEmptyFile(SystemSettingsPath()))
+        return;
+    // An installed program folder belongs to root: the user's file goes in its place.
+    std::error_code ec;
+    fs::create_directories(UserSettingsPath().parent_path(), ec);
+    if (!CreateEmptyFile(UserSettingsPath()))
         LogText("LANG_BADINIWRITE");
 }
 
@@ -108,8 +141,7 @@ void LoadSettings(TSharedState& state)
     state.MonitorNumber = 1;
     state.AskForPassword = true;
 
-    std::error_code ec;
-    if (fs::status(SettingsPath(), ec).type() == fs::file_type::not_found) {
+    if (!Exists(SettingsPath())) {
         CreateSettingsFile();
         return;
     }

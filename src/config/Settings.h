@@ -17,7 +17,11 @@ inline constexpr const char* DefaultFileNamePattern =
 
 // Fills FolderSettings, MonitorNumber and AskForPassword of the shared state.
 void LoadSettings(TSharedState& state);
-// Creates an empty Backup.ini in the program folder; an existing one keeps its content.
+// The Backup.ini that is read: $XDG_CONFIG_HOME/tessarin/Backup.ini when it exists,
+// else the program folder's (the system-wide default).
+std::string SettingsFilePath();
+// Creates an empty Backup.ini in the program folder, or in the user's configuration
+// folder when the program folder cannot be written; an existing file keeps its content.
 void CreateSettingsFile();
 // Throws std::runtime_error("Cannot find file Backup.ini with configuration.") when missing.
 TIniFile OpenSettingsFile();

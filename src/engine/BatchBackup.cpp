@@ -3,6 +3,7 @@
 #include "config/ErrorLog.h"
 #include "config/L10n.h"
 #include "config/OutputNames.h"
+#include "engine/BackupFileCheck.h"
 #include "engine/BackupRun.h"
 #include "engine/Components.h"
 #include "engine/ReportPages.h"
@@ -14,8 +15,10 @@
 #include "profiles/MozManager.h"
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -30,7 +33,76 @@ std::string Lower(std::string s)
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
+
+std::string RegexEscape(const std::string& text)
+{
+    static const std::string special = R"(\^$.|?*+()[]{})";
+    std::string out;
+    for (char c : text) {
+        if (special.find(c) != std::string::npos)
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// Looking at old backups must never stop a run that nobody watches: no box, no question.
+class TSilentUserInterface : public IUserInterface {
+public:
+    void WarningBox(const std::string&, const std::string&) override {}
+    void ErrorBox(const std::string&, const std::string&) override {}
+    void InformationBox(const std::string&, const std::string&) override {}
+    bool QuestionBox(const std::string&, const std::string&) override { return false; }
+    bool RetryCancelBox(const std::string&, const std::string&) override { return false; }
+    std::optional<std::string> AskPassword() override { return std::nullopt; }
+    std::optional<std::string> AskNewPassword() override { return std::nullopt; }
+    std::optional<TNewProfileAnswer> AskNewProfile() override { return std::nullopt; }
+    std::optional<std::string> ChooseFile(const TFileQuestion&) override { return std::nullopt; }
+    std::optional<std::string> ChooseFolder(const std::string&) override { return std::nullopt; }
+    void ShowPage(TPage) override {}
+    void SetTaskText(const std::string&) override {}
+    void AddTaskLine(const std::string&) override {}
+    void SetProgressRange(int) override {}
+    void SetProgressPosition(int) override {}
+    void SetReport(const std::string&, bool, bool) override {}
+    void ProcessEvents() override {}
+    void RequestExit(int) override {}
+};
 } // namespace
+
+std::regex BackupNameRegex(const std::string& namePattern, const std::string& application,
+                           const std::string& profile)
+{
+    static const std::vector<std::pair<std::string, std::string>> placeholders{
+        {"<application>", ""},    {"<profile>", ""},
+        {"<version>", "[^/]*"},   {"<year>", "[0-9]+"},
+        {"<month>", "[0-9]{2}"},  {"<day>", "[0-9]{2}"},
+        {"<hour>", "[0-9]{2}"},   {"<minute>", "[0-9]{2}"},
+        {"<second>", "[0-9]{2}"}, {"<millisecond>", "[0-9]{2,3}"},
+        {"<dayOfWeek>", "[^/]+"},
+    };
+    std::string expression;
+    std::size_t i = 0;
+    while (i < namePattern.size()) {
+        bool matched = false;
+        for (const auto& [name, any] : placeholders) {
+            if (namePattern.compare(i, name.size(), name) != 0)
+                continue;
+            if (name == "<application>")
+                expression += RegexEscape(application);
+            else if (name == "<profile>")
+                expression += RegexEscape(profile);
+            else
+                expression += any;
+            i += name.size();
+            matched = true;
+            break;
+        }
+        if (!matched)
+            expression += RegexEscape(std::string(1, namePattern[i++]));
+    }
+    return std::regex(expression);
+}
 
 std::string BatchTaskPath(const std::string& argument)
 {
@@ -91,7 +163,11 @@ bool TBatchBackup::LoadTaskFile(const std::string& path)
     state_.SelectedProfile = task_.FoundProfile->GetName();
     const TApplicationNames names{ApplicationFileWord(state_.AppNumber, state_.ExternalProfileDir),
                                   task_.App->GetVersion()};
-    task_.Output = ExpandFileNamePattern(Trim(ini.ReadString("General", "output")), state_, names);
+    task_.OutputPattern = Trim(ini.ReadString("General", "output"));
+    // "~/" as a shell has it, so one task file serves every user and a systemd unit.
+    if (task_.OutputPattern.rfind("~/", 0) == 0)
+        task_.OutputPattern = WithTrailingSeparator(Folders().Home) + task_.OutputPattern.substr(2);
+    task_.Output = ExpandFileNamePattern(task_.OutputPattern, state_, names);
     const fs::path output(task_.Output);
     if (!output.has_parent_path() || !output.has_filename())
         return Fail("LANG_CMD_BAD_OUTPUT_DIR");
@@ -103,7 +179,65 @@ bool TBatchBackup::LoadTaskFile(const std::string& path)
         return Fail("LANG_CMD_BAD_OUTPUT_DIR");
 
     task_.Password = Trim(ini.ReadString("General", "password"));
+
+    const std::string keep = Trim(ini.ReadString("General", "keep"));
+    if (!keep.empty()) {
+        const auto [end, ec] = std::from_chars(keep.data(), keep.data() + keep.size(), task_.Keep);
+        if (ec != std::errc() || end != keep.data() + keep.size() || task_.Keep < 1) {
+            WriteErrorLog("Bad keep value defined in config file: " + keep +
+                          " (a whole number, 1 or more).");
+            return false;
+        }
+    }
     return true;
+}
+
+std::vector<std::string> TBatchBackup::RemoveOldBackups()
+{
+    std::vector<std::string> removed;
+    if (task_.Keep < 1 || task_.App == nullptr || task_.FoundProfile == nullptr)
+        return removed;
+    const fs::path output(task_.Output);
+    const std::string namePattern = fs::path(task_.OutputPattern).filename().string();
+    // The fixed parts of the name, expanded exactly as for the new backup.
+    TSharedState names = state_;
+    names.SelectedProfile = task_.FoundProfile->GetName();
+    const TApplicationNames app{ApplicationFileWord(state_.AppNumber, state_.ExternalProfileDir),
+                                task_.App->GetVersion()};
+    const std::regex pattern =
+        BackupNameRegex(namePattern, ExpandFileNamePattern("<application>", names, app),
+                        ExpandFileNamePattern("<profile>", names, app));
+
+    // Each candidate is opened as a backup of the task's application with the task's
+    // password; whatever does not open is left alone.
+    TSilentUserInterface silent;
+    TSharedState check = state_;
+    check.Password = task_.Password;
+    std::vector<std::pair<fs::file_time_type, fs::path>> backups;
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator(output.parent_path(), ec)) {
+        const fs::path path = entry.path();
+        if (path.filename() == output.filename() || !entry.is_regular_file(ec) ||
+            !std::regex_match(path.filename().string(), pattern))
+            continue;
+        try {
+            if (!CheckBackupFile(path.string(), check, silent))
+                continue;
+        } catch (...) {
+            continue;
+        }
+        backups.emplace_back(entry.last_write_time(ec), path);
+    }
+    // The new backup is one of the Keep.
+    if (backups.size() + 1 <= static_cast<std::size_t>(task_.Keep))
+        return removed;
+    std::sort(backups.begin(), backups.end());
+    const std::size_t surplus = backups.size() + 1 - static_cast<std::size_t>(task_.Keep);
+    for (std::size_t n = 0; n < surplus; ++n) {
+        if (fs::remove(backups[n].second, ec))
+            removed.push_back(backups[n].second.string());
+    }
+    return removed;
 }
 
 std::string TBatchBackup::BatchProfileFolder() const
@@ -135,7 +269,31 @@ int TBatchBackup::BackupAction(const std::string& argument, std::shared_ptr<TMoz
     ShowProcessingPage(state_, ui_);
 
     RunBackup(state_, ui_, true);
-    return state_.BackupFailed ? 1 : 0;
+    std::error_code ec;
+    if (state_.BackupFailed)
+        return 1; // the run has said why
+    if (!fs::is_regular_file(task_.Output, ec)) {
+        WriteErrorLog(Text("TForm1", "LANG_BACKUP_FAILED"));
+        return 1;
+    }
+    if (task_.Keep > 0) {
+        // Older backups go only once the new one is known to open.
+        TSilentUserInterface silent;
+        TSharedState check = state_;
+        bool verified = false;
+        try {
+            verified = CheckBackupFile(task_.Output, check, silent);
+        } catch (...) {
+        }
+        if (!verified) {
+            WriteErrorLog("The new backup " + task_.Output +
+                          " cannot be read back; no older backup was removed.");
+            return 1;
+        }
+        for (const std::string& path : RemoveOldBackups())
+            ui_.AddTaskLine("Removed old backup: " + path);
+    }
+    return 0;
 }
 
 int RunBatchBackup(TSharedState& state, IUserInterface& ui, const std::string& taskFile)

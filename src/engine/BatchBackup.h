@@ -7,7 +7,9 @@
 
 #include <memory>
 #include <optional>
+#include <regex>
 #include <string>
+#include <vector>
 
 namespace tessarin {
 
@@ -22,6 +24,8 @@ struct TBatchTask {
     std::string Profile;
     std::string Output; // expanded
     std::string Password;
+    std::string OutputPattern; // as the task file gives it
+    int Keep = 0;              // backups kept in the output folder; 0 keeps all
     const TMozApp* App = nullptr;
     const TAppProfile* FoundProfile = nullptr;
 };
@@ -43,6 +47,10 @@ public:
     std::string BatchProfileFolder() const;
     const TBatchTask& Task() const { return task_; }
 
+    // After a verified new backup: removes the oldest backups in its folder that the
+    // task's output pattern produced, so that at most Keep remain. Returns the removed paths.
+    std::vector<std::string> RemoveOldBackups();
+
 private:
     bool Fail(const std::string& key);
 
@@ -55,6 +63,11 @@ private:
 // The batch backup for the command-line argument as typed; returns the program's
 // exit status. May throw TProgramExit; the caller ends the program with either.
 int RunBatchBackup(TSharedState& state, IUserInterface& ui, const std::string& taskFile);
+
+// The file names an output pattern's file-name part can give for one application and
+// profile: the date, time and version placeholders stand for any value they can take.
+std::regex BackupNameRegex(const std::string& namePattern, const std::string& application,
+                           const std::string& profile);
 
 // The task file an argument names: as given when it has a folder part, else in
 // the program folder.

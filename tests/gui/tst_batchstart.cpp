@@ -9,6 +9,8 @@
 #include <QtTest>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 using namespace tessarin::test;
 namespace fs = std::filesystem;
@@ -19,8 +21,32 @@ struct TRun {
     bool Finished = false;
     int ExitCode = -1;
     QProcess::ExitStatus Status = QProcess::CrashExit;
-    QString Output;
+    QString Output; // stdout and stderr
+    QString Stdout;
+    QString Stderr;
 };
+
+std::string Slurp(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The first fenced block of the given language after heading in a Markdown file.
+std::string FencedBlockAfter(const std::string& text, const std::string& heading,
+                             const std::string& language)
+{
+    const auto at = text.find("\n" + heading + "\n");
+    if (at == std::string::npos)
+        return {};
+    const std::string fence = "```" + language + "\n";
+    const auto start = text.find(fence, at);
+    if (start == std::string::npos)
+        return {};
+    const auto end = text.find("\n```", start + fence.size());
+    return end == std::string::npos ? std::string()
+                                    : text.substr(start + fence.size(), end + 1 - start - fence.size());
+}
 
 } // namespace
 
@@ -35,10 +61,16 @@ private slots:
     void batchBackupEndToEnd();
     void missingDataFileIsReported();
     void wizardWithoutDisplayExplains();
+    void helpAndVersionNeedNothing();
+    void failedTaskSaysWhyOnStderr();
+    void readmeTaskFileWorksAsCopied();
+    void shippedServiceCommandMakesABackup();
 
 private:
     TRun Run(const QStringList& arguments);
     fs::path Program() const { return dir_->Path() / "program"; }
+    fs::path Home() const { return dir_->Path() / "home"; }
+    void InstallFlatpakFirefox();
 
     std::unique_ptr<TTempDir> dir_;
 };
@@ -67,7 +99,6 @@ TRun BatchStartTest::Run(const QStringList& arguments)
     QProcess process;
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(root);
-    process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QString::fromStdString((Program() / "tessarin").string()), arguments);
     TRun run;
     if (!process.waitForStarted(10000))
@@ -79,7 +110,9 @@ TRun BatchStartTest::Run(const QStringList& arguments)
     }
     run.ExitCode = process.exitCode();
     run.Status = process.exitStatus();
-    run.Output = QString::fromUtf8(process.readAll());
+    run.Stdout = QString::fromUtf8(process.readAllStandardOutput());
+    run.Stderr = QString::fromUtf8(process.readAllStandardError());
+    run.Output = run.Stdout + run.Stderr;
     return run;
 }
 
@@ -97,7 +130,7 @@ void BatchStartTest::batchWithoutDisplayEndsWithFailure()
 }
 
 // A home as a user of the Flatpak Firefox has it, with one real-shaped profile.
-void BatchStartTest::batchBackupEndToEnd()
+void BatchStartTest::InstallFlatpakFirefox()
 {
     dir_->Write("home/.local/share/flatpak/app/org.mozilla.firefox/current/active/files/lib/"
                 "firefox/application.ini",
@@ -107,6 +140,11 @@ void BatchStartTest::batchBackupEndToEnd()
     dir_->Write("home/.mozilla/firefox/profiles.ini",
                 "[Profile0]\nName=default-release\nIsRelative=1\nPath=k3j4h5g6.default-release\n"
                 "Default=1\n\n[General]\nStartWithLastProfile=1\nVersion=2\n");
+}
+
+void BatchStartTest::batchBackupEndToEnd()
+{
+    InstallFlatpakFirefox();
     dir_->Write("task.ini", "[General]\naction=backup\napplication=firefox\nprofile=release\n"
                             "output=" + dir_->Folder() + "Backups/<application> <profile>.pcv\n"
                             "password=nightly\n");
@@ -146,6 +184,116 @@ void BatchStartTest::wizardWithoutDisplayExplains()
         QCOMPARE(run.ExitCode, 1);
         QVERIFY2(run.Output.contains("no display"), qPrintable(run.Output));
     }
+}
+
+void BatchStartTest::helpAndVersionNeedNothing()
+{
+    // Neither may need the data files or a display.
+    fs::remove(Program() / "Default.lng");
+    const TRun version = Run({"--version"});
+    QVERIFY(version.Finished);
+    QCOMPARE(version.ExitCode, 0);
+    QCOMPARE(version.Stdout, QStringLiteral("tessarin " TESSARIN_VERSION "\n"));
+
+    const TRun help = Run({"--help"});
+    QVERIFY(help.Finished);
+    QCOMPARE(help.ExitCode, 0);
+    QVERIFY2(help.Stdout.contains("TASK-FILE"), qPrintable(help.Stdout));
+    const QString root = QString::fromStdString(dir_->Path().string());
+    QVERIFY2(help.Stdout.contains(root + "/program/Backup.ini"), qPrintable(help.Stdout));
+    QVERIFY2(help.Stdout.contains(root + "/home/.local/state/tessarin/error.log"),
+             qPrintable(help.Stdout));
+
+    // The user's own settings file, once it is there, is the one named.
+    dir_->Write("home/.config/tessarin/Backup.ini", "[General]\n");
+    QVERIFY(Run({"--help"}).Stdout.contains(root + "/home/.config/tessarin/Backup.ini"));
+}
+
+void BatchStartTest::failedTaskSaysWhyOnStderr()
+{
+    const TRun missing = Run({"no-such-task.ini"});
+    QVERIFY(missing.Finished);
+    QCOMPARE(missing.ExitCode, 1);
+    QVERIFY2(missing.Stderr.contains("tessarin: Cannot find config file no-such-task.ini."),
+             qPrintable(missing.Output));
+    QCOMPARE(Slurp(Home() / ".local/state/tessarin/error.log"),
+             std::string("Cannot find config file no-such-task.ini.\r\n"));
+
+    // A comment after a value is part of the value: exactly the mistake to be heard of.
+    dir_->Write("task.ini", "[General]\naction=backup ; the only action\n");
+    const TRun bad = Run({QString::fromStdString(dir_->Folder() + "task.ini")});
+    QCOMPARE(bad.ExitCode, 1);
+    QVERIFY2(bad.Stderr.contains("tessarin: Bad action defined in config file."),
+             qPrintable(bad.Output));
+}
+
+// The README's task file, copied as it stands to where the README puts it.
+void BatchStartTest::readmeTaskFileWorksAsCopied()
+{
+    const std::string readme = Slurp(fs::path(TESSARIN_SOURCE_DIR) / "README.md");
+    const std::string task = FencedBlockAfter(readme, "## Batch mode", "ini");
+    QVERIFY2(task.find("[General]") != std::string::npos, "no task file in the README");
+    // The shipped example and the manual page show the very same file.
+    QCOMPARE(task, Slurp(fs::path(TESSARIN_SOURCE_DIR) / "data/examples/firefox-daily.ini")
+                       .substr(Slurp(fs::path(TESSARIN_SOURCE_DIR) /
+                                     "data/examples/firefox-daily.ini").find("[General]")));
+    const std::string manual = Slurp(fs::path(TESSARIN_SOURCE_DIR) / "data/linux/tessarin.1");
+    QVERIFY2(manual.find(".EX\n" + task + ".EE\n") != std::string::npos,
+             "the manual page's task file differs from the README's");
+
+    InstallFlatpakFirefox();
+    dir_->Write("home/.config/tessarin/firefox-daily.ini", task);
+    // "tessarin ~/.config/tessarin/firefox-daily.ini" after the shell expanded "~".
+    const TRun run = Run({QString::fromStdString(
+        (Home() / ".config/tessarin/firefox-daily.ini").string())});
+    QVERIFY(run.Finished);
+    QVERIFY2(run.ExitCode == 0, qPrintable(run.Output));
+    int backups = 0;
+    for (const auto& entry : fs::directory_iterator(Home() / "Backups")) {
+        const std::string name = entry.path().filename().string();
+        QVERIFY2(name.rfind("Firefox default-release ", 0) == 0, name.c_str());
+        QVERIFY(fs::file_size(entry.path()) > 1000);
+        ++backups;
+    }
+    QCOMPARE(backups, 1);
+    // Each file named once; percentages only go up, and 100% only once every file is in.
+    QCOMPARE(run.Stderr.count("File: prefs.js\n"), 1);
+    const QStringList lines = run.Stderr.split('\n');
+    int last = 0;
+    qsizetype lastFile = -1;
+    qsizetype full = -1;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines[i].startsWith("File: ")) {
+            QCOMPARE(lines.count(lines[i]), 1);
+            lastFile = i;
+        } else if (lines[i].endsWith('%')) {
+            const int percent = lines[i].chopped(1).toInt();
+            QVERIFY2(percent > last, qPrintable(run.Stderr));
+            last = percent;
+            if (percent == 100)
+                full = i;
+        }
+    }
+    QVERIFY2(full > lastFile, qPrintable(run.Stderr));
+}
+
+// What the timer starts: the service's command line with %h as systemd fills it in.
+void BatchStartTest::shippedServiceCommandMakesABackup()
+{
+    const std::string service =
+        Slurp(fs::path(TESSARIN_SOURCE_DIR) / "data/examples/tessarin-backup.service");
+    const auto at = service.find("\nExecStart=tessarin ");
+    QVERIFY(at != std::string::npos);
+    std::string argument = service.substr(at + 20, service.find('\n', at + 1) - at - 20);
+    QVERIFY(argument.rfind("%h/", 0) == 0);
+    argument = Home().string() + argument.substr(2);
+    fs::create_directories(fs::path(argument).parent_path());
+    fs::copy_file(fs::path(TESSARIN_SOURCE_DIR) / "data/examples/firefox-daily.ini", argument);
+    InstallFlatpakFirefox();
+    const TRun run = Run({QString::fromStdString(argument)});
+    QVERIFY(run.Finished);
+    QVERIFY2(run.ExitCode == 0, qPrintable(run.Output));
+    QVERIFY(!fs::is_empty(Home() / "Backups"));
 }
 
 QTEST_GUILESS_MAIN(BatchStartTest)

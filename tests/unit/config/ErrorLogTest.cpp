@@ -23,6 +23,23 @@ TEST_F(ErrorLog, FirstLineCreatesFolderAndFileLaterLinesAreAppended)
     EXPECT_EQ(Log(), "Bad action defined in config file.\r\nI cannot read file backup.ini\r\n\r\n");
 }
 
+TEST_F(ErrorLog, BatchRunsHearEveryLineOnTheirEchoStream)
+{
+    std::FILE* echo = std::tmpfile();
+    ASSERT_NE(echo, nullptr);
+    SetErrorLogEcho(echo);
+    WriteErrorLog("Cannot find config file task.ini.");
+    AppendErrorLog("already on the terminal");
+    SetErrorLogEcho(nullptr);
+    WriteErrorLog("not echoed");
+    std::rewind(echo);
+    char buf[256] = {};
+    const std::size_t n = std::fread(buf, 1, sizeof buf - 1, echo);
+    std::fclose(echo);
+    EXPECT_EQ(std::string(buf, n), "tessarin: Cannot find config file task.ini.\n");
+    EXPECT_EQ(Log(), "Cannot find config file task.ini.\r\nalready on the terminal\r\nnot echoed\r\n");
+}
+
 TEST_F(ErrorLog, ExistingLogIsNeverShortened)
 {
     dir_.Write("state/tessarin/error.log", "old line without end");

@@ -1,7 +1,9 @@
 #include "config/Settings.h"
 
 #include "ConfigFixture.h"
+#include "config/BatchMode.h"
 #include "config/ErrorLog.h"
+#include "support/FakeUserInterface.h"
 
 #include <gtest/gtest.h>
 
@@ -204,21 +206,62 @@ TEST_F(Settings, ReadFailureIsLoggedInTheLanguageAndDefaultsStay)
     EXPECT_EQ(Log(), "I cannot read file backup.ini\r\nNelze přečíst soubor backup.ini\r\n");
 }
 
-TEST_F(Settings, CreateFailureIsLoggedAndDefaultsStay)
+// An installed program folder cannot be written by its users: their own file is
+// created instead, and that is no failure.
+TEST_F(Settings, UnwritableProgramFolderGivesTheUserAFileOfTheirOwn)
 {
     TFolders f = Folders();
     f.Program = dir_.Folder() + "no such program folder/";
     SetFolders(f);
     ExpectDefaults(LoadNow());
     EXPECT_FALSE(fs::exists(dir_.Path() / "no such program folder"));
-    EXPECT_EQ(Log(), "I cannot write to file backup.ini\r\n");
+    ASSERT_TRUE(fs::is_regular_file(dir_.Path() / "config/tessarin/Backup.ini"));
+    EXPECT_EQ(fs::file_size(dir_.Path() / "config/tessarin/Backup.ini"), 0u);
+    EXPECT_EQ(SettingsFilePath(), (dir_.Path() / "config/tessarin/Backup.ini").string());
+    EXPECT_FALSE(fs::exists(LogPath()));
+}
 
-    // A file in the place of the program folder: the same, and no crash.
+TEST_F(Settings, CreateFailureIsLoggedAndDefaultsStay)
+{
+    // Files in the place of both folders: nothing can be created, and no crash.
     dir_.Write("blocker", "x");
+    TFolders f = Folders();
     f.Program = dir_.Folder() + "blocker/";
+    f.Config = dir_.Folder() + "blocker/tessarin/";
     SetFolders(f);
     ExpectDefaults(LoadNow());
+    EXPECT_EQ(Log(), "I cannot write to file backup.ini\r\n");
+    ExpectDefaults(LoadNow());
     EXPECT_EQ(Log(), "I cannot write to file backup.ini\r\nI cannot write to file backup.ini\r\n");
+}
+
+TEST_F(Settings, UserFileIsReadInsteadOfTheProgramFolders)
+{
+    WriteProgramFile("Backup.ini", "[General]\nmonitor=2\nfileformat=system.pcv\n");
+    EXPECT_EQ(SettingsFilePath(), ProgramPath("Backup.ini").string());
+    EXPECT_EQ(LoadNow().MonitorNumber, 2);
+    EXPECT_EQ(ReadIntegerSetting("General", "monitor", 9), 2);
+
+    // Not merged: what the user's file leaves out has its default, not the system's value.
+    dir_.Write("config/tessarin/Backup.ini", "[General]\nmonitor=3\n");
+    EXPECT_EQ(SettingsFilePath(), (dir_.Path() / "config/tessarin/Backup.ini").string());
+    const TSharedState s = LoadNow();
+    EXPECT_EQ(s.MonitorNumber, 3);
+    EXPECT_EQ(s.FolderSettings[FolderPattern], DefaultFileNamePattern);
+    EXPECT_EQ(ReadIntegerSetting("General", "monitor", 9), 3);
+    EXPECT_EQ(ReadFile(ProgramPath("Backup.ini")), "[General]\nmonitor=2\nfileformat=system.pcv\n");
+}
+
+TEST_F(Settings, UserFileCountsForTheRequiredFilesCheck)
+{
+    WriteProgramFile("Default.lng", "");
+    WriteProgramFile("Profilefiles.txt", "");
+    test::TFakeUserInterface ui;
+    EXPECT_FALSE(CheckRequiredFiles(ui));
+    dir_.Write("config/tessarin/Backup.ini", "");
+    test::TFakeUserInterface quiet;
+    EXPECT_TRUE(CheckRequiredFiles(quiet));
+    EXPECT_TRUE(quiet.Calls.empty());
 }
 
 TEST_F(Settings, CreateSettingsFileNeverEmptiesAnExistingFile)

@@ -6,6 +6,10 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
+#include <chrono>
+#include <regex>
+
 namespace fs = std::filesystem;
 using namespace tessarin;
 using namespace tessarin::test;
@@ -127,4 +131,109 @@ TEST_F(BatchBackupTest, ProfileWithoutPrefsIsRefusedWithItsWarning)
     ASSERT_EQ(ui.CallsOf("Warning").size(), 1u);
     EXPECT_NE(ui.CallsOf("Warning")[0].find("The selected user profile is corrupted."), std::string::npos);
     EXPECT_FALSE(fs::exists(documents + "x.pcv"));
+}
+
+namespace {
+
+std::vector<std::string> FileNames(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST_F(BatchBackupTest, KeepRemovesOnlyTheOldestBackupsThePatternMade)
+{
+    const std::string folder = documents + "kept/";
+    const std::string task = "[General]\naction=backup\napplication=firefox\nprofile=esr\n"
+                             "output=" + folder + "<application> <profile> <year>-<month>-<day>.pcv\n"
+                             "password=secret\n";
+    temp.Write("task.ini", task);
+    ASSERT_EQ(Run((temp.Path() / "task.ini").string()), 0) << Log();
+    ASSERT_EQ(FileNames(folder).size(), 1u);
+    const std::string first = folder + FileNames(folder)[0];
+
+    // Three older backups, and what must survive any keep: a file with a backup's name
+    // that is no backup, backups of another application or profile, a foreign file.
+    const auto now = fs::file_time_type::clock::now();
+    auto place = [&](const std::string& name, int daysAgo, bool backup) {
+        if (backup)
+            fs::copy_file(first, folder + name);
+        else
+            temp.Write("home/Documents/kept/" + name, "not a backup");
+        fs::last_write_time(folder + name, now - std::chrono::hours(24 * daysAgo));
+    };
+    place("Firefox default-esr 2020-01-01.pcv", 30, true);
+    place("Firefox default-esr 2020-01-02.pcv", 20, true);
+    place("Firefox default-esr 2020-01-03.pcv", 10, true);
+    place("Firefox default-esr 2019-12-31.pcv", 40, false);
+    place("Thunderbird default-esr 2019-01-01.pcv", 50, true);
+    place("Firefox Work Default 2019-01-01.pcv", 50, true);
+    place("Firefox default-esr 2019-01-01.pcv.bak", 50, true);
+    place("notes.txt", 60, false);
+    fs::last_write_time(first, now);
+
+    temp.Write("task.ini", task + "keep=3\n");
+    ASSERT_EQ(Run((temp.Path() / "task.ini").string()), 0) << Log();
+    std::vector<std::string> names = FileNames(folder);
+    EXPECT_THAT(names, Not(Contains("Firefox default-esr 2020-01-01.pcv")));
+    EXPECT_THAT(names, Contains("Firefox default-esr 2020-01-02.pcv"));
+    EXPECT_THAT(names, Contains("Firefox default-esr 2020-01-03.pcv"));
+    EXPECT_THAT(names, Contains(fs::path(first).filename().string()));
+    EXPECT_EQ(names.size(), 8u);
+
+    temp.Write("task.ini", task + "keep= 1 \n");
+    ASSERT_EQ(Run((temp.Path() / "task.ini").string()), 0) << Log();
+    names = FileNames(folder);
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         "Firefox Work Default 2019-01-01.pcv",
+                         "Firefox default-esr 2019-01-01.pcv.bak",
+                         "Firefox default-esr 2019-12-31.pcv",
+                         fs::path(first).filename().string(),
+                         "Thunderbird default-esr 2019-01-01.pcv",
+                         "notes.txt",
+                     }));
+    EXPECT_EQ(ReadFile(folder + "Firefox default-esr 2019-12-31.pcv"), "not a backup");
+    EXPECT_FALSE(fs::exists(ErrorLogPath()));
+}
+
+TEST_F(BatchBackupTest, KeepMustBeAWholeNumberOfOneOrMore)
+{
+    for (const char* keep : {"0", "-1", "two", "3 ; days", "1.5"}) {
+        fs::remove(ErrorLogPath());
+        temp.Write("task.ini", std::string("[General]\naction=backup\napplication=firefox\n"
+                                           "profile=esr\noutput=") +
+                                   documents + "x.pcv\nkeep=" + keep + "\n");
+        EXPECT_EQ(Run((temp.Path() / "task.ini").string()), 1) << keep;
+        EXPECT_NE(Log().find("Bad keep value defined in config file"), std::string::npos) << keep;
+        EXPECT_FALSE(fs::exists(documents + "x.pcv")) << keep;
+    }
+}
+
+TEST_F(BatchBackupTest, OutputMayStartAtTheHomeFolder)
+{
+    temp.Write("task.ini", "[General]\naction=backup\napplication=firefox\nprofile=esr\n"
+                           "output=~/Backups/<profile>.pcv\n");
+    TBatchBackup batch(state, ui);
+    ASSERT_TRUE(batch.InitBatchTask(std::make_shared<TMozManager>(),
+                                    (temp.Path() / "task.ini").string()));
+    EXPECT_EQ(batch.Task().Output, home + "Backups/default-esr.pcv");
+    EXPECT_TRUE(fs::is_directory(home + "Backups"));
+}
+
+TEST(BackupNameRegex, MatchesWhatThePatternCanGiveAndNothingElse)
+{
+    const std::regex r = BackupNameRegex(
+        "<application> (<version>) <profile> <year>-<month>-<day> <hour>.<minute>.<second>.pcv",
+        "Firefox", "a.b");
+    EXPECT_TRUE(std::regex_match("Firefox (128.5.1esr) a.b 2024-03-09 07.05.00.pcv", r));
+    EXPECT_TRUE(std::regex_match("Firefox () a.b 2024-03-09 07.05.00.pcv", r));
+    EXPECT_FALSE(std::regex_match("Firefox (128) aXb 2024-03-09 07.05.00.pcv", r));
+    EXPECT_FALSE(std::regex_match("Firefox (128) a.b 2024-3-9 07.05.00.pcv", r));
+    EXPECT_FALSE(std::regex_match("Firefox (128) a.b 2024-03-09 07.05.00.pcv.old", r));
+    EXPECT_FALSE(std::regex_match("Thunderbird (128) a.b 2024-03-09 07.05.00.pcv", r));
 }

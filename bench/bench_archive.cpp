@@ -26,7 +26,7 @@ using namespace tessarin;
 namespace {
 
 // Answers nothing, counts what a window would draw.
-class TCountingUserInterface : public IUserInterface {
+class TCountingUserInterface : public TQuietUserInterface {
 public:
     long Pumps = 0;
     long TaskTexts = 0;
@@ -41,26 +41,13 @@ public:
     {
         std::fprintf(stderr, "error: %s\n", t.c_str());
     }
-    void InformationBox(const std::string&, const std::string&) override {}
-    bool QuestionBox(const std::string&, const std::string&) override { return false; }
-    bool RetryCancelBox(const std::string&, const std::string&) override { return false; }
-    std::optional<std::string> AskPassword() override { return std::nullopt; }
-    std::optional<std::string> AskNewPassword() override { return std::nullopt; }
-    std::optional<TNewProfileAnswer> AskNewProfile() override { return std::nullopt; }
-    std::optional<std::string> ChooseFile(const TFileQuestion&) override { return std::nullopt; }
-    std::optional<std::string> ChooseFolder(const std::string&) override { return std::nullopt; }
-    void ShowPage(TPage) override {}
     void SetTaskText(const std::string&) override { ++TaskTexts; }
-    void AddTaskLine(const std::string&) override {}
-    void SetProgressRange(int) override {}
     void SetProgressPosition(int position) override
     {
         ++Positions;
         LastPosition = position;
     }
-    void SetReport(const std::string&, bool, bool) override {}
     void ProcessEvents() override { ++Pumps; }
-    void RequestExit(int) override {}
 };
 
 long PeakRssKiB()

@@ -370,17 +370,13 @@ zip_int64_t TAddSession::HandleSource(TAddItem& item, void* data, zip_uint64_t l
         currentDone_ = 0;
         currentFinished_ = false;
         Report(item, 0);
-        if (pending_) {
-            zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
+        if (Cancelled())
             return -1;
-        }
         return 0;
     }
     case ZIP_SOURCE_READ: {
-        if (pending_) {
-            zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
+        if (Cancelled())
             return -1;
-        }
         ssize_t n;
         do
             n = ::read(currentFd_, data, len);
@@ -401,10 +397,8 @@ zip_int64_t TAddSession::HandleSource(TAddItem& item, void* data, zip_uint64_t l
             if (currentDone_ < item.Size && currentDone_ - currentReported_ >= ProgressStep)
                 Report(item, currentDone_);
         }
-        if (pending_) {
-            zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
+        if (Cancelled())
             return -1;
-        }
         return n;
     }
     case ZIP_SOURCE_CLOSE:
@@ -519,16 +513,12 @@ zip_int64_t TAddSession::HandlePiped(TAddItem& item, void* data, zip_uint64_t le
         currentDone_ = 0;
         currentFinished_ = false;
         Report(item, 0);
-        if (pending_) {
-            zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
+        if (Cancelled())
             return -1;
-        }
         return 0;
     case ZIP_SOURCE_READ: {
-        if (pending_) {
-            zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
+        if (Cancelled())
             return -1;
-        }
         std::uint64_t rawDone = currentDone_;
         int error = 0;
         const std::int64_t n = pipeline_->Read(data, static_cast<std::size_t>(len), rawDone, error);
@@ -548,10 +538,8 @@ zip_int64_t TAddSession::HandlePiped(TAddItem& item, void* data, zip_uint64_t le
             if (currentDone_ < item.Size && currentDone_ - currentReported_ >= ProgressStep)
                 Report(item, currentDone_);
         }
-        if (pending_) {
-            zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
+        if (Cancelled())
             return -1;
-        }
         return n;
     }
     case ZIP_SOURCE_CLOSE:

@@ -89,6 +89,14 @@ private:
     bool BeginPiped(TAddItem& item);
     void StartPipeline();
     void Report(TAddItem& item, std::uint64_t done);
+    // True, with libzip's error set, once the progress hook asked to abandon the write.
+    bool Cancelled()
+    {
+        if (!pending_)
+            return false;
+        zip_error_set(&error_, ZIP_ER_CANCELLED, 0);
+        return true;
+    }
 
     bool OpenArchive();
     void AddFile(const std::string& path, const std::string& entryName);

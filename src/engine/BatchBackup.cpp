@@ -47,27 +47,7 @@ std::string RegexEscape(const std::string& text)
 }
 
 // Looking at old backups must never stop a run that nobody watches: no box, no question.
-class TSilentUserInterface : public IUserInterface {
-public:
-    void WarningBox(const std::string&, const std::string&) override {}
-    void ErrorBox(const std::string&, const std::string&) override {}
-    void InformationBox(const std::string&, const std::string&) override {}
-    bool QuestionBox(const std::string&, const std::string&) override { return false; }
-    bool RetryCancelBox(const std::string&, const std::string&) override { return false; }
-    std::optional<std::string> AskPassword() override { return std::nullopt; }
-    std::optional<std::string> AskNewPassword() override { return std::nullopt; }
-    std::optional<TNewProfileAnswer> AskNewProfile() override { return std::nullopt; }
-    std::optional<std::string> ChooseFile(const TFileQuestion&) override { return std::nullopt; }
-    std::optional<std::string> ChooseFolder(const std::string&) override { return std::nullopt; }
-    void ShowPage(TPage) override {}
-    void SetTaskText(const std::string&) override {}
-    void AddTaskLine(const std::string&) override {}
-    void SetProgressRange(int) override {}
-    void SetProgressPosition(int) override {}
-    void SetReport(const std::string&, bool, bool) override {}
-    void ProcessEvents() override {}
-    void RequestExit(int) override {}
-};
+using TSilentUserInterface = TQuietUserInterface;
 } // namespace
 
 std::regex BackupNameRegex(const std::string& namePattern, const std::string& application,

@@ -73,6 +73,30 @@ public:
     virtual void RequestExit(int code) = 0;
 };
 
+// Shows nothing and answers every question with No or Cancel: for work that nobody
+// watches. Override what should be seen.
+class TQuietUserInterface : public IUserInterface {
+public:
+    void WarningBox(const std::string&, const std::string&) override {}
+    void ErrorBox(const std::string&, const std::string&) override {}
+    void InformationBox(const std::string&, const std::string&) override {}
+    bool QuestionBox(const std::string&, const std::string&) override { return false; }
+    bool RetryCancelBox(const std::string&, const std::string&) override { return false; }
+    std::optional<std::string> AskPassword() override { return std::nullopt; }
+    std::optional<std::string> AskNewPassword() override { return std::nullopt; }
+    std::optional<TNewProfileAnswer> AskNewProfile() override { return std::nullopt; }
+    std::optional<std::string> ChooseFile(const TFileQuestion&) override { return std::nullopt; }
+    std::optional<std::string> ChooseFolder(const std::string&) override { return std::nullopt; }
+    void ShowPage(TPage) override {}
+    void SetTaskText(const std::string&) override {}
+    void AddTaskLine(const std::string&) override {}
+    void SetProgressRange(int) override {}
+    void SetProgressPosition(int) override {}
+    void SetReport(const std::string&, bool, bool) override {}
+    void ProcessEvents() override {}
+    void RequestExit(int) override {}
+};
+
 // done ÷ total × 100, rounded half to even, capped at 100; 0 when either is 0.
 int ProgressPercent(std::uint64_t total, std::uint64_t done);
 

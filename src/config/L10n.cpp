@@ -257,6 +257,9 @@ constexpr TLanguageRow DefaultRows[] = {
     {"LANG_NOT_REGULAR_FILE", "not a regular file"},
     {"LANG_NAME_TAKEN", "another file is already stored under this name"},
     {"LANG_DECRYPTION_FAILED", "decryption failed"},
+    {"LANG_CMD_BAD_KEEP", "Bad keep value defined in config file: %s (a whole number, 1 or more)."},
+    {"LANG_BACKUP_NOT_VERIFIED", "The new backup %s cannot be read back; no older backup was removed."},
+    {"LANG_OLD_BACKUP_REMOVED", "Removed old backup: "},
 };
 
 std::string ReplaceFirst(std::string text, const std::string& arg)

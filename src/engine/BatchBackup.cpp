@@ -164,8 +164,7 @@ bool TBatchBackup::LoadTaskFile(const std::string& path)
     if (!keep.empty()) {
         const auto [end, ec] = std::from_chars(keep.data(), keep.data() + keep.size(), task_.Keep);
         if (ec != std::errc() || end != keep.data() + keep.size() || task_.Keep < 1) {
-            WriteErrorLog("Bad keep value defined in config file: " + keep +
-                          " (a whole number, 1 or more).");
+            WriteErrorLog(Language().GetTextWithArg("Messages", "LANG_CMD_BAD_KEEP", keep));
             return false;
         }
     }
@@ -266,12 +265,12 @@ int TBatchBackup::BackupAction(const std::string& argument, std::shared_ptr<TMoz
         } catch (...) {
         }
         if (!verified) {
-            WriteErrorLog("The new backup " + task_.Output +
-                          " cannot be read back; no older backup was removed.");
+            WriteErrorLog(
+                Language().GetTextWithArg("Messages", "LANG_BACKUP_NOT_VERIFIED", task_.Output));
             return 1;
         }
         for (const std::string& path : RemoveOldBackups())
-            ui_.AddTaskLine("Removed old backup: " + path);
+            ui_.AddTaskLine(Text("Messages", "LANG_OLD_BACKUP_REMOVED") + path);
     }
     return 0;
 }

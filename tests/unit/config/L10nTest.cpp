@@ -50,10 +50,10 @@ TEST_F(Language, BuiltInTableGivesTheStatedDefaults)
     EXPECT_EQ(Tl10n::DefaultText("LANG_NO_SUCH_KEY"), "");
 
     const auto table = DefaultLanguageTable();
-    ASSERT_EQ(table.size(), 212u);
+    ASSERT_EQ(table.size(), 215u);
     EXPECT_EQ(table.front().Key, "DefaultCharset");
     EXPECT_EQ(table[2].Key, "LANG_OKNO_1");
-    EXPECT_EQ(table.back().Key, "LANG_DECRYPTION_FAILED");
+    EXPECT_EQ(table.back().Key, "LANG_OLD_BACKUP_REMOVED");
     for (const TLanguageRow& row : table) {
         EXPECT_EQ(Tl10n::DefaultText(std::string(row.Key)), row.Text) << row.Key;
         if (row.Key != "Font") {

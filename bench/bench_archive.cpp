@@ -1,8 +1,13 @@
 // Adds a whole profile folder through the archive facade, as a backup run does, and
 // prints the wall time, the peak resident memory and what the progress hook saw.
+// With --verify, reads a written archive back as a backup run checks it; with
+// --extract, restores a whole archive into an empty folder.
 //
 //   bench_archive PROFILE_FOLDER ARCHIVE [LEVEL [PASSWORD]]
+//   bench_archive --verify ARCHIVE [PASSWORD]
+//   bench_archive --extract ARCHIVE TARGET_FOLDER [PASSWORD]
 
+#include "archive/ArchiveVerify.h"
 #include "archive/ZipFactory.h"
 #include "config/L10n.h"
 #include "config/SharedState.h"
@@ -57,10 +62,62 @@ long PeakRssKiB()
     return usage.ru_maxrss;
 }
 
+// A program folder of its own, holding the Backup.ini with the level to measure.
+std::string PrepareProgramFolder(const std::string& level)
+{
+    char programTemplate[] = "/tmp/bench-archive-XXXXXX";
+    if (::mkdtemp(programTemplate) == nullptr)
+        std::exit(2);
+    const std::string program = std::string(programTemplate) + "/";
+    std::ofstream(program + "Backup.ini") << "[General]\ncompressionLevel=" << level << "\n";
+    TFolders folders = Folders();
+    folders.Program = program;
+    SetFolders(folders);
+    SetLanguage(std::make_shared<Tl10n>(program + "Default.lng"));
+    return program;
+}
+
+int Extract(const std::string& archive, const std::string& target, const std::string& password)
+{
+    const std::string program = PrepareProgramFolder("9");
+    TSharedState state;
+    state.Operation = 2;
+    TCountingUserInterface ui;
+    const auto start = std::chrono::steady_clock::now();
+    int files = 0;
+    std::size_t problems = 0;
+    {
+        TZipFactory zip(archive, password, WithTrailingSeparator(target), state, ui);
+        files = zip.ExtractFolder("", "*.*");
+        problems = zip.Problems().size();
+        for (const auto& problem : zip.Problems())
+            std::fprintf(stderr, "not extracted: %s\n", problem.c_str());
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::error_code ec;
+    fs::remove_all(program, ec);
+    std::printf("files %d seconds %.2f peak_rss_kib %ld pumps %ld problems %zu\n", files, seconds,
+                PeakRssKiB(), ui.Pumps, problems);
+    return problems == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc >= 3 && std::string(argv[1]) == "--verify") {
+        const auto start = std::chrono::steady_clock::now();
+        const auto failure = VerifyArchive(argv[2], argc > 3 ? argv[3] : "");
+        std::printf("verify_seconds %.2f ok %d\n",
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                    failure ? 0 : 1);
+        if (failure)
+            std::fprintf(stderr, "%s: %s\n", failure->Entry.c_str(), failure->Reason.c_str());
+        return failure ? 1 : 0;
+    }
+    if (argc >= 4 && std::string(argv[1]) == "--extract")
+        return Extract(argv[2], argv[3], argc > 4 ? argv[4] : "");
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s PROFILE_FOLDER ARCHIVE [LEVEL [PASSWORD]]\n", argv[0]);
         return 2;
@@ -70,16 +127,7 @@ int main(int argc, char** argv)
     const std::string level = argc > 3 ? argv[3] : "9";
     const std::string password = argc > 4 ? argv[4] : "";
 
-    // A program folder of its own, holding the Backup.ini with the level to measure.
-    char programTemplate[] = "/tmp/bench-archive-XXXXXX";
-    if (::mkdtemp(programTemplate) == nullptr)
-        return 2;
-    const std::string program = std::string(programTemplate) + "/";
-    std::ofstream(program + "Backup.ini") << "[General]\ncompressionLevel=" << level << "\n";
-    TFolders folders = Folders();
-    folders.Program = program;
-    SetFolders(folders);
-    SetLanguage(std::make_shared<Tl10n>(program + "Default.lng"));
+    const std::string program = PrepareProgramFolder(level);
 
     // The task as the backup run builds it: every file, profile-relative, with its size.
     const auto walkStart = std::chrono::steady_clock::now();

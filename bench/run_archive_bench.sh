@@ -2,7 +2,8 @@
 # Archive benchmark: generates a synthetic heavy profile, then writes it at level 9
 # through the archive facade (bench_archive) and with Info-ZIP's zip, alternating, for
 # ROUNDS rounds, without and with a password, and prints one table: median wall times,
-# their ratio, both archive sizes and the peak resident memory of each.
+# their ratio, both archive sizes and the peak resident memory of each. Then restores
+# the archives into empty folders, against `unzip -o -q` (and 7-Zip for the AES one).
 #
 #   bench/run_archive_bench.sh [MEGABYTES] [ROUNDS]
 #
@@ -45,6 +46,8 @@ run_kind() {
     /usr/bin/time -f "%e %M %U %S" -o "$work/t" \
       "$bench" "$work/profile" "$work/$label.pcv" 9 ${pw:+"$pw"} > "$work/facade.out.$label"
     cat "$work/t" >> "$work/facade.$label"
+    # What reading it back costs before a backup run moves it into place.
+    "$bench" --verify "$work/$label.pcv" ${pw:+"$pw"} | cut -d' ' -f2 >> "$work/verify.$label"
     echo "  $label round $round: zip $(tail -1 "$work/zip.$label"), tessarin $(tail -1 "$work/facade.$label") (wall s, peak KiB, user s, sys s)"
   done
   # The archive must be whole: the standard tools test it (Info-ZIP's unzip has no AES).
@@ -77,6 +80,44 @@ awk 'BEGIN {
   printf "%-9s %10.2f %12.2f %7.3f %14d %14d %6.1f%% %9.1f %13.2f %8.2f\n", $1, $2, $3, $2 / $3,
          $4, $5, 100 * $4 / $5, $6 / 1024, $7, $8
 }' "$work/summary"
+for label in plain password; do
+  echo "verify $label: $(median < "$work/verify.$label") s (backup $(cut -d' ' -f1 "$work/facade.$label" | median) s)"
+done
 echo "(medians of $rounds rounds; cpu = user + system seconds; password: tessarin AES-256,"
 echo " zip -P its traditional encryption;"
-echo " targets without password: ratio <= 0.40, size <= zip's, peak < 128 MiB)"
+echo " targets without password: ratio <= 0.40, size <= zip's, peak < 128 MiB;"
+echo " with a password: at most 1.2 x the plain backup)"
+
+# Restore: the facade's extraction against unzip into an empty folder, alternating.
+seven=$(command -v 7z || command -v 7zz || true)
+: > "$work/restore"
+for round in $(seq "$rounds"); do
+  for label in plain password; do
+    pw=''; [ "$label" = password ] && pw=$password
+    rm -rf "$work/out"
+    /usr/bin/time -f "%e %M" -o "$work/t" "$bench" --extract "$work/$label.pcv" "$work/out" ${pw:+"$pw"} >/dev/null
+    echo "tessarin-$label $(cat "$work/t")" >> "$work/restore"
+    diff -rq "$work/out" "$work/profile" >/dev/null || echo "  restore $label: content DIFFERS"
+    rm -rf "$work/out"; mkdir "$work/out"
+    if [ "$label" = plain ]; then
+      (cd "$work/out" && /usr/bin/time -f "%e %M" -o "$work/t" unzip -o -q "$work/plain.pcv")
+      echo "unzip $(cat "$work/t")" >> "$work/restore"
+    elif [ -n "$seven" ]; then
+      /usr/bin/time -f "%e %M" -o "$work/t" "$seven" x -y "-p$pw" "-o$work/out" "$work/password.pcv" >/dev/null
+      echo "7z-aes $(cat "$work/t")" >> "$work/restore"
+    fi
+  done
+done
+rm -rf "$work/out"
+stat_of() { awk -v k="$1" -v f="$2" '$1 == k {print $f}' "$work/restore"; }
+tp=$(stat_of tessarin-plain 2 | median); tw=$(stat_of tessarin-password 2 | median)
+uz=$(stat_of unzip 2 | median)
+echo
+printf '%-9s %10s %12s %7s %9s\n' restore "tessarin s" "baseline s" ratio "peak MiB"
+awk -v t="$tp" -v b="$uz" -v m="$(stat_of tessarin-plain 3 | peak)" \
+  'BEGIN {printf "%-9s %10.2f %12.2f %7.3f %9.1f   (baseline: unzip -o -q; target <= 0.9)\n", "plain", t, b, t / b, m / 1024}'
+awk -v t="$tw" -v b="$tp" -v m="$(stat_of tessarin-password 3 | peak)" \
+  'BEGIN {printf "%-9s %10.2f %12.2f %7.3f %9.1f   (baseline: the plain restore; target <= 1.5)\n", "password", t, b, t / b, m / 1024}'
+if [ -s "$work/restore" ] && grep -q '^7z-aes' "$work/restore"; then
+  echo "7-Zip extracting the AES archive: $(stat_of 7z-aes 2 | median) s"
+fi

@@ -585,7 +585,13 @@ void TForm1::RestoreProfileSelection()
 void TForm1::ProfileAction(void (TForm1::*action)())
 {
     RememberProfileSelection();
-    (this->*action)();
+    // A backup file that cannot be read ends the program: never across the event loop.
+    try {
+        (this->*action)();
+    } catch (const TProgramExit& e) {
+        EndProgram(e.Code);
+        return;
+    }
     RestoreProfileSelection();
 }
 

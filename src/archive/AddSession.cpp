@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -65,6 +66,27 @@ std::string Join(const std::vector<std::string>& parts, std::size_t count)
     return out;
 }
 
+// Whether a link that leads to target leads back up to (or onto) one of the walked
+// trees: following it would walk the tree again, or everything around it ("/").
+bool LeadsBackUp(const std::string& target, const std::vector<std::string>& tops)
+{
+    return std::any_of(tops.begin(), tops.end(), [&](const std::string& top) {
+        return top == target || target == "/" ||
+               (top.size() > target.size() && top.compare(0, target.size(), target) == 0 &&
+                top[target.size()] == '/');
+    });
+}
+
+std::string RealPath(const std::string& path)
+{
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr)
+        return {};
+    std::string out = real;
+    std::free(real);
+    return out;
+}
+
 void FsyncPath(const std::string& path, int flags)
 {
     TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags));
@@ -80,7 +102,7 @@ TAddSession::TAddSession(std::string archivePath, int level, std::string passwor
       progress_(std::move(progress))
 {
     zip_error_init(&error_);
-    // Level 0 has nothing to deflate; with a password libzip still encrypts (in zip_close).
+    // Level 0 has nothing to deflate: libzip stores, and encrypts in zip_close.
     piped_ = level_ > 0;
 }
 
@@ -151,21 +173,34 @@ std::string TAddSession::EntryName(const TAddItem& item) const
 
 std::string TAddSession::PathOf(const TAddItem& item, const std::string& entryName) const
 {
-    return JoinPath(roots_[item.Root], entryName);
+    const std::string& prefix = rootPrefixes_[item.Root];
+    if (prefix.empty())
+        return JoinPath(roots_[item.Root], entryName);
+    if (entryName.size() <= prefix.size())
+        return roots_[item.Root]; // a file stored under another name
+    return JoinPath(roots_[item.Root], entryName.substr(prefix.size() + 1));
 }
 
-void TAddSession::AddSpec(const std::string& spec, const std::string& root)
+void TAddSession::UseRoot(const std::string& root, const std::string& prefix)
+{
+    if (!roots_.empty() && roots_[currentRoot_] == root && rootPrefixes_[currentRoot_] == prefix)
+        return;
+    const std::string key = prefix.empty() ? root : root + '\0' + prefix;
+    auto at = rootIndex_.find(key);
+    if (at == rootIndex_.end()) {
+        at = rootIndex_.emplace(key, static_cast<std::uint32_t>(roots_.size())).first;
+        roots_.push_back(root);
+        rootPrefixes_.push_back(prefix);
+    }
+    currentRoot_ = at->second;
+}
+
+void TAddSession::AddSpec(const std::string& spec, const std::string& root,
+                          const std::string& storedAs)
 {
     if (spec.empty())
         return;
-    if (roots_.empty() || roots_[currentRoot_] != root) {
-        auto at = rootIndex_.find(root);
-        if (at == rootIndex_.end()) {
-            at = rootIndex_.emplace(root, static_cast<std::uint32_t>(roots_.size())).first;
-            roots_.push_back(root);
-        }
-        currentRoot_ = at->second;
-    }
+    UseRoot(root, "");
     std::string relative = spec;
     if (relative.front() == '/') {
         // An absolute spec is taken relative to the root it lies under.
@@ -182,7 +217,9 @@ void TAddSession::AddSpec(const std::string& spec, const std::string& root)
         return;
     }
     if (parts.empty()) {
-        AddTree(root, "", "");
+        if (!storedAs.empty())
+            UseRoot(root, storedAs);
+        WalkTree(root, storedAs, "");
         return;
     }
     struct stat st {};
@@ -191,7 +228,9 @@ void TAddSession::AddSpec(const std::string& spec, const std::string& root)
     if (HasWildcard(parts.back()) &&
         ::lstat(JoinPath(root, Join(parts, parts.size())).c_str(), &st) != 0) {
         const std::string folder = Join(parts, parts.size() - 1);
-        AddTree(JoinPath(root, folder), folder, parts.back());
+        if (!storedAs.empty())
+            UseRoot(JoinPath(root, folder), storedAs);
+        WalkTree(JoinPath(root, folder), storedAs.empty() ? folder : storedAs, parts.back());
         return;
     }
     const std::string entry = Join(parts, parts.size());
@@ -200,14 +239,56 @@ void TAddSession::AddSpec(const std::string& spec, const std::string& root)
         Problem(entry, std::strerror(errno));
         return;
     }
+    const std::string& stored = storedAs.empty() ? entry : storedAs;
+    if (!storedAs.empty()) {
+        // Files are read from root joined with their stored names: the parts that differ
+        // ("Work" stored as "Work~2") become a root of their own.
+        std::vector<std::string> storedParts;
+        SplitRelative(storedAs, storedParts);
+        std::size_t same = 0;
+        while (!S_ISDIR(st.st_mode) && same < parts.size() && same < storedParts.size() &&
+               parts[parts.size() - 1 - same] == storedParts[storedParts.size() - 1 - same])
+            ++same;
+        UseRoot(JoinPath(root, Join(parts, parts.size() - same)),
+                Join(storedParts, storedParts.size() - same));
+    }
     if (S_ISDIR(st.st_mode))
-        AddTree(path, entry, "");
+        WalkTree(path, stored, "");
     else
-        AddFile(path, entry);
+        AddFile(path, stored);
+}
+
+void TAddSession::WalkTree(const std::string& folder, const std::string& entryPrefix,
+                           const std::string& mask)
+{
+    TWalk walk;
+    // The top may itself be reached through a link: what counts is where it leads.
+    struct stat st {};
+    if (::stat(folder.empty() ? "." : folder.c_str(), &st) == 0)
+        walk.Walked.emplace(st.st_dev, st.st_ino);
+    walk.Tops.push_back(RealPath(folder.empty() ? "." : folder));
+    AddTree(folder, entryPrefix, mask, walk);
+    // Links last: a folder both linked and present is stored under its own name, and a
+    // link that leads back into the tree (or round in a loop) adds nothing twice.
+    for (std::size_t i = 0; i < walk.Links.size(); ++i) {
+        const auto [path, entry] = walk.Links[i]; // a copy: following one may add more
+        if (::stat(path.c_str(), &st) != 0) {
+            Problem(entry, std::strerror(errno));
+            continue;
+        }
+        const std::string real = RealPath(path);
+        if (real.empty() || LeadsBackUp(real, walk.Tops) ||
+            !walk.Walked.emplace(st.st_dev, st.st_ino).second) {
+            Problem(entry, Text("Messages", "LANG_LINK_NOT_FOLLOWED"));
+            continue;
+        }
+        walk.Tops.push_back(real);
+        AddTree(path, entry, mask, walk);
+    }
 }
 
 void TAddSession::AddTree(const std::string& folder, const std::string& entryPrefix,
-                          const std::string& mask)
+                          const std::string& mask, TWalk& walk)
 {
     DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
     if (dir == nullptr) {
@@ -228,16 +309,24 @@ void TAddSession::AddTree(const std::string& folder, const std::string& entryPre
         struct stat lst {};
         if (::lstat(path.c_str(), &lst) != 0)
             continue;
-        // Folder links are not followed: they could loop or lead out of the profile.
         if (S_ISDIR(lst.st_mode)) {
-            subfolders.push_back(name);
+            // A bind mount can show a folder inside itself.
+            if (walk.Walked.emplace(lst.st_dev, lst.st_ino).second)
+                subfolders.push_back(name);
+            else
+                Problem(JoinEntry(entryPrefix, name), Text("Messages", "LANG_LINK_NOT_FOLLOWED"));
+            continue;
+        }
+        struct stat target {};
+        if (S_ISLNK(lst.st_mode) && ::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) {
+            walk.Links.emplace_back(path, JoinEntry(entryPrefix, name));
             continue;
         }
         if (mask.empty() || NameMatchesMask(name, mask))
             AddFile(path, JoinEntry(entryPrefix, name));
     }
     for (const auto& name : subfolders)
-        AddTree(JoinPath(folder, name), JoinEntry(entryPrefix, name), mask);
+        AddTree(JoinPath(folder, name), JoinEntry(entryPrefix, name), mask, walk);
 }
 
 void TAddSession::AddFile(const std::string& path, const std::string& entryName)
@@ -254,11 +343,11 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
         Problem(entryName, Text("Messages", "LANG_NOT_REGULAR_FILE"));
         return;
     }
-    if (archiveExists_ && st.st_dev == archiveDevice_ && st.st_ino == archiveInode_)
-        return; // the archive itself, when it is written into the folder it stores
-
+    // Opened first: only then is the identity of an archive that exists known.
     if (!OpenArchive())
         return;
+    if (archiveExists_ && st.st_dev == archiveDevice_ && st.st_ino == archiveInode_)
+        return; // the archive itself, when it is written into the folder it stores
     zip_t* za = archive_.get();
     // libzip's own name index finds a name this session stored already; a name of an
     // earlier archive's entry is replaced.
@@ -304,14 +393,18 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
     byIndex_[static_cast<std::size_t>(index)] = &item;
 
     const auto uindex = static_cast<zip_uint64_t>(index);
+    // Encrypted by the pipeline: the entry is marked AES without a password, so libzip
+    // copies what the source gives (always deflate data, stored blocks included).
+    const bool preEncrypted = piped_ && !password_.empty();
     const bool ok =
-        (level_ == 0 || item.StoredByName
+        (level_ == 0 || (item.StoredByName && !preEncrypted)
              ? zip_set_file_compression(za, uindex, ZIP_CM_STORE, 0)
              // DEFAULT deflates, but stores a small file that would not shrink.
              : zip_set_file_compression(za, uindex, ZIP_CM_DEFAULT,
                                         static_cast<zip_uint32_t>(level_))) == 0 &&
         (password_.empty() ||
-         zip_file_set_encryption(za, uindex, ZIP_EM_AES_256, password_.c_str()) == 0) &&
+         zip_file_set_encryption(za, uindex, ZIP_EM_AES_256,
+                                 preEncrypted ? nullptr : password_.c_str()) == 0) &&
         zip_file_set_external_attributes(za, uindex, 0, ZIP_OPSYS_UNIX,
                                          static_cast<zip_uint32_t>(item.Mode & 0xFFFF) << 16) == 0;
     if (!ok) {
@@ -454,7 +547,7 @@ void TAddSession::StartPipeline()
     pipedItem_ = nullptr;
     // As many workers as cores; capped, because each keeps blocks in flight.
     const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
-    pipeline_ = std::make_unique<TDeflatePipeline>(std::move(files), level_, workers);
+    pipeline_ = std::make_unique<TDeflatePipeline>(std::move(files), level_, workers, password_);
 }
 
 bool TAddSession::BeginPiped(TAddItem& item)
@@ -498,6 +591,10 @@ zip_int64_t TAddSession::HandlePiped(TAddItem& item, void* data, zip_uint64_t le
             // Deflated already: libzip copies it as it is.
             st->valid |= ZIP_STAT_COMP_METHOD;
             st->comp_method = ZIP_CM_DEFLATE;
+        }
+        if (pipeline_->Encrypting()) {
+            st->valid |= ZIP_STAT_ENCRYPTION_METHOD;
+            st->encryption_method = ZIP_EM_AES_256;
         }
         if (currentFinished_ && !pipedStored_) { // libzip sums stored data itself
             st->valid |= ZIP_STAT_CRC;

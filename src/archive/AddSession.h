@@ -3,9 +3,9 @@
 // Each file reaches libzip through a source of our own that reads it in pieces and
 // reports how far it got, so progress is exact per file and memory stays bounded
 // whatever the file sizes. Above level 0 the files are deflated ahead on worker
-// threads (TDeflatePipeline) and libzip copies the result as it is, encrypting it when
-// there is a password; formats compressed already, and files whose first block does not
-// shrink, are stored. libzip writes a temporary file beside the archive and
+// threads (TDeflatePipeline), encrypted there too when there is a password, and libzip
+// copies the result as it is; formats compressed already, and files whose first block
+// does not shrink, are stored. libzip writes a temporary file beside the archive and
 // renames it into place only after the last byte; a failed or abandoned write
 // leaves any earlier archive untouched and no temporary file.
 
@@ -20,8 +20,10 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace tessarin {
@@ -64,8 +66,12 @@ public:
 
     // Adds what spec names below root: a file, a folder with everything below it, or
     // a mask ("*.mab", "Mail/*.msf") that matches file names at any depth below its
-    // folder. Names that cannot be read are skipped and listed in Problems().
-    void AddSpec(const std::string& spec, const std::string& root);
+    // folder. Names that cannot be read are skipped and listed in Problems(). Links
+    // to folders are followed once each; a link to a folder the same walk stored
+    // already (a loop, a link back up the tree) is listed in Problems(). storedAs,
+    // when given, is the name the file or folder is stored under instead of spec.
+    void AddSpec(const std::string& spec, const std::string& root,
+                 const std::string& storedAs = {});
 
     // Sum of the sizes of the files collected, each counted as often as listed.
     std::uint64_t CollectedBytes() const;
@@ -102,9 +108,19 @@ private:
     void AddFile(const std::string& path, const std::string& entryName);
     std::string EntryName(const TAddItem& item) const;
     std::string PathOf(const TAddItem& item, const std::string& entryName) const;
+    // One walk of a tree: the folders walked (by device and inode) and the folder links
+    // met, which are followed after every real folder so each folder keeps its own name.
+    struct TWalk {
+        std::set<std::pair<dev_t, ino_t>> Walked;
+        std::vector<std::pair<std::string, std::string>> Links; // path, entry name
+        std::vector<std::string> Tops; // where the tree and each followed link lead
+    };
+    void WalkTree(const std::string& folder, const std::string& entryPrefix,
+                  const std::string& mask);
     void AddTree(const std::string& folder, const std::string& entryPrefix,
-                 const std::string& mask);
+                 const std::string& mask, TWalk& walk);
     void Problem(const std::string& name, const std::string& why);
+    void UseRoot(const std::string& root, const std::string& prefix);
 
     std::string archivePath_;
     int level_;
@@ -115,6 +131,9 @@ private:
     std::deque<TAddItem> items_;
     std::vector<TAddItem*> byIndex_; // libzip entry index -> item added by this session
     std::vector<std::string> roots_;
+    // Per root: the leading part of the stored names that stands for the root itself
+    // (a folder stored under another name); empty: names are relative to the root.
+    std::vector<std::string> rootPrefixes_;
     std::unordered_map<std::string, std::uint32_t> rootIndex_;
     std::uint32_t currentRoot_ = 0;
     // The one file libzip reads at a time.

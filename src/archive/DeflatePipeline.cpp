@@ -1,6 +1,7 @@
 #include "archive/DeflatePipeline.h"
 
 #include "archive/SafeExtract.h"
+#include "archive/WinZipAes.h"
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -43,7 +44,8 @@ bool EndsWithNoCase(std::string_view text, std::string_view tail)
 } // namespace
 
 struct TDeflatePipeline::TFileState {
-    TMode Mode = TMode::Decide; // guarded by mutex_
+    TMode Mode = TMode::Decide;      // guarded by mutex_
+    std::unique_ptr<TWinZipAes> Aes; // set with the first block, when encrypting
 };
 
 struct TDeflatePipeline::TBlock {
@@ -70,8 +72,9 @@ bool TDeflatePipeline::IsCompressedName(const std::string& name)
                        [&](std::string_view tail) { return EndsWithNoCase(name, tail); });
 }
 
-TDeflatePipeline::TDeflatePipeline(std::vector<TFile> files, int level, unsigned workers)
-    : files_(std::move(files)), byteBudget_(BytesPerWorker * std::max(workers, 1u)),
+TDeflatePipeline::TDeflatePipeline(std::vector<TFile> files, int level, unsigned workers,
+                                   std::string password)
+    : files_(std::move(files)), password_(std::move(password)), byteBudget_(BytesPerWorker * std::max(workers, 1u)),
       blockBudget_(BlocksPerWorker * std::max(workers, 1u))
 {
     try {
@@ -308,6 +311,27 @@ private:
     std::vector<unsigned char> buffer_;
 };
 
+// in as deflate's stored blocks, so that it joins the pieces around it.
+void StoredPiece(const std::vector<unsigned char>& in, bool last, std::vector<unsigned char>& out)
+{
+    constexpr std::size_t MaxStored = 65535;
+    out.clear();
+    out.reserve(in.size() + 5 * (in.size() / MaxStored + 1));
+    std::size_t pos = 0;
+    do {
+        const std::size_t n = std::min(MaxStored, in.size() - pos);
+        const bool final = last && pos + n == in.size();
+        out.push_back(final ? 1 : 0); // BFINAL, BTYPE 00, then padding to the byte
+        out.push_back(static_cast<unsigned char>(n & 0xFF));
+        out.push_back(static_cast<unsigned char>(n >> 8));
+        out.push_back(static_cast<unsigned char>(~n & 0xFF));
+        out.push_back(static_cast<unsigned char>((~n >> 8) & 0xFF));
+        out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(pos),
+                   in.begin() + static_cast<std::ptrdiff_t>(pos + n));
+        pos += n;
+    } while (pos < in.size());
+}
+
 } // namespace
 
 void TDeflatePipeline::Work(std::stop_token stop, int level)
@@ -323,6 +347,35 @@ void TDeflatePipeline::Work(std::stop_token stop, int level)
             block = todo_.front();
             todo_.pop_front();
             mode = block->File->Mode;
+        }
+        if (Encrypting()) {
+            std::unique_ptr<TWinZipAes> aes;
+            int error = 0;
+            try {
+                if (block->Number == 0 && block->OpenError == 0) {
+                    aes = std::make_unique<TWinZipAes>();
+                    if (!aes->StartNew(password_))
+                        error = EIO;
+                }
+                // Each block on its own: deflated when that makes it smaller, else stored.
+                const bool deflated = mode != TMode::Store &&
+                                      deflater->Piece(block->Raw, block->Last, block->Out) &&
+                                      block->Out.size() < block->Raw.size();
+                if (!deflated)
+                    StoredPiece(block->Raw, block->Last, block->Out);
+                block->Crc = libdeflate_crc32(0, block->Raw.data(), block->Raw.size());
+                block->Raw = {};
+            } catch (...) {
+                error = ENOMEM;
+            }
+            std::lock_guard lock(mutex_);
+            if (error != 0 && block->ReadError == 0)
+                block->ReadError = error;
+            if (aes)
+                block->File->Aes = std::move(aes);
+            block->Done = true;
+            blockDone_.notify_all();
+            continue;
         }
         // A later block whose file is still undecided is deflated anyway and keeps its
         // data until the decision: waiting for it would idle this worker.
@@ -404,11 +457,60 @@ TDeflatePipeline::TStart TDeflatePipeline::Start(std::size_t index)
     block_ = std::move(block);
     // The first block is done, so its file is decided.
     std::lock_guard lock(mutex_);
-    stored_ = block_->File->Mode == TMode::Store;
+    stored_ = !Encrypting() && block_->File->Mode == TMode::Store;
+    if (Encrypting()) {
+        aes_ = std::move(block_->File->Aes);
+        headerOffset_ = 0;
+        trailer_.clear();
+        trailerOffset_ = 0;
+        if (!aes_ && block_->ReadError == 0)
+            return {EIO, false};
+    }
     return {0, stored_};
 }
 
 std::int64_t TDeflatePipeline::Read(void* data, std::size_t len, std::uint64_t& rawDone, int& error)
+{
+    if (!Encrypting())
+        return ReadData(data, len, rawDone, error);
+    auto* bytes = static_cast<unsigned char*>(data);
+    if (aes_ && headerOffset_ < aes_->HeaderLength()) {
+        const std::size_t n = std::min(len, aes_->HeaderLength() - headerOffset_);
+        std::memcpy(bytes, aes_->Header() + headerOffset_, n);
+        headerOffset_ += n;
+        rawDone = rawDone_;
+        return static_cast<std::int64_t>(n);
+    }
+    if (trailer_.empty()) {
+        const std::int64_t n = ReadData(data, len, rawDone, error);
+        if (n < 0)
+            return n;
+        if (!aes_) { // cannot happen with data: the file failed before its first block
+            error = EIO;
+            return -1;
+        }
+        if (n > 0) {
+            if (!aes_->Encrypt(bytes, static_cast<std::size_t>(n))) {
+                error = EIO;
+                return -1;
+            }
+            return n;
+        }
+        trailer_.resize(TWinZipAes::AuthCodeLength);
+        if (!aes_->AuthCode(trailer_.data())) {
+            error = EIO;
+            return -1;
+        }
+    }
+    const std::size_t n = std::min(len, trailer_.size() - trailerOffset_);
+    std::memcpy(bytes, trailer_.data() + trailerOffset_, n);
+    trailerOffset_ += n;
+    rawDone = rawDone_;
+    return static_cast<std::int64_t>(n);
+}
+
+std::int64_t TDeflatePipeline::ReadData(void* data, std::size_t len, std::uint64_t& rawDone,
+                                        int& error)
 {
     for (;;) {
         if (lostError_ != 0) {

@@ -14,6 +14,12 @@
 // zlib's speed at level 9, and smaller output even without the previous block as a
 // dictionary). Every piece but the last is made non-final and byte-aligned, so the
 // pieces joined in order are one valid deflate stream per file.
+//
+// With a password every entry is WinZip AES encrypted here, and libzip copies it as it
+// is. The costly part, deriving each entry's keys (PBKDF2), runs on the workers; the
+// consumer only runs AES in counter mode and the HMAC over what it hands out, which
+// must go in order. Data that does not shrink goes out as deflate's stored blocks:
+// libzip would sum a stored entry's CRC over the encrypted bytes.
 
 #include <sys/types.h>
 
@@ -28,6 +34,8 @@
 #include <vector>
 
 namespace tessarin {
+
+class TWinZipAes;
 
 class TDeflatePipeline {
 public:
@@ -47,7 +55,9 @@ public:
         bool Stored = false; // the bytes that follow are the file's own
     };
 
-    TDeflatePipeline(std::vector<TFile> files, int level, unsigned workers);
+    // A non-empty password encrypts every file (AES-256).
+    TDeflatePipeline(std::vector<TFile> files, int level, unsigned workers,
+                     std::string password = {});
     ~TDeflatePipeline(); // stops the threads; the files not taken are dropped
     TDeflatePipeline(const TDeflatePipeline&) = delete;
     TDeflatePipeline& operator=(const TDeflatePipeline&) = delete;
@@ -59,6 +69,7 @@ public:
     // -1 with errno in `error` when reading the file failed. `rawDone` is how much of
     // the file the bytes handed out so far stand for.
     std::int64_t Read(void* data, std::size_t len, std::uint64_t& rawDone, int& error);
+    bool Encrypting() const { return !password_.empty(); }
     // Valid once Read returned 0.
     std::uint32_t Crc() const { return crc_; }
     std::uint64_t RawSize() const { return rawSize_; }
@@ -75,8 +86,10 @@ private:
     bool Emit(const std::shared_ptr<TBlock>& block, std::stop_token stop);
     std::shared_ptr<TBlock> NextBlock(); // consumer: waits for the next one in order
     void EndBlock();                     // consumer: the current block is handed out
+    std::int64_t ReadData(void* data, std::size_t len, std::uint64_t& rawDone, int& error);
 
     std::vector<TFile> files_;
+    std::string password_;
 
     std::mutex mutex_;
     std::condition_variable_any workReady_;     // a block to deflate
@@ -100,6 +113,10 @@ private:
     std::uint32_t crc_ = 0;
     std::uint64_t rawSize_ = 0;
     std::uint64_t rawDone_ = 0;
+    std::unique_ptr<TWinZipAes> aes_; // the current file's, when encrypting
+    std::size_t headerOffset_ = 0;
+    std::vector<unsigned char> trailer_;
+    std::size_t trailerOffset_ = 0;
 
     std::stop_source stop_;
     std::vector<std::jthread> threads_; // last: joined before the rest is destroyed

@@ -1,17 +1,18 @@
 #include "archive/EntryReader.h"
 
+#include "archive/WinZipAes.h"
 #include "archive/ZipHandles.h"
 #include "config/L10n.h"
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/params.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 namespace tessarin {
 
@@ -40,6 +41,7 @@ public:
             return true;
         if (!output_.Write(data, size, failure))
             return false;
+        crc_ = libdeflate_crc32(crc_, data, size);
         done_ += size;
         if (output_.Progress && done_ - reported_ >= ProgressStep) {
             reported_ = done_;
@@ -48,9 +50,11 @@ public:
         return true;
     }
     std::uint64_t Done() const { return done_; }
+    std::uint32_t Crc() const { return crc_; }
 
 private:
     const TEntryOutput& output_;
+    std::uint32_t crc_ = 0;
     std::uint64_t done_ = 0;
     std::uint64_t reported_ = 0;
 };
@@ -86,120 +90,14 @@ TReadOutcome ReadWithLibzip(zip_t* za, zip_uint64_t index, bool encrypted,
 
 // ---- WinZip AES, version AE-2 -----------------------------------------------------
 //
-// AE-2 entries (what 7-Zip and WinZip write) carry no CRC: the authentication code
-// protects them instead. libzip 1.7 still checks their CRC field (which is 0) and
-// fails every such entry at its end, so they are decrypted here from the raw entry
-// with OpenSSL: PBKDF2-HMAC-SHA1 keys, AES in counter mode with a little-endian
-// counter starting at 1, HMAC-SHA1 over the encrypted data.
+// Every AES entry is decrypted here from the raw entry with OpenSSL, on the thread
+// that reads it. AE-2 entries (what 7-Zip and WinZip write) carry no CRC: the
+// authentication code protects them instead, and libzip 1.7 still checks their CRC
+// field (which is 0) and fails every such entry at its end. Entries that do carry a
+// CRC (ours, libzip's) get it checked as well. OpenSSL's AES is also several times
+// faster than the one libzip was built with.
 
-using TCipherCtx = TUniqueCPtr<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>;
-using TMac = TUniqueCPtr<EVP_MAC, EVP_MAC_free>;
-using TMacCtx = TUniqueCPtr<EVP_MAC_CTX, EVP_MAC_CTX_free>;
-
-constexpr std::size_t AuthCodeLength = 10;
-constexpr std::size_t VerifierLength = 2;
-constexpr int KeyIterations = 1000;
-
-class TWinZipAes {
-public:
-    // method: ZIP_EM_AES_128, _192 or _256.
-    explicit TWinZipAes(std::uint16_t method)
-        : keyLength_(method == ZIP_EM_AES_128   ? 16
-                     : method == ZIP_EM_AES_192 ? 24
-                                                : 32)
-    {
-    }
-    ~TWinZipAes() { OPENSSL_cleanse(keys_.data(), keys_.size()); }
-    TWinZipAes(const TWinZipAes&) = delete;
-    TWinZipAes& operator=(const TWinZipAes&) = delete;
-
-    std::size_t SaltLength() const { return keyLength_ / 2; }
-    std::size_t HeaderLength() const { return SaltLength() + VerifierLength; }
-
-    enum class TStart { Ready, WrongPassword, Error };
-
-    // header: salt and password verifier, as the entry begins.
-    TStart Start(const std::string& password, const unsigned char* header)
-    {
-        const std::size_t derived = 2 * keyLength_ + VerifierLength;
-        if (PKCS5_PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()), header,
-                                   static_cast<int>(SaltLength()), KeyIterations,
-                                   static_cast<int>(derived), keys_.data()) != 1)
-            return TStart::Error;
-        if (CRYPTO_memcmp(keys_.data() + 2 * keyLength_, header + SaltLength(), VerifierLength) !=
-            0)
-            return TStart::WrongPassword;
-
-        const EVP_CIPHER* cipher = keyLength_ == 16   ? EVP_aes_128_ecb()
-                                   : keyLength_ == 24 ? EVP_aes_192_ecb()
-                                                      : EVP_aes_256_ecb();
-        cipher_.reset(EVP_CIPHER_CTX_new());
-        mac_.reset(EVP_MAC_fetch(nullptr, "HMAC", nullptr));
-        if (!cipher_ || !mac_)
-            return TStart::Error;
-        macCtx_.reset(EVP_MAC_CTX_new(mac_.get()));
-        char digest[] = "SHA1";
-        const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string("digest", digest, 0),
-                                     OSSL_PARAM_construct_end()};
-        if (!macCtx_ ||
-            EVP_EncryptInit_ex(cipher_.get(), cipher, nullptr, keys_.data(), nullptr) != 1 ||
-            EVP_CIPHER_CTX_set_padding(cipher_.get(), 0) != 1 ||
-            EVP_MAC_init(macCtx_.get(), keys_.data() + keyLength_, keyLength_, params) != 1)
-            return TStart::Error;
-        return TStart::Ready;
-    }
-
-    // Authenticates and decrypts data in place.
-    bool Decrypt(unsigned char* data, std::size_t size)
-    {
-        if (EVP_MAC_update(macCtx_.get(), data, size) != 1)
-            return false;
-        for (std::size_t i = 0; i < size; ++i) {
-            if (streamUsed_ == stream_.size() && !RefillStream())
-                return false;
-            data[i] ^= stream_[streamUsed_++];
-        }
-        return true;
-    }
-
-    bool Authentic(const unsigned char* authCode)
-    {
-        unsigned char mac[EVP_MAX_MD_SIZE];
-        std::size_t length = 0;
-        if (EVP_MAC_final(macCtx_.get(), mac, &length, sizeof mac) != 1 || length < AuthCodeLength)
-            return false;
-        return CRYPTO_memcmp(mac, authCode, AuthCodeLength) == 0;
-    }
-
-private:
-    // The next 4 KiB of key stream: encrypted counter blocks.
-    bool RefillStream()
-    {
-        std::array<unsigned char, 4096> counters{};
-        for (std::size_t block = 0; block < counters.size() / 16; ++block) {
-            ++counter_;
-            std::uint64_t value = counter_;
-            for (std::size_t b = 0; b < 8; ++b, value >>= 8)
-                counters[block * 16 + b] = static_cast<unsigned char>(value & 0xFF);
-        }
-        int length = 0;
-        if (EVP_EncryptUpdate(cipher_.get(), stream_.data(), &length, counters.data(),
-                              static_cast<int>(counters.size())) != 1 ||
-            length != static_cast<int>(stream_.size()))
-            return false;
-        streamUsed_ = 0;
-        return true;
-    }
-
-    std::size_t keyLength_;
-    std::array<unsigned char, 2 * 32 + VerifierLength> keys_{};
-    TCipherCtx cipher_;
-    TMac mac_;
-    TMacCtx macCtx_;
-    std::array<unsigned char, 4096> stream_{};
-    std::size_t streamUsed_ = 4096;
-    std::uint64_t counter_ = 0;
-};
+constexpr std::size_t AuthCodeLength = TWinZipAes::AuthCodeLength;
 
 class TInflater {
 public:
@@ -243,61 +141,126 @@ private:
     z_stream stream_{};
     bool ok_ = false;
     bool finished_ = false;
-    std::vector<char> output_ = std::vector<char>(ChunkSize);
+    // One per thread: a fresh one per entry would clear 256 KiB for every small file.
+    static thread_local inline std::vector<char> output_ = std::vector<char>(ChunkSize);
 };
 
-// Reads exactly size raw bytes; the raw stream's own end is never read, because
-// libzip would check the (absent) CRC there.
-bool ReadExactly(zip_file_t* file, unsigned char* data, std::size_t size, std::string& failure)
-{
-    while (size > 0) {
-        const zip_int64_t n = zip_fread(file, data, size);
-        if (n <= 0) {
-            failure = n < 0 ? zip_file_strerror(file) : "Premature end of file";
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
+// Holds the archive's lock, when it has one, for the libzip calls of one statement:
+// workers share one handle, and libzip's are not for two threads at a time.
+class TArchiveLock {
+public:
+    explicit TArchiveLock(std::mutex* mutex) : mutex_(mutex)
+    {
+        if (mutex_ != nullptr)
+            mutex_->lock();
     }
-    return true;
+    ~TArchiveLock()
+    {
+        if (mutex_ != nullptr)
+            mutex_->unlock();
+    }
+    TArchiveLock(const TArchiveLock&) = delete;
+    TArchiveLock& operator=(const TArchiveLock&) = delete;
+
+private:
+    std::mutex* mutex_;
+};
+
+// An entry's raw data, opened, read and closed under the archive's lock.
+class TRawEntry {
+public:
+    TRawEntry(zip_t* za, zip_uint64_t index, zip_flags_t flags, std::mutex* lock) : lock_(lock)
+    {
+        const TArchiveLock hold(lock_);
+        file_ = zip_fopen_index(za, index, flags);
+        if (file_ == nullptr) {
+            error_ = zip_strerror(za);
+            zip_error_clear(za);
+        }
+    }
+    ~TRawEntry()
+    {
+        const TArchiveLock hold(lock_);
+        if (file_ != nullptr)
+            zip_fclose(file_);
+    }
+    TRawEntry(const TRawEntry&) = delete;
+    TRawEntry& operator=(const TRawEntry&) = delete;
+
+    bool Opened(std::string& failure) const
+    {
+        failure = error_;
+        return file_ != nullptr;
+    }
+    // Reads exactly size raw bytes; the raw stream's own end is never read, because
+    // libzip would check the (absent) CRC of an AE-2 entry there.
+    bool ReadExactly(unsigned char* data, std::size_t size, std::string& failure)
+    {
+        const TArchiveLock hold(lock_);
+        while (size > 0) {
+            const zip_int64_t n = zip_fread(file_, data, size);
+            if (n <= 0) {
+                failure = n < 0 ? zip_file_strerror(file_) : "Premature end of file";
+                return false;
+            }
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+private:
+    std::mutex* lock_;
+    zip_file_t* file_ = nullptr;
+    std::string error_;
+};
+
+bool IsAes(const zip_stat_t& stat)
+{
+    return (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
+           (stat.encryption_method == ZIP_EM_AES_128 ||
+            stat.encryption_method == ZIP_EM_AES_192 || stat.encryption_method == ZIP_EM_AES_256);
 }
 
-TReadOutcome ReadAe2(zip_t* za, zip_uint64_t index, const zip_stat_t& stat,
+// Stored or deflated entries, plain or AES: the raw bytes are taken from libzip under
+// the lock, and decrypted, inflated, checked and written outside it, so that workers
+// sharing one archive handle do their real work in parallel.
+TReadOutcome ReadRaw(zip_t* za, std::mutex* lock, zip_uint64_t index, const zip_stat_t& stat,
                      const std::string& password, std::vector<char>& buffer,
                      const TEntryOutput& output, std::string& failure)
 {
-    if (password.empty()) {
-        failure = "No password provided";
-        return TReadOutcome::PasswordRefused;
+    std::optional<TWinZipAes> aes;
+    if (IsAes(stat)) {
+        if (password.empty()) {
+            failure = "No password provided";
+            return TReadOutcome::PasswordRefused;
+        }
+        aes.emplace(stat.encryption_method == ZIP_EM_AES_128   ? 16
+                    : stat.encryption_method == ZIP_EM_AES_192 ? 24
+                                                               : 32);
     }
-    if (stat.comp_method != ZIP_CM_STORE && stat.comp_method != ZIP_CM_DEFLATE) {
-        failure = "Compression method not supported";
-        return TReadOutcome::Failed;
-    }
-    TWinZipAes aes(stat.encryption_method);
-    if (!(stat.valid & ZIP_STAT_COMP_SIZE) ||
-        stat.comp_size < aes.HeaderLength() + AuthCodeLength) {
+    const std::size_t overhead = aes ? aes->HeaderLength() + AuthCodeLength : 0;
+    if (!(stat.valid & ZIP_STAT_COMP_SIZE) || stat.comp_size < overhead) {
         failure = "Zip archive inconsistent";
         return TReadOutcome::Failed;
     }
-    TZipFilePtr file(zip_fopen_index(za, index, ZIP_FL_ENCRYPTED));
-    if (!file) {
-        failure = zip_strerror(za);
-        zip_error_clear(za);
+    TRawEntry file(za, index, aes ? ZIP_FL_ENCRYPTED : ZIP_FL_COMPRESSED, lock);
+    if (!file.Opened(failure))
         return TReadOutcome::Failed;
-    }
-    std::array<unsigned char, 16 + VerifierLength> header{};
-    if (!ReadExactly(file.get(), header.data(), aes.HeaderLength(), failure))
-        return TReadOutcome::Failed;
-    switch (aes.Start(password, header.data())) {
-    case TWinZipAes::TStart::Ready:
-        break;
-    case TWinZipAes::TStart::WrongPassword:
-        failure = "Wrong password provided";
-        return TReadOutcome::PasswordRefused;
-    case TWinZipAes::TStart::Error:
-        failure = Text("Messages", "LANG_DECRYPTION_FAILED");
-        return TReadOutcome::Failed;
+    if (aes) {
+        std::array<unsigned char, TWinZipAes::MaxHeaderLength> header{};
+        if (!file.ReadExactly(header.data(), aes->HeaderLength(), failure))
+            return TReadOutcome::Failed;
+        switch (aes->Start(password, header.data())) {
+        case TWinZipAes::TStart::Ready:
+            break;
+        case TWinZipAes::TStart::WrongPassword:
+            failure = "Wrong password provided";
+            return TReadOutcome::PasswordRefused;
+        case TWinZipAes::TStart::Error:
+            failure = Text("Messages", "LANG_DECRYPTION_FAILED");
+            return TReadOutcome::Failed;
+        }
     }
 
     const bool deflated = stat.comp_method == ZIP_CM_DEFLATE;
@@ -307,13 +270,13 @@ TReadOutcome ReadAe2(zip_t* za, zip_uint64_t index, const zip_stat_t& stat,
         return TReadOutcome::Failed;
     }
     TProgressCounter counter(output);
-    std::uint64_t left = stat.comp_size - aes.HeaderLength() - AuthCodeLength;
+    std::uint64_t left = stat.comp_size - overhead;
     auto* data = reinterpret_cast<unsigned char*>(buffer.data());
     while (left > 0) {
         const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
-        if (!ReadExactly(file.get(), data, piece, failure))
+        if (!file.ReadExactly(data, piece, failure))
             return TReadOutcome::Failed;
-        if (!aes.Decrypt(data, piece)) {
+        if (aes && !aes->Decrypt(data, piece)) {
             failure = Text("Messages", "LANG_DECRYPTION_FAILED");
             return TReadOutcome::Failed;
         }
@@ -322,17 +285,27 @@ TReadOutcome ReadAe2(zip_t* za, zip_uint64_t index, const zip_stat_t& stat,
             return TReadOutcome::Failed;
         left -= piece;
     }
-    std::array<unsigned char, AuthCodeLength> authCode{};
-    if (!ReadExactly(file.get(), authCode.data(), authCode.size(), failure))
-        return TReadOutcome::Failed;
-    if (!aes.Authentic(authCode.data())) {
-        // What a wrong password that passed the two-byte check looks like, or damage.
-        failure = "authentication code does not match";
-        return TReadOutcome::PasswordRefused;
+    if (aes) {
+        std::array<unsigned char, AuthCodeLength> authCode{};
+        if (!file.ReadExactly(authCode.data(), authCode.size(), failure))
+            return TReadOutcome::Failed;
+        if (!aes->Authentic(authCode.data())) {
+            // What a wrong password that passed the two-byte check looks like, or damage.
+            failure = "authentication code does not match";
+            return TReadOutcome::PasswordRefused;
+        }
     }
-    if ((deflated && !inflater.Finished()) ||
+    // Some writers store an empty file as a deflated entry of no bytes at all.
+    const bool emptyStream = stat.comp_size == overhead && counter.Done() == 0;
+    if ((deflated && !inflater.Finished() && !emptyStream) ||
         ((stat.valid & ZIP_STAT_SIZE) && counter.Done() != stat.size)) {
         failure = "Zip archive inconsistent";
+        return TReadOutcome::Failed;
+    }
+    // AE-2 writers leave the CRC 0: the authentication code stands for it.
+    const bool crcKnown = (stat.valid & ZIP_STAT_CRC) && !(aes && stat.crc == 0);
+    if (crcKnown && counter.Crc() != stat.crc) {
+        failure = "CRC error";
         return TReadOutcome::Failed;
     }
     return TReadOutcome::Done;
@@ -342,7 +315,7 @@ TReadOutcome ReadAe2(zip_t* za, zip_uint64_t index, const zip_stat_t& stat,
 
 TReadOutcome ReadEntry(zip_t* za, zip_uint64_t index, const zip_stat_t& stat,
                        const std::string& password, std::vector<char>& buffer,
-                       const TEntryOutput& output, std::string& failure)
+                       const TEntryOutput& output, std::string& failure, std::mutex* lock)
 {
     if (buffer.size() < ChunkSize)
         buffer.resize(ChunkSize);
@@ -351,9 +324,26 @@ TReadOutcome ReadEntry(zip_t* za, zip_uint64_t index, const zip_stat_t& stat,
     const bool aes = encrypted && (stat.encryption_method == ZIP_EM_AES_128 ||
                                    stat.encryption_method == ZIP_EM_AES_192 ||
                                    stat.encryption_method == ZIP_EM_AES_256);
-    if (aes && (stat.valid & ZIP_STAT_CRC) && stat.crc == 0)
-        return ReadAe2(za, index, stat, password, buffer, output, failure);
-    return ReadWithLibzip(za, index, encrypted, password, buffer, output, failure);
+    // The directory's size bounds what is written: an entry that inflates past it
+    // (a hostile archive) stops there instead of filling the disk.
+    const std::uint64_t limit = (stat.valid & ZIP_STAT_SIZE) ? stat.size : UINT64_MAX;
+    std::uint64_t written = 0;
+    const TEntryOutput bounded{[&](const char* data, std::size_t size, std::string& why) {
+                                   if (size > limit - written) {
+                                       why = "Zip archive inconsistent";
+                                       return false;
+                                   }
+                                   written += size;
+                                   return output.Write(data, size, why);
+                               },
+                               output.Progress};
+    const bool plainOrAes = !encrypted || aes;
+    if (plainOrAes && (stat.valid & ZIP_STAT_COMP_METHOD) &&
+        (stat.comp_method == ZIP_CM_STORE || stat.comp_method == ZIP_CM_DEFLATE))
+        return ReadRaw(za, lock, index, stat, password, buffer, bounded, failure);
+    // Other methods and traditional encryption: libzip does it all, holding the lock.
+    const TArchiveLock hold(lock);
+    return ReadWithLibzip(za, index, encrypted, password, buffer, bounded, failure);
 }
 
 } // namespace tessarin

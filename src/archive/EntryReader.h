@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,9 +27,12 @@ struct TEntryOutput {
 };
 
 // Reads entry index of za (stat as zip_stat_index gives it) with password (empty for
-// none). buffer is scratch space, grown as needed.
+// none). buffer is scratch space, grown as needed. With a lock, threads can read
+// entries of one za at the same time: each libzip call is made holding it, and the
+// inflating, decrypting and writing are done without it.
 TReadOutcome ReadEntry(zip_t* za, zip_uint64_t index, const zip_stat_t& stat,
                        const std::string& password, std::vector<char>& buffer,
-                       const TEntryOutput& output, std::string& failure);
+                       const TEntryOutput& output, std::string& failure,
+                       std::mutex* lock = nullptr);
 
 } // namespace tessarin

@@ -1,6 +1,7 @@
 #include "archive/SafeExtract.h"
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,7 +23,32 @@ std::string TemporaryName()
     return ".tessarin-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".part";
 }
 
+bool StartsWithNoCase(std::string_view text, std::string_view head)
+{
+    if (text.size() < head.size())
+        return false;
+    for (std::size_t i = 0; i < head.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != head[i])
+            return false;
+    return true;
+}
+
 } // namespace
+
+bool IsPrivateProfileFile(std::string_view name)
+{
+    // A database's journals hold its pages too.
+    for (std::string_view base : {"key3.db", "key4.db", "cert8.db", "cert9.db", "secmod.db",
+                                  "pkcs11.txt", "logins.json", "logins-backup.json"}) {
+        if (StartsWithNoCase(name, base)) {
+            const std::string_view rest = name.substr(base.size());
+            if (rest.empty() || rest == "-wal" || rest == "-shm" || rest == "-journal")
+                return true;
+        }
+    }
+    // signons.txt, signons2.txt, signons3.txt, signons.sqlite: "signons*.*".
+    return StartsWithNoCase(name, "signons") && name.find('.') != std::string_view::npos;
+}
 
 TFd& TFd::operator=(TFd&& other) noexcept
 {
@@ -62,6 +88,7 @@ TPendingFile::~TPendingFile()
 
 bool TPendingFile::Write(const void* data, std::size_t size, std::error_code& ec)
 {
+    written_ = written_ || size > 0;
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
         const ssize_t n = ::write(file_.Get(), p, size);
@@ -79,6 +106,11 @@ bool TPendingFile::Write(const void* data, std::size_t size, std::error_code& ec
 
 bool TPendingFile::Rewind(std::error_code& ec)
 {
+    // Only when something was written: ext4 flushes a file truncated to nothing as soon
+    // as it is closed, which costs every small file a disk write of its own.
+    if (!written_)
+        return true;
+    written_ = false;
     if (::ftruncate(file_.Get(), 0) != 0 || ::lseek(file_.Get(), 0, SEEK_SET) != 0) {
         ec = LastError();
         return false;
@@ -211,7 +243,8 @@ std::optional<TPendingFile> TExtractTarget::BeginFile(const std::vector<std::str
             ec = std::make_error_code(std::errc::is_a_directory);
             return std::nullopt;
         }
-        // A symbolic link in the way is replaced by the file, never written through.
+        // A symbolic link in the way is replaced by the file, never written through,
+        // and its mode (which says nothing) is not taken.
         if (S_ISREG(st.st_mode)) {
             keepMode = st.st_mode & 07777;
             replacing = true;
@@ -221,6 +254,11 @@ std::optional<TPendingFile> TExtractTarget::BeginFile(const std::vector<std::str
         return std::nullopt;
     }
 
+    if (IsPrivateProfileFile(finalName)) {
+        newMode = (newMode & 0700) != 0 ? (newMode & 0700) : 0600;
+        if (keepMode)
+            keepMode = *keepMode & ~mode_t{077};
+    }
     std::string tempName = TemporaryName();
     const int fd = ::openat(folder.Get(), tempName.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, newMode);

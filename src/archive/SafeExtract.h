@@ -12,10 +12,16 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
 namespace tessarin {
+
+// Files that hold a profile's keys, saved passwords or certificates (key4.db,
+// logins.json, signons.sqlite, cert9.db, ... and their journals): never readable by
+// anyone but their owner.
+bool IsPrivateProfileFile(std::string_view name);
 
 // An open file descriptor, closed on destruction.
 class TFd {
@@ -62,6 +68,7 @@ private:
     std::optional<mode_t> keepMode_;
     bool replacing_ = false;
     bool done_ = false;
+    bool written_ = false;
 };
 
 class TExtractTarget {
@@ -75,8 +82,9 @@ public:
     bool MakeFolders(const std::vector<std::string>& components, std::error_code& ec);
 
     // Starts the file named by components (the last one is the file name). A new file
-    // gets newMode; an existing one keeps its permissions. Fails when the name is an
-    // existing folder or a folder on the way is a symbolic link.
+    // gets newMode; an existing one keeps its permissions; a private file (see
+    // IsPrivateProfileFile) loses any access of group and others either way. Fails
+    // when the name is an existing folder or a folder on the way is a symbolic link.
     std::optional<TPendingFile> BeginFile(const std::vector<std::string>& components,
                                           mode_t newMode, std::error_code& ec);
 

@@ -11,7 +11,16 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <new>
 #include <optional>
+#include <thread>
 #include <utility>
 
 namespace tessarin {
@@ -66,6 +75,143 @@ bool IsDatabaseName(std::string_view name)
     return EndsWith(name, ".sqlite") || EndsWith(name, ".db");
 }
 
+std::string NameOf(zip_t* za, zip_uint64_t index)
+{
+    zip_uint8_t opsys = 0;
+    zip_uint32_t attributes = 0;
+    zip_file_get_external_attributes(za, index, 0, &opsys, &attributes);
+    const char* name = EntryName(za, index, opsys);
+    return name != nullptr ? name : std::string();
+}
+
+// The database a journal entry ("places.sqlite-wal") belongs to.
+std::optional<std::string> JournalOf(std::string_view name)
+{
+    for (std::string_view suffix : {"-wal", "-shm", "-journal"})
+        if (EndsWith(name, suffix) && IsDatabaseName(name.substr(0, name.size() - suffix.size())))
+            return std::string(name.substr(0, name.size() - suffix.size()));
+    return std::nullopt;
+}
+
+} // namespace
+
+// Only the index: a profile may hold a hundred thousand entries, and the workers look
+// the rest up when they come to it.
+struct TZipFactory::TChosenEntry {
+    zip_uint64_t Index;
+    bool Journal; // a database's -wal, -shm or -journal
+};
+
+struct TZipFactory::TChosenDatabase {
+    std::string Name;
+    std::vector<std::string> Components;
+    std::size_t Chosen; // its place among the chosen entries
+};
+
+namespace {
+
+struct TStopped {};
+
+// Writes one entry below target, on a worker thread: touches nothing shared but the
+// file system. Refused: no password of the list opens it (the caller may ask).
+void ExtractEntry(zip_t* za, std::mutex& zipLock, zip_uint64_t index, std::size_t dropComponents,
+                  TExtractTarget& target,
+                  const std::vector<std::string>& passwords, const std::string& symlinkText,
+                  std::vector<char>& buffer, const std::atomic<bool>& stop,
+                  const std::function<void()>& tick, TZipFactory::TEntryResult& result)
+{
+    zip_uint8_t opsys = 0;
+    zip_uint32_t attributes = 0;
+    std::string name;
+    zip_stat_t st;
+    zip_stat_init(&st);
+    {
+        const std::lock_guard hold(zipLock);
+        zip_file_get_external_attributes(za, index, 0, &opsys, &attributes);
+        if (const char* rawName = EntryName(za, index, opsys))
+            name = rawName;
+        if (zip_stat_index(za, index, 0, &st) != 0) {
+            result.Problem = zip_strerror(za);
+            return;
+        }
+    }
+    // Checked when it was chosen.
+    std::vector<std::string> components =
+        SafeEntryComponents(name).value_or(std::vector<std::string>{});
+    if (components.size() <= dropComponents)
+        return;
+    components.erase(components.begin(),
+                     components.begin() + static_cast<std::ptrdiff_t>(dropComponents));
+    const auto unixMode = static_cast<mode_t>(attributes >> 16);
+    const bool hasUnixMode = opsys == ZIP_OPSYS_UNIX && unixMode != 0;
+    std::error_code ec;
+    if (name.back() == '/' || (hasUnixMode && S_ISDIR(unixMode))) {
+        if (!target.MakeFolders(components, ec))
+            result.Problem = ec.message();
+        return;
+    }
+    if (hasUnixMode && S_ISLNK(unixMode)) {
+        result.Problem = symlinkText;
+        return;
+    }
+    const bool encrypted =
+        (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
+
+    // Saved passwords and keys live in profiles: without a stored mode, owner only.
+    const mode_t newMode = hasUnixMode && (unixMode & 0777) != 0 ? (unixMode & 0777) : 0600;
+    std::optional<TPendingFile> pending = target.BeginFile(components, newMode, ec);
+    if (!pending) {
+        result.Problem = ec.message();
+        return;
+    }
+    std::string failure;
+    const TEntryOutput output{[&](const char* data, std::size_t n, std::string& why) {
+                                  std::error_code writeEc;
+                                  if (pending->Write(data, n, writeEc))
+                                      return true;
+                                  why = writeEc.message();
+                                  return false;
+                              },
+                              [&](std::uint64_t) {
+                                  if (stop)
+                                      throw TStopped{};
+                                  tick();
+                              }};
+    auto readWith = [&](const std::string& password) {
+        if (!pending->Rewind(ec)) {
+            failure = ec.message();
+            return TReadOutcome::Failed;
+        }
+        return ReadEntry(za, index, st, password, buffer, output, failure, &zipLock);
+    };
+    TReadOutcome outcome = TReadOutcome::PasswordRefused;
+    if (!encrypted) {
+        outcome = readWith(std::string());
+    } else {
+        for (const std::string& password : passwords) {
+            outcome = readWith(password);
+            if (outcome != TReadOutcome::PasswordRefused)
+                break;
+        }
+    }
+    if (outcome == TReadOutcome::PasswordRefused && encrypted) {
+        result.Refused = true;
+        return;
+    }
+    if (outcome != TReadOutcome::Done) {
+        result.Problem = failure;
+        return;
+    }
+    std::optional<std::time_t> mtime;
+    if (st.valid & ZIP_STAT_MTIME)
+        mtime = st.mtime;
+    if (!pending->Commit(mtime, ec)) {
+        result.Problem = ec.message();
+        return;
+    }
+    result.Written = true;
+}
+
 } // namespace
 
 TZipFactory::TZipFactory(std::string archivePath, std::string password, std::string baseFolder,
@@ -99,7 +245,7 @@ bool TZipFactory::AddTask(const std::vector<std::string>& files,
     for (const auto& file : files)
         parts.push_back({&file, &baseFolder_});
     for (const auto& external : externals)
-        parts.push_back({&external.RelativeName, &external.Root});
+        parts.push_back({&external.RelativeName, &external.Root, &external.EntryName});
     // One write for the whole task: every extra write would copy the archive again.
     return Add(parts);
 }
@@ -136,7 +282,8 @@ bool TZipFactory::Add(const std::vector<TAddPart>& parts)
         if (part.Root->empty() && !part.Spec->empty() && part.Spec->front() == '/')
             session.AddSpec(*part.Spec, fileSystemRoot);
         else
-            session.AddSpec(*part.Spec, *part.Root);
+            session.AddSpec(*part.Spec, *part.Root,
+                            part.StoredAs != nullptr ? *part.StoredAs : std::string());
     }
     const TAddSession::TResult result = session.Commit(); // TProgramExit passes through
     problems_ = session.Problems();
@@ -210,6 +357,39 @@ int TZipFactory::ExtractFolderTo(const std::string& folder, const std::string& m
     return Extract({folder.empty() ? mask : folder + "/" + mask}, targetFolder, false);
 }
 
+int TZipFactory::ExtractFolderInto(const std::string& folder, const std::string& targetFolder)
+{
+    const auto components = SafeEntryComponents(folder);
+    if (!components)
+        return 0;
+    return Extract({folder + "/*.*"}, targetFolder, false, components->size());
+}
+
+std::optional<std::uint64_t> TZipFactory::ExtractedSize(const std::string& spec)
+{
+    int openError = 0;
+    TZipArchivePtr archive(zip_open(archivePath_.c_str(), ZIP_RDONLY, &openError));
+    if (!archive)
+        return std::nullopt;
+    const TExtractSpec matcher(spec);
+    std::uint64_t total = 0;
+    const zip_int64_t entries = zip_get_num_entries(archive.get(), 0);
+    for (zip_int64_t i = 0; i < entries; ++i) {
+        const auto index = static_cast<zip_uint64_t>(i);
+        zip_uint8_t opsys = 0;
+        zip_uint32_t attributes = 0;
+        zip_file_get_external_attributes(archive.get(), index, 0, &opsys, &attributes);
+        const char* name = EntryName(archive.get(), index, opsys);
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (name == nullptr || !matcher.Matches(name) ||
+            zip_stat_index(archive.get(), index, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE))
+            continue;
+        total = st.size > UINT64_MAX - total ? UINT64_MAX : total + st.size;
+    }
+    return total;
+}
+
 std::vector<std::string> TZipFactory::EntryNames()
 {
     std::vector<std::string> names;
@@ -244,10 +424,11 @@ bool TZipFactory::AskArchivePassword()
 }
 
 int TZipFactory::Extract(const std::vector<std::string>& specs, const std::string& targetFolder,
-                         bool takeSharedPassword)
+                         bool takeSharedPassword, std::size_t dropComponents)
 {
     problems_.clear();
     passwordRefused_ = false;
+    askCancelled_ = false;
     if (takeSharedPassword && !state_.Password.empty())
         enginePassword_ = state_.Password;
     if (targetFolder.empty()) {
@@ -272,14 +453,8 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
     zip_t* za = archive.get();
 
     // Which entries go out, decided before anything is written.
-    struct TChosen {
-        zip_uint64_t Index;
-        std::string Name;
-        std::vector<std::string> Components;
-        zip_uint8_t Opsys;
-        zip_uint32_t Attributes;
-    };
-    std::vector<TChosen> chosen;
+    std::vector<TChosenEntry> chosen;
+    std::vector<TChosenDatabase> databases;
     const zip_int64_t entries = zip_get_num_entries(za, 0);
     for (zip_int64_t i = 0; i < entries; ++i) {
         const auto index = static_cast<zip_uint64_t>(i);
@@ -300,7 +475,16 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
         }
         if (SkipEntry && SkipEntry(*components))
             continue;
-        chosen.push_back({index, std::move(name), std::move(*components), opsys, attributes});
+        if (dropComponents > 0) {
+            if (components->size() <= dropComponents)
+                continue; // the folder's own entry: the target is there already
+            components->erase(components->begin(),
+                              components->begin() + static_cast<std::ptrdiff_t>(dropComponents));
+        }
+        const bool journal = JournalOf(name).has_value();
+        if (IsDatabaseName(components->back()))
+            databases.push_back({std::move(name), std::move(*components), chosen.size()});
+        chosen.push_back({index, journal});
     }
 
     std::optional<TExtractTarget> target;
@@ -314,125 +498,175 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
         }
     }
     // A database's old journal would be replayed over the restored data by the
-    // application; the backup's own journal, when it holds one, is written after.
-    for (const TChosen& entry : chosen) {
-        if (!IsDatabaseName(entry.Components.back()))
+    // application, so it goes once the new database is in place: a database that could
+    // not be written keeps its own. The backup's journals come after every database.
+    std::vector<TEntryResult> results(chosen.size());
+    std::vector<std::size_t> journals;
+    std::vector<std::size_t> todo;
+    for (std::size_t i = 0; i < chosen.size(); ++i)
+        (chosen[i].Journal ? journals : todo).push_back(i);
+    int count = ExtractChosen(za, chosen, std::move(todo), *target, dropComponents, results);
+    for (const TChosenDatabase& database : databases) {
+        if (!results[database.Chosen].Written)
             continue;
         for (const char* suffix : {"-wal", "-shm", "-journal"}) {
-            std::vector<std::string> companion = entry.Components;
+            std::vector<std::string> companion = database.Components;
             companion.back() += suffix;
             std::error_code ec;
             if (!target->RemoveFile(companion, ec))
-                problems_.push_back(entry.Name + suffix + ": " + ec.message());
+                problems_.push_back(database.Name + suffix + ": " + ec.message());
         }
     }
-
-    std::vector<char> buffer;
-    bool askCancelled = false;
-    int count = 0;
-    for (const TChosen& entry : chosen) {
-        const zip_uint64_t index = entry.Index;
-        const std::string& name = entry.Name;
-        const std::vector<std::string>* components = &entry.Components;
-        const zip_uint32_t attributes = entry.Attributes;
-        const zip_uint8_t opsys = entry.Opsys;
-
-        const auto unixMode = static_cast<mode_t>(attributes >> 16);
-        const bool hasUnixMode = opsys == ZIP_OPSYS_UNIX && unixMode != 0;
-        std::error_code ec;
-        if (name.back() == '/' || (hasUnixMode && S_ISDIR(unixMode))) {
-            if (!target->MakeFolders(*components, ec))
-                problems_.push_back(name + ": " + ec.message());
-            continue;
-        }
-        if (hasUnixMode && S_ISLNK(unixMode)) {
-            problems_.push_back(name + ": " + Text("Messages", "LANG_SYMLINK_SKIPPED"));
-            continue;
-        }
-
-        zip_stat_t st;
-        zip_stat_init(&st);
-        if (zip_stat_index(za, index, 0, &st) != 0) {
-            problems_.push_back(name + ": " + zip_strerror(za));
-            continue;
-        }
-        const std::uint64_t size = (st.valid & ZIP_STAT_SIZE) ? st.size : 0;
-        const bool encrypted =
-            (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
-        ReportProgress(name, size, 0, 1);
-
-        // Saved passwords and keys live in profiles: without a stored mode, owner only.
-        const mode_t newMode = hasUnixMode && (unixMode & 0777) != 0 ? (unixMode & 0777) : 0600;
-        std::optional<TPendingFile> pending = target->BeginFile(*components, newMode, ec);
-        if (!pending) {
-            problems_.push_back(name + ": " + ec.message());
-            continue;
-        }
-
-        std::string failure;
-        const TEntryOutput output{[&](const char* data, std::size_t n, std::string& why) {
-                                      std::error_code writeEc;
-                                      if (pending->Write(data, n, writeEc))
-                                          return true;
-                                      why = writeEc.message();
-                                      return false;
-                                  },
-                                  [&](std::uint64_t done) {
-                                      if (done < size)
-                                          ReportProgress(name, size, done, 1);
-                                  }};
-        auto readWith = [&](const std::string& password) {
-            if (!pending->Rewind(ec)) {
-                failure = ec.message();
-                return TReadOutcome::Failed;
-            }
-            return ReadEntry(za, index, st, password, buffer, output, failure);
-        };
-
-        TReadOutcome outcome = TReadOutcome::PasswordRefused;
-        if (!encrypted) {
-            outcome = readWith(std::string());
-        } else {
-            // The facade's password first, then the one this run already knows; ask
-            // only when neither opens the entry.
-            std::vector<std::string> tried;
-            for (const std::string* candidate : {&enginePassword_, &state_.Password}) {
-                if (candidate->empty() ||
-                    std::find(tried.begin(), tried.end(), *candidate) != tried.end())
-                    continue;
-                tried.push_back(*candidate);
-                outcome = readWith(*candidate);
-                if (outcome != TReadOutcome::PasswordRefused)
-                    break;
-            }
-            if (outcome == TReadOutcome::PasswordRefused && !askCancelled) {
-                if (AskArchivePassword())
-                    outcome = readWith(enginePassword_);
-                else
-                    askCancelled = true; // no more questions in this operation
-            }
-            if (outcome == TReadOutcome::PasswordRefused) {
-                failure = Text("Messages", "LANG_WRONG_PASSWORD");
-                passwordRefused_ = passwordRefused_ || askCancelled;
-            }
-        }
-        if (outcome != TReadOutcome::Done) {
-            problems_.push_back(name + ": " + failure);
-            continue;
-        }
-        if (size > 0)
-            ReportProgress(name, size, size, 1);
-        std::optional<std::time_t> mtime;
-        if (st.valid & ZIP_STAT_MTIME)
-            mtime = st.mtime;
-        if (!pending->Commit(mtime, ec)) {
-            problems_.push_back(name + ": " + ec.message());
-            continue;
-        }
-        ++count;
+    // Not over a database that stayed old.
+    todo.clear();
+    for (std::size_t i : journals) {
+        const std::string name = NameOf(za, chosen[i].Index);
+        const std::string database = JournalOf(name).value_or(std::string());
+        const auto owner = std::find_if(databases.begin(), databases.end(),
+                                        [&](const TChosenDatabase& d) { return d.Name == database; });
+        if (owner != databases.end() && !results[owner->Chosen].Written)
+            results[i].Problem = results[owner->Chosen].Refused
+                                     ? Text("Messages", "LANG_WRONG_PASSWORD")
+                                     : results[owner->Chosen].Problem;
+        else
+            todo.push_back(i);
     }
+    if (!todo.empty())
+        count += ExtractChosen(za, chosen, std::move(todo), *target, dropComponents, results);
+
+    for (std::size_t i = 0; i < chosen.size(); ++i)
+        if (!results[i].Problem.empty())
+            problems_.push_back(NameOf(za, chosen[i].Index) + ": " + results[i].Problem);
     ui_.ProcessEvents();
     return count;
+}
+
+int TZipFactory::ExtractChosen(zip_t* za, const std::vector<TChosenEntry>& chosen,
+                               std::vector<std::size_t> todo, TExtractTarget& target,
+                               std::size_t dropComponents, std::vector<TEntryResult>& results)
+{
+    // The facade's password first, then the one this run already knows; ask only when
+    // neither opens an entry, and ask no more once the person cancelled.
+    std::vector<std::string> passwords;
+    for (const std::string* candidate : {&enginePassword_, &state_.Password})
+        if (!candidate->empty() &&
+            std::find(passwords.begin(), passwords.end(), *candidate) == passwords.end())
+            passwords.push_back(*candidate);
+    const std::vector<std::size_t> all = todo;
+    std::size_t asked = 0;
+    std::size_t askLimit = 0;
+    for (;;) {
+        ExtractInParallel(za, chosen, todo, target, passwords, dropComponents, results);
+        std::vector<std::size_t> refused;
+        for (std::size_t i : todo)
+            if (results[i].Refused)
+                refused.push_back(i);
+        // A wrong answer is asked again, at most once per entry that was refused.
+        if (asked == 0)
+            askLimit = refused.size();
+        if (refused.empty() || asked >= askLimit || askCancelled_)
+            break;
+        if (!AskArchivePassword()) {
+            askCancelled_ = true;
+            break;
+        }
+        ++asked;
+        passwords = {enginePassword_};
+        todo = std::move(refused);
+    }
+    int count = 0;
+    for (std::size_t i : all) {
+        if (results[i].Refused) {
+            results[i].Problem = Text("Messages", "LANG_WRONG_PASSWORD");
+            passwordRefused_ = passwordRefused_ || askCancelled_;
+        }
+        count += results[i].Written ? 1 : 0;
+    }
+    return count;
+}
+
+void TZipFactory::ExtractInParallel(zip_t* za, const std::vector<TChosenEntry>& chosen,
+                                    const std::vector<std::size_t>& todo, TExtractTarget& target,
+                                    const std::vector<std::string>& passwords,
+                                    std::size_t dropComponents, std::vector<TEntryResult>& results)
+{
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable wake;
+    unsigned running = 0;
+    // A file or a megabyte done: time to pump events, though not more than a window
+    // can use (waking this thread for each small file would cost more than the file).
+    std::atomic<unsigned> ticks{0};
+    std::atomic<std::int64_t> lastWake{0};
+    const std::function<void()> tick = [&] {
+        ++ticks;
+        const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
+        std::int64_t last = lastWake.load();
+        if (now - last >= std::chrono::nanoseconds(std::chrono::milliseconds(10)).count() &&
+            lastWake.compare_exchange_strong(last, now))
+            wake.notify_all();
+    };
+    const std::string symlinkText = Text("Messages", "LANG_SYMLINK_SKIPPED");
+
+    std::mutex zipLock;
+    auto work = [&] {
+        std::vector<char> buffer;
+        for (std::size_t k = next++; k < todo.size() && !stop; k = next++) {
+            TEntryResult& result = results[todo[k]];
+            result = {};
+            try {
+                ExtractEntry(za, zipLock, chosen[todo[k]].Index, dropComponents, target,
+                             passwords, symlinkText, buffer, stop, tick, result);
+                tick();
+            } catch (const TStopped&) {
+                break;
+            } catch (const std::bad_alloc&) {
+                result.Problem = std::strerror(ENOMEM);
+            }
+        }
+        std::lock_guard lock(mutex);
+        --running;
+        wake.notify_all();
+    };
+
+    // One worker per core, none idle: a few entries get as many workers as entries.
+    const auto workers = static_cast<unsigned>(std::clamp<std::size_t>(
+        std::min<std::size_t>(std::thread::hardware_concurrency(), todo.size()), 1, 16));
+    std::vector<std::jthread> threads;
+    try {
+        for (unsigned i = 0; i < workers; ++i) {
+            {
+                std::lock_guard lock(mutex);
+                ++running;
+            }
+            try {
+                threads.emplace_back(work);
+            } catch (...) {
+                std::lock_guard lock(mutex);
+                --running;
+                if (threads.empty())
+                    throw;
+                break;
+            }
+        }
+        // This thread keeps the person's window alive; a close answered Yes comes out of
+        // ProcessEvents and stops the workers at their next megabyte.
+        std::unique_lock lock(mutex);
+        unsigned seen = 0;
+        while (running > 0) {
+            wake.wait_for(lock, std::chrono::milliseconds(50),
+                          [&] { return running == 0 || ticks != seen; });
+            seen = ticks;
+            lock.unlock();
+            ui_.ProcessEvents();
+            lock.lock();
+        }
+    } catch (...) {
+        stop = true;
+        threads.clear(); // joins; unfinished files are dropped with their temporary names
+        throw;
+    }
 }
 
 } // namespace tessarin

@@ -9,18 +9,24 @@
 #include "config/SharedState.h"
 #include "platform/UserInterface.h"
 
+#include <zip.h>
+
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tessarin {
+
+class TExtractTarget;
 
 // A file outside the base folder: stored under RelativeName, read from
 // Root + RelativeName.
 struct TArchiveExternalFile {
     std::string Root;         // ends in the separator
     std::string RelativeName; // e.g. "Work/Inbox" for a mail folder Work below Root
+    std::string EntryName = {}; // the name it is stored under; empty: RelativeName
 };
 
 // What AddTask writes: names relative to the facade's base folder, the outside files,
@@ -67,8 +73,12 @@ public:
     {
         std::vector<TArchiveExternalFile> externals;
         externals.reserve(task.Externals().size());
-        for (const auto& external : task.Externals())
-            externals.push_back({external.Root, external.RelativeName});
+        for (const auto& external : task.Externals()) {
+            if constexpr (requires { external.EntryName; })
+                externals.push_back({external.Root, external.RelativeName, external.EntryName});
+            else
+                externals.push_back({external.Root, external.RelativeName});
+        }
         return AddTask(task.Files(), externals, static_cast<std::int64_t>(task.TotalSize()));
     }
     bool AddFiles(const std::vector<std::string>& specs);
@@ -82,6 +92,13 @@ public:
     int ExtractFolder(const std::string& folder, const std::string& mask);
     int ExtractFolderTo(const std::string& folder, const std::string& mask,
                         const std::string& targetFolder);
+    // Everything below the archive folder folder, written into targetFolder itself:
+    // "Work~2/Inbox" into "/b/Work/" gives "/b/Work/Inbox".
+    int ExtractFolderInto(const std::string& folder, const std::string& targetFolder);
+
+    // The bytes an extraction of spec would write, as the archive's directory states
+    // them (read before anything is extracted); nothing when the archive cannot be opened.
+    std::optional<std::uint64_t> ExtractedSize(const std::string& spec);
 
     // The stored names, in archive order; none when the archive cannot be opened
     // (Problems() then says why).
@@ -100,15 +117,39 @@ public:
     // "name: reason" for every file the last operation left out.
     const std::vector<std::string>& Problems() const { return problems_; }
 
+    // One entry an extraction writes, and how that went (used by its workers).
+    struct TChosenEntry;
+    struct TChosenDatabase;
+    struct TEntryResult {
+        bool Written = false;
+        bool Refused = false; // no password known opens it
+        std::string Problem;
+    };
+
 private:
     // Refers to the caller's strings: a task may list a hundred thousand files.
     struct TAddPart {
         const std::string* Spec;
         const std::string* Root;
+        const std::string* StoredAs = nullptr;
     };
     bool Add(const std::vector<TAddPart>& parts);
+    // dropComponents: leading folders of each entry's name not written.
     int Extract(const std::vector<std::string>& specs, const std::string& targetFolder,
-                bool takeSharedPassword);
+                bool takeSharedPassword, std::size_t dropComponents = 0);
+
+    // Inflates, decrypts and writes the entries todo names on one worker per core,
+    // sharing za (one libzip call at a time), while this thread pumps the person's
+    // events. A TProgramExit from the pump stops the workers and comes out of the call.
+    void ExtractInParallel(zip_t* za, const std::vector<TChosenEntry>& chosen,
+                           const std::vector<std::size_t>& todo, TExtractTarget& target,
+                           const std::vector<std::string>& passwords, std::size_t dropComponents,
+                           std::vector<TEntryResult>& results);
+    // ExtractInParallel with the known passwords, then as long as the person gives new
+    // ones for entries they do not open; the number written.
+    int ExtractChosen(zip_t* za, const std::vector<TChosenEntry>& chosen,
+                      std::vector<std::size_t> todo, TExtractTarget& target,
+                      std::size_t dropComponents, std::vector<TEntryResult>& results);
 
     // The engine's progress hook: pumps events and, while a backup writes, shows the
     // file that starts and moves the bar.
@@ -130,6 +171,7 @@ private:
     std::int64_t totalBytes_ = 0;
     bool adding_ = false;
     bool passwordRefused_ = false;
+    bool askCancelled_ = false; // no more password questions in this extraction
     std::string fileText_;
     std::vector<std::string> problems_;
     TSharedState& state_;

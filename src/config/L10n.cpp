@@ -257,8 +257,13 @@ constexpr TLanguageRow DefaultRows[] = {
     {"LANG_NOT_REGULAR_FILE", "not a regular file"},
     {"LANG_NAME_TAKEN", "another file is already stored under this name"},
     {"LANG_DECRYPTION_FAILED", "decryption failed"},
+    {"LANG_LINK_NOT_FOLLOWED", "link to a folder stored already; not followed"},
     {"LANG_CMD_BAD_KEEP", "Bad keep value defined in config file: %s (a whole number, 1 or more)."},
     {"LANG_BACKUP_NOT_VERIFIED", "The new backup %s cannot be read back; no older backup was removed."},
+    {"LANG_VERIFYING_BACKUP", "Task: Checking the new backup"},
+    {"LANG_BACKUP_CHECK_FAILED",
+     "The new backup does not read back correctly (%s). It was not kept; an earlier backup "
+     "file stays as it was."},
     {"LANG_OLD_BACKUP_REMOVED", "Removed old backup: "},
 };
 
@@ -287,9 +292,13 @@ std::string CutFontName(std::string_view name)
     std::size_t end = 0;
     while (end < name.size()) {
         std::size_t next = end + 1;
-        // Continuation bytes of UTF-8 (10xxxxxx) belong to the character before them.
-        while (next < name.size() && (static_cast<unsigned char>(name[next]) & 0xC0) == 0x80)
-            ++next;
+        // Continuation bytes of UTF-8 (10xxxxxx) belong to the lead byte before them, at
+        // most three; stray ones in a broken file are characters of their own, or a run
+        // of them would make one endless name.
+        if ((static_cast<unsigned char>(name[end]) & 0xC0) == 0xC0)
+            while (next < name.size() && next - end < 4 &&
+                   (static_cast<unsigned char>(name[next]) & 0xC0) == 0x80)
+                ++next;
         if (++characters > MaxFontNameLength)
             break;
         end = next;

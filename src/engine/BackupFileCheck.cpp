@@ -1,5 +1,6 @@
 #include "engine/BackupFileCheck.h"
 
+#include "archive/SafeExtract.h"
 #include "archive/ZipFactory.h"
 #include "config/L10n.h"
 #include "engine/BackupFormat.h"
@@ -7,9 +8,12 @@
 #include "platform/IniFile.h"
 #include "profiles/Catalogue.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <optional>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -17,32 +21,54 @@ namespace tessarin {
 
 namespace {
 
+// An index is a few kilobytes; anything much larger is no index of ours.
+constexpr std::uint64_t MaxIndexSize = 1u << 20;
+
 // The first bytes of a file: enough for the header lines of a legacy backup, whose
-// sections after them can hold whole mailboxes. Nothing when it cannot be read.
-std::optional<std::string> ReadHead(const std::string& path)
+// sections after them can hold whole mailboxes. Nothing, with error set, when it
+// cannot be read.
+std::optional<std::string> ReadHead(const std::string& path, int& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.Valid()) {
+        error = errno;
         return std::nullopt;
+    }
     std::string head(4096, '\0');
-    in.read(head.data(), static_cast<std::streamsize>(head.size()));
-    if (in.bad())
-        return std::nullopt;
-    head.resize(static_cast<std::size_t>(in.gcount()));
+    std::size_t got = 0;
+    while (got < head.size()) {
+        const ssize_t n = ::read(fd.Get(), head.data() + got, head.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = errno;
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    head.resize(got);
     return head;
 }
 
-[[noreturn]] void IndexUnreadable(IUserInterface& ui)
+// An input/output error: the language's text, then what the system said.
+[[noreturn]] void IndexUnreadable(IUserInterface& ui, const std::string& why = {})
 {
-    ui.WarningBox(Text("TForm1", "LANG_WARNING"), Text("TForm1", "LANG_NOT_FOUND"));
+    const std::string text = Text("TForm1", "LANG_NOT_FOUND");
+    ui.WarningBox(Text("TForm1", "LANG_WARNING"), why.empty() ? text : text + "\n" + why);
     throw TProgramExit{1};
 }
 
-// Extracts the archive's index into scratch; true when it came out.
+// Extracts the archive's index into scratch; true when it came out. An index larger
+// than any real one (a hostile archive) is not extracted at all.
 bool ExtractIndex(const std::string& path, const TPrivateTempDir& scratch, TSharedState& state,
                   IUserInterface& ui)
 {
     TZipFactory zip(path, state.Password, state, ui);
+    const std::optional<std::uint64_t> size = zip.ExtractedSize(IndexFileName);
+    if (!size || *size > MaxIndexSize)
+        return false;
     return zip.ExtractFileTo(IndexFileName, scratch.Folder()) == 1 &&
            fs::is_regular_file(scratch.Folder() + IndexFileName);
 }
@@ -52,9 +78,19 @@ bool ExtractIndex(const std::string& path, const TPrivateTempDir& scratch, TShar
 bool CheckBackupFile(const std::string& path, TSharedState& state, IUserInterface& ui)
 {
     std::error_code ec;
-    if (path.empty() || !fs::is_regular_file(path, ec))
+    if (path.empty())
         return false;
-    if (IsLegacyBackupFor(ReadHead(path).value_or(std::string()), state.AppNumber)) {
+    if (!fs::is_regular_file(path, ec)) {
+        if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory)
+            IndexUnreadable(ui, path + ": " + ec.message());
+        return false;
+    }
+    // A backup that is there but cannot be read is not "no backup": say why, touch nothing.
+    int error = 0;
+    const std::optional<std::string> head = ReadHead(path, error);
+    if (!head)
+        IndexUnreadable(ui, path + ": " + std::strerror(error));
+    if (IsLegacyBackupFor(*head, state.AppNumber)) {
         state.BackupFormat = 1;
         return true;
     }
@@ -78,9 +114,10 @@ void ReadBackupIndex(TSharedState& state, IUserInterface& ui)
     std::string text;
     std::error_code ec;
     if (legacy) {
-        std::optional<std::string> head = ReadHead(state.BackupFile);
+        int error = 0;
+        std::optional<std::string> head = ReadHead(state.BackupFile, error);
         if (!head)
-            IndexUnreadable(ui);
+            IndexUnreadable(ui, state.BackupFile + ": " + std::strerror(error));
         text = std::move(*head);
     } else {
         try {

@@ -1,5 +1,6 @@
 #include "engine/BackupFormat.h"
 
+#include "archive/ArchiveNames.h"
 #include "platform/IniFile.h"
 
 #include <algorithm>
@@ -122,6 +123,28 @@ TBackupIndex ParseBackupIndex(std::string_view text, bool legacy)
         index.UnknownItems.emplace_back(*name, kind->rfind("dir", 0) == 0);
     }
     return index;
+}
+
+std::vector<std::string> OutsideMailArchiveNames(const std::vector<std::string>& folders)
+{
+    std::vector<std::string> names;
+    names.reserve(folders.size());
+    auto taken = [&names](const std::string& name) {
+        return std::any_of(names.begin(), names.end(), [&](const std::string& other) {
+            return EqualsIgnoringAsciiCase(other, name);
+        });
+    };
+    for (const std::string& folder : folders) {
+        std::string_view path(folder);
+        while (path.size() > 1 && path.back() == '/')
+            path.remove_suffix(1);
+        const std::string own(path.substr(path.rfind('/') + 1));
+        std::string name = own;
+        for (int n = 2; !name.empty() && taken(name); ++n)
+            name = own + "~" + std::to_string(n);
+        names.push_back(std::move(name));
+    }
+    return names;
 }
 
 int CompareVersions(std::string_view a, std::string_view b)

@@ -38,6 +38,14 @@ std::string BuildBackupIndexText(int appNumber,
                                  const std::vector<TUnknowItem>& unknownItems,
                                  std::string_view version = {});
 
+// The archive folder each outside mail folder of the index is stored under, in the
+// index's order: its own last name, as older backups have it, unless an earlier
+// folder of the list took that name (letters compared without case, as extraction
+// matches them); then the name with "~2", "~3", ... added, the first that is free.
+// Empty for a folder without a last name. Backup and restore both derive the names
+// from the index lines, so the index keeps its layout.
+std::vector<std::string> OutsideMailArchiveNames(const std::vector<std::string>& folders);
+
 // Reads an index entry; a legacy text backup stops after the flag line.
 TBackupIndex ParseBackupIndex(std::string_view text, bool legacy);
 

@@ -1,6 +1,8 @@
 #include "engine/BackupRun.h"
 
+#include "archive/ArchiveVerify.h"
 #include "archive/ZipFactory.h"
+#include "config/ErrorLog.h"
 #include "config/L10n.h"
 #include "engine/BackupFormat.h"
 #include "engine/Components.h"
@@ -83,6 +85,24 @@ std::string SourceVersion(const TSharedState& state)
     return version;
 }
 
+std::function<void(const std::string&)>& BackupWrittenHook()
+{
+    static std::function<void(const std::string&)> hook;
+    return hook;
+}
+
+// A backup holds keys, saved passwords and mail: a new one is its owner's alone; one
+// that replaces an earlier backup keeps that file's mode, without access for others.
+void KeepBackupPrivate(const fs::path& partial, const fs::path& target)
+{
+    std::error_code ec;
+    const fs::file_status earlier = fs::status(target, ec);
+    const fs::perms mode = !ec && fs::is_regular_file(earlier)
+                               ? earlier.permissions() & ~fs::perms::others_all
+                               : fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(partial, mode, ec);
+}
+
 [[noreturn]] void FailWithMessage(IUserInterface& ui, const std::string& message)
 {
     ui.ErrorBox(Text("TForm1", "LANG_ERROR"), message);
@@ -116,8 +136,11 @@ void AddMailFolders(TBackupTask& task, TSharedState& state, bool accountsOnly)
         const std::string name = folder.substr(slash + 1);
         if (name.empty())
             continue;
+        // A second folder of the same last name goes under a name of its own, which the
+        // restore derives from the index in the same way.
+        const std::string stored = OutsideMailArchiveNames(state.ExternalMailDirs).back();
         for (std::string_view mask : ExternalMailMasks(accountsOnly))
-            task.WalkFolder(name, std::string(mask), root);
+            task.WalkFolder(name, std::string(mask), root, stored == name ? std::string() : stored);
     }
 }
 
@@ -156,6 +179,41 @@ bool CheckBackupOutput(const std::string& path, TSharedState& state, IUserInterf
     return good;
 }
 
+void SetBackupWrittenHook(std::function<void(const std::string& path)> hook)
+{
+    BackupWrittenHook() = std::move(hook);
+}
+
+bool VerifyBackupOutput(const std::string& path, TSharedState& state, IUserInterface& ui,
+                        bool batchMode)
+{
+    ui.SetTaskText(Text("Messages", "LANG_VERIFYING_BACKUP"));
+    ui.SetProgressPosition(0);
+    TVerifyOptions options;
+    options.Pump = [&ui](std::uint64_t done, std::uint64_t total) {
+        ui.SetProgressPosition(ProgressPercent(total, done));
+        ui.ProcessEvents();
+    };
+    const std::optional<TVerifyFailure> failure = VerifyArchive(path, state.Password, options);
+    if (!failure) {
+        // The last pump may come before the last byte; the report page shows a full bar.
+        ui.SetProgressPosition(100);
+        return true;
+    }
+    const std::string why =
+        failure->Entry.empty() ? failure->Reason : failure->Entry + ": " + failure->Reason;
+    const std::string text = Language().GetTextWithArg("Messages", "LANG_BACKUP_CHECK_FAILED", why);
+    // Nobody reads a box in batch mode; the error log also reaches stderr there.
+    if (batchMode) {
+        WriteErrorLog(text);
+    } else {
+        ui.AddTaskLine(text);
+        ui.WarningBox(Text("TForm1", "LANG_WARNING"), text);
+    }
+    state.BackupFailed = true;
+    return false;
+}
+
 void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
 {
     state.ExternalMailDirs.clear();
@@ -171,6 +229,9 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
 
     try {
         TBackupTask task(profileDir, ui);
+        // A backup written into the profile it saves never stores itself, nor the
+        // earlier backup it replaces.
+        task.LeaveOut(state.BackupFile);
         for (int n : BackupComponentOrder())
             if (state.Boxes[n].Checked)
                 AddMembers(task, BackupMembers(n));
@@ -202,6 +263,8 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
                     ui.AddTaskLine(item.GetName() + ": " + Text("Messages", "LANG_NAME_OF_INDEX"));
                     continue;
                 }
+                if (!item.IsFolder() && task.IsLeftOut(profileDir + item.GetName()))
+                    continue;
                 if (item.IsFolder())
                     task.AddFolder(item.GetName(), "*.*");
                 else
@@ -223,6 +286,8 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
         // Written beside the target and moved over it only when complete and checked,
         // so a failed run leaves an earlier backup as it was.
         const fs::path target = state.BackupFile;
+        // Runs killed mid-write (cron, a shutdown) leave their partial archives here.
+        RemoveStaleTemporaries(target.parent_path());
         const fs::path partial = TemporarySibling(target);
         TFileGuard partialGuard(partial);
         bool written = false;
@@ -234,9 +299,14 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
             for (const std::string& problem : zip.Problems())
                 ui.AddTaskLine(problem);
         }
+        if (written && BackupWrittenHook())
+            BackupWrittenHook()(partial.string());
         if (!written) {
             state.BackupFailed = true;
+        } else if (!VerifyBackupOutput(partial.string(), state, ui, batchMode)) {
+            // The earlier backup stays; partialGuard removes the damaged one.
         } else if (batchMode || CheckBackupOutput(partial.string(), state, ui)) {
+            KeepBackupPrivate(partial, target);
             fs::rename(partial, target, ec);
             if (ec) {
                 ui.ErrorBox(Text("TForm1", "LANG_WARNING"), Text("Tessarin15", "LANG_WRITE_ERROR3"));

@@ -7,6 +7,7 @@
 #include "engine/BackupTask.h"
 #include "platform/UserInterface.h"
 
+#include <functional>
 #include <string>
 
 namespace tessarin {
@@ -26,9 +27,19 @@ void WriteBackupIndex(const TSharedState& state, const std::vector<TUnknowItem>&
 // LANG_INVALID_OUTPUT, deletes the archive and sets BackupFailed.
 bool CheckBackupOutput(const std::string& path, TSharedState& state, IUserInterface& ui);
 
+// Reads every entry of the archive at path back (see VerifyArchive), showing a task text
+// and pumping events meanwhile. On failure says which entry and why (a box in the
+// wizard, the error log in batch mode) and sets BackupFailed; the file is left to the
+// caller.
+bool VerifyBackupOutput(const std::string& path, TSharedState& state, IUserInterface& ui,
+                        bool batchMode);
+
+// For tests: called with the freshly written archive before it is read back.
+void SetBackupWrittenHook(std::function<void(const std::string& path)> hook);
+
 // The whole run. A fatal failure shows its messages and throws TProgramExit{1};
-// an earlier file at BackupFile is replaced only by a complete (and, in the
-// wizard, checked) archive.
+// an earlier file at BackupFile is replaced only by a complete archive that read
+// back whole. Stale temporary files of killed runs beside BackupFile are removed first.
 void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode);
 
 } // namespace tessarin

@@ -124,21 +124,27 @@ void AddProblems(const TZipFactory& zip, std::vector<std::string>& report)
     report.insert(report.end(), zip.Problems().begin(), zip.Problems().end());
 }
 
-// Puts an outside mail folder back at its absolute path; false when it cannot be.
-bool RestoreOutsideFolder(const std::string& folder, TZipFactory& zip,
-                          std::vector<std::string>& report)
+// Puts an outside mail folder back at its absolute path from the archive folder
+// storedAs; false when it cannot be.
+bool RestoreOutsideFolder(const std::string& folder, const std::string& storedAs,
+                          TZipFactory& zip, std::vector<std::string>& report)
 {
     // Only a folder of this system: a Windows or relative path would land somewhere
     // the backup never was (below the working folder).
     const fs::path path(folder);
-    if (!StartsWith(folder, "/") || path.filename().empty())
+    if (!StartsWith(folder, "/") || path.filename().empty() || storedAs.empty())
         return false;
     std::error_code ec;
+    const bool existed = fs::exists(path, ec);
     fs::create_directories(path, ec);
     if (ec || !fs::is_directory(path, ec))
         return false;
-    // The archive keeps the folder as a top folder of its own last name.
-    zip.ExtractFolderTo(path.filename().string(), "*.*", path.parent_path().string() + "/");
+    // Mail is private: a folder made anew is its owner's alone.
+    if (!existed)
+        fs::permissions(path, fs::perms::owner_all, ec);
+    // The archive keeps the folder as a top folder of its own last name, or of the
+    // name a namesake earlier in the index left it.
+    zip.ExtractFolderInto(storedAs, folder + "/");
     AddProblems(zip, report);
     return true;
 }
@@ -221,6 +227,7 @@ void RestoreExternalMail(const std::string& profileDir, TZipFactory& zip, TShare
 
     const std::vector<TPathLine> paths = FindPathLines(lines);
     const std::optional<std::string> oldFolder = FindOldProfileFolder(paths);
+    const std::vector<std::string> storedAs = OutsideMailArchiveNames(state.ExternalMailDirs);
     std::map<std::string, bool> outsideDone;        // folder -> given back
     std::map<std::string, std::string> newRelative; // server -> "[ProfD]..." of its outside folder
     for (const TPathLine& p : paths) {
@@ -228,11 +235,13 @@ void RestoreExternalMail(const std::string& profileDir, TZipFactory& zip, TShare
             continue;
         std::string& line = lines[p.Index];
         const auto& outside = state.ExternalMailDirs;
-        if (p.Kind == TPathKind::ServerDirectory &&
-            std::find(outside.begin(), outside.end(), p.Value) != outside.end()) {
+        const auto listed = std::find(outside.begin(), outside.end(), p.Value);
+        if (p.Kind == TPathKind::ServerDirectory && listed != outside.end()) {
             auto [done, first] = outsideDone.try_emplace(p.Value, false);
             if (first)
-                done->second = RestoreOutsideFolder(p.Value, zip, report);
+                done->second = RestoreOutsideFolder(
+                    p.Value, storedAs[static_cast<std::size_t>(listed - outside.begin())], zip,
+                    report);
             if (!done->second) {
                 ui.ErrorBox(Text("Tessarin14", "LANG_ERROR"),
                             Text("Tessarin14", "LANG_CANNOT_RESTORE_ORIG_EXT") + " " + p.Value);

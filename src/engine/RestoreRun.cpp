@@ -10,6 +10,7 @@
 #include "engine/PrefsParser.h"
 #include "engine/PrefsRestore.h"
 #include "engine/ReportPages.h"
+#include "platform/FileUtil.h"
 #include "platform/Folders.h"
 #include "platform/IniFile.h"
 #include "profiles/Catalogue.h"
@@ -51,6 +52,64 @@ std::optional<std::pair<dev_t, ino_t>> FileIdentity(const std::string& path)
     return std::pair{st.st_dev, st.st_ino};
 }
 
+// Folders moved aside while their replacements are extracted. A replacement that did
+// not come out whole, or a run that ended meanwhile (a full disk, a close), gives the
+// old folder back instead of leaving neither.
+class TFoldersAside {
+public:
+    TFoldersAside(const std::string& profileDir, const std::set<std::string>& folders)
+    {
+        for (const std::string& folder : folders) {
+            const fs::path path = profileDir + folder;
+            const fs::path aside = TemporarySibling(path);
+            std::error_code ec;
+            fs::rename(path, aside, ec);
+            if (!ec)
+                moved_.push_back({folder, path, aside});
+        }
+    }
+    ~TFoldersAside()
+    {
+        for (const TMoved& m : moved_)
+            Put(m, false);
+    }
+    TFoldersAside(const TFoldersAside&) = delete;
+    TFoldersAside& operator=(const TFoldersAside&) = delete;
+
+    // problems: what the extraction left out, "name: reason".
+    void Settle(const std::vector<std::string>& problems)
+    {
+        for (const TMoved& m : moved_) {
+            std::error_code ec;
+            const bool whole =
+                fs::is_directory(m.Path, ec) &&
+                std::none_of(problems.begin(), problems.end(), [&](const std::string& p) {
+                    return p.rfind(m.Folder + "/", 0) == 0;
+                });
+            Put(m, whole);
+        }
+        moved_.clear();
+    }
+
+private:
+    struct TMoved {
+        std::string Folder;
+        fs::path Path;
+        fs::path Aside;
+    };
+    static void Put(const TMoved& m, bool keepNew)
+    {
+        std::error_code ec;
+        if (keepNew) {
+            fs::remove_all(m.Aside, ec);
+            return;
+        }
+        fs::remove_all(m.Path, ec);
+        fs::rename(m.Aside, m.Path, ec);
+    }
+    std::vector<TMoved> moved_;
+};
+
 // A corrupt legacy backup or a section that cannot be written: the message is shown,
 // then the program ends.
 struct TLegacyFailure {
@@ -79,11 +138,22 @@ private:
     // Names every entry the last extraction left out.
     void TakeProblems(const TZipFactory& zip)
     {
-        for (const std::string& problem : zip.Problems())
+        for (const std::string& problem : zip.Problems()) {
+            // The backup went away meanwhile (a stick pulled out): one line says so,
+            // not one per extraction, and nothing more is tried.
+            if (problem.rfind(zip.ArchivePath() + ": ", 0) == 0 &&
+                !fs::exists(zip.ArchivePath())) {
+                if (!archiveGone_)
+                    NotRestored(problem);
+                archiveGone_ = true;
+                continue;
+            }
             NotRestored(problem);
+        }
         if (zip.PasswordRefused())
             passwordRefused_ = true;
     }
+    bool Stopped() const { return passwordRefused_ || archiveGone_; }
     void NotRestored(const std::string& what)
     {
         ui_.AddTaskLine(Text("Tessarin15", "LANG_NOT_RESTORED") + what);
@@ -106,6 +176,7 @@ private:
     int position_ = 0;
     bool incomplete_ = false;
     bool passwordRefused_ = false;
+    bool archiveGone_ = false;
     bool prefsRestored_ = false;
     std::optional<std::pair<dev_t, ino_t>> prefsBefore_;
     std::optional<std::vector<std::string>> entryNames_;
@@ -145,16 +216,16 @@ void TRestoreRun::RunSteps(TZipFactory& zip, const std::vector<TRestoreStep>& st
             // A site's or add-on's databases replace the target's as a whole: files of
             // two databases mixed in one folder are neither. The quota manager's
             // bookkeeping is rebuilt from the folders.
+            TFoldersAside aside(profileDir_, folders);
             std::error_code ec;
-            for (const std::string& folder : folders)
-                fs::remove_all(profileDir_ + folder, ec);
             fs::remove(profileDir_ + "storage.sqlite", ec);
             zip.ExtractFiles(std::vector<std::string>(folders.begin(), folders.end()));
+            aside.Settle(zip.Problems());
             break;
         }
         }
         TakeProblems(zip);
-        if (passwordRefused_)
+        if (Stopped())
             return;
     }
 }
@@ -201,7 +272,7 @@ void TRestoreRun::UnknownItems(TZipFactory& zip)
         else
             zip.ExtractFile(item.GetName());
         TakeProblems(zip);
-        if (passwordRefused_)
+        if (Stopped())
             return;
     }
     ui_.AddTaskLine(Text("Tessarin14", "LANG_AKCE_UNKNOW_R_OK"));
@@ -226,13 +297,13 @@ void TRestoreRun::Archive()
     }
 
     for (const int n : RestoreComponentOrder()) {
-        if (state_.Boxes[n].Checked && !RestoreSkips(n, state_.AppNumber) && !passwordRefused_) {
+        if (state_.Boxes[n].Checked && !RestoreSkips(n, state_.AppNumber) && !Stopped()) {
             ui_.SetTaskText(ComponentTaskLine(n));
             RunSteps(zip, RestoreSteps(n));
             // A prefs.js that came out of the backup is a new file in its place.
             if ((n == 1 || n == 2) && FileIdentity(profileDir_ + "prefs.js") != prefsBefore_)
                 prefsRestored_ = true;
-            if (n == 2 && !passwordRefused_) {
+            if (n == 2 && !Stopped()) {
                 std::vector<std::string> report;
                 try {
                     RestoreExternalMail(profileDir_, zip, state_, ui_, report);
@@ -242,15 +313,15 @@ void TRestoreRun::Archive()
                 for (const std::string& line : report)
                     NotRestored(line);
             }
-            if (n == 14 && !passwordRefused_)
+            if (n == 14 && !Stopped())
                 ExtensionsEpilogue(zip);
-            if (!passwordRefused_)
+            if (!Stopped())
                 ui_.AddTaskLine(ComponentReportLine(n));
         }
         if (n != 1)
             Advance();
     }
-    if (!passwordRefused_)
+    if (!Stopped())
         UnknownItems(zip);
     Advance();
     if (passwordRefused_)

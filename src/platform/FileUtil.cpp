@@ -2,8 +2,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <regex>
+#include <signal.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -15,9 +19,57 @@ namespace tessarin {
 fs::path TemporarySibling(const fs::path& target)
 {
     static std::atomic<unsigned> counter{0};
-    const std::string name = "." + target.filename().string() + ".tmp-" +
-                             std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    return target.parent_path() / name;
+    const std::string prefix = ".tsr-" + std::to_string(::getpid()) + "-";
+    for (;;) {
+        // A dead process with our number may have left one: libzip would open that
+        // as the archive to add to.
+        fs::path candidate = target.parent_path() / (prefix + std::to_string(counter++));
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(candidate, ec)))
+            return candidate;
+    }
+}
+
+bool IsStaleTemporaryName(std::string_view name)
+{
+    if (name.size() < 2 || name.front() != '.')
+        return false;
+    static const std::regex patterns[] = {
+        std::regex(R"(\.tsr-([0-9]{1,10})-[0-9]+(\.[A-Za-z0-9]{6})?)"),
+        std::regex(R"(\..+\.tmp-([0-9]{1,10})-[0-9]+(\.[A-Za-z0-9]{6})?)"),
+        std::regex(R"(\.tessarin-([0-9]{1,10})-[0-9]+\.part)"),
+    };
+    for (const std::regex& pattern : patterns) {
+        std::match_results<std::string_view::const_iterator> match;
+        if (!std::regex_match(name.begin(), name.end(), match, pattern))
+            continue;
+        long long pid = 0;
+        const auto digits = match[1];
+        std::from_chars(&*digits.first, &*digits.first + digits.length(), pid);
+        // kill() with 0 or below signals whole groups; 1 is init and always there.
+        if (pid <= 1 || pid > INT_MAX || pid == ::getpid())
+            return false;
+        return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    }
+    return false;
+}
+
+int RemoveStaleTemporaries(const fs::path& folder)
+{
+    int removed = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path path = it->path();
+        if (!IsStaleTemporaryName(path.filename().string()))
+            continue;
+        // Only plain files of our own: never a folder, a link, or another user's file.
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        if (::unlink(path.c_str()) == 0)
+            ++removed;
+    }
+    return removed;
 }
 
 TPrivateTempDir::TPrivateTempDir()
@@ -44,6 +96,8 @@ bool WriteFileAtomically(const fs::path& linkOrFile, std::string_view data, std:
     if (fs::is_symlink(fs::symlink_status(linkOrFile, linkEc)))
         if (fs::path resolved = fs::canonical(linkOrFile, linkEc); !linkEc)
             target = std::move(resolved);
+    // What killed runs left here would otherwise stay for good.
+    RemoveStaleTemporaries(target.parent_path().empty() ? fs::path(".") : target.parent_path());
     const fs::path temp = TemporarySibling(target);
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {

@@ -35,7 +35,18 @@ private:
     std::string folder_;
 };
 
-// A name for a temporary file beside target: same folder, hidden, unique per call.
+// A name for a temporary file beside target: same folder, hidden, unique per call and
+// not taken yet. Short (".tsr-PID-N") whatever the target's name, so a target name
+// as long as the file system allows still leaves room for libzip's own suffix.
 std::filesystem::path TemporarySibling(const std::filesystem::path& target);
+
+// Whether name is one of our temporary files and the process that made it is gone:
+// ".tsr-PID-N", ".NAME.tmp-PID-N" (older versions), ".tessarin-PID-N.part" (extraction),
+// each also with libzip's ".XXXXXX" suffix.
+bool IsStaleTemporaryName(std::string_view name);
+
+// Removes the stale temporary files (see IsStaleTemporaryName) of the current user in
+// folder, left there by runs that were killed. Returns how many went.
+int RemoveStaleTemporaries(const std::filesystem::path& folder);
 
 } // namespace tessarin

@@ -70,7 +70,7 @@ TEST_F(Interoperability, UnzipOpensAnArchiveWithoutPassword)
 
 // Deflated in pieces and joined (a file of several blocks, one of exactly two), stored
 // because it does not shrink or by its name, empty: both tools accept every entry.
-TEST_F(Interoperability, MixedContentPassesBothToolsAndComesBackByteForByte)
+TEST_F(Interoperability, MixedContentPassesBothToolsAndComesBackByteForByteWithAndWithoutPassword)
 {
     const std::string unzip = FindTool({"unzip"});
     const std::string sevenZip = FindTool({"7z", "7zz", "7za"});
@@ -83,22 +83,35 @@ TEST_F(Interoperability, MixedContentPassesBothToolsAndComesBackByteForByte)
     dir_.Write("p/sessionstore.jsonlz4", CompressibleText(5000, 5));
     dir_.Write("p/empty", "");
     dir_.Write("p/prefs.js", CompressibleText(3000, 6));
-    const std::string archive = Path("backup.pcv");
-    ASSERT_TRUE(Facade(archive, "", Path("p/"))
-                    ->AddFiles({"Mail", "exact.sqlite", "random.sqlite", "addon.xpi",
-                                "sessionstore.jsonlz4", "empty", "prefs.js"}));
-
-    EXPECT_EQ(RunTool(Quote(unzip) + " -tq " + Quote(archive)), 0);
-    EXPECT_EQ(RunTool(Quote(sevenZip) + " t " + Quote(archive)), 0);
-    const auto entries = ArchiveEntries(archive);
+    const std::vector<std::string> specs = {"Mail",  "exact.sqlite", "random.sqlite", "addon.xpi",
+                                            "sessionstore.jsonlz4", "empty", "prefs.js"};
     const auto files = TreeContents(Path("p"));
-    ASSERT_EQ(entries.size(), files.size());
-    for (const auto& [name, content] : files)
-        EXPECT_EQ(entries.at(name).Content, content) << name;
-    for (const char* name : {"Mail/Inbox", "exact.sqlite", "prefs.js"})
-        EXPECT_EQ(entries.at(name).Compression, ZIP_CM_DEFLATE) << name;
-    for (const char* name : {"random.sqlite", "addon.xpi", "sessionstore.jsonlz4", "empty"})
-        EXPECT_EQ(entries.at(name).Compression, ZIP_CM_STORE) << name;
+    // With a password the workers encrypt: every entry is AES, and what did not shrink
+    // goes as deflate's stored blocks.
+    for (const std::string password : {"", "Heslo 42"}) {
+        SCOPED_TRACE(password);
+        const std::string archive = Path(password.empty() ? "plain.pcv" : "secret.pcv");
+        ASSERT_TRUE(Facade(archive, password, Path("p/"))->AddFiles(specs));
+        if (password.empty())
+            EXPECT_EQ(RunTool(Quote(unzip) + " -tq " + Quote(archive)), 0);
+        EXPECT_EQ(RunTool(Quote(sevenZip) + " t " + Quote("-p" + password) + " " + Quote(archive)),
+                  0);
+        const auto entries =
+            ArchiveEntries(archive, password.empty() ? nullptr : password.c_str());
+        ASSERT_EQ(entries.size(), files.size());
+        for (const auto& [name, content] : files) {
+            EXPECT_EQ(entries.at(name).Content, content) << name;
+            EXPECT_EQ(entries.at(name).Encryption,
+                      password.empty() ? ZIP_EM_NONE : ZIP_EM_AES_256)
+                << name;
+        }
+        for (const char* name : {"Mail/Inbox", "exact.sqlite", "prefs.js"})
+            EXPECT_EQ(entries.at(name).Compression, ZIP_CM_DEFLATE) << name;
+        for (const char* name : {"random.sqlite", "addon.xpi", "sessionstore.jsonlz4", "empty"})
+            EXPECT_EQ(entries.at(name).Compression,
+                      password.empty() ? ZIP_CM_STORE : ZIP_CM_DEFLATE)
+                << name;
+    }
 }
 
 TEST_F(Interoperability, SevenZipOpensAnArchiveWithPassword)

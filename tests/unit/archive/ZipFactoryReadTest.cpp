@@ -2,12 +2,14 @@
 // their target folder.
 
 #include "ArchiveFixture.h"
+#include "support/FileSizeLimit.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include <tuple>
 
@@ -411,6 +413,102 @@ TEST_F(ZipFactoryRead, BrokenArchivesGiveNothing)
     auto reader = Facade(Path("damaged.pcv"), "", Path("d/"));
     EXPECT_EQ(reader->ExtractFolder("", "*.*"), 8); // every entry but the damaged one
     EXPECT_TRUE(Leftovers(Path("d/Mail/Local Folders"), "x").empty());
+}
+
+TEST_F(ZipFactoryRead, ModesComeBackAndKeysAndPasswordsStayTheOwners)
+{
+    const mode_t savedMask = ::umask(022);
+    // Stored 0: the entry carries no Unix mode (another tool wrote it).
+    const struct {
+        const char* Name;
+        mode_t Stored;
+        mode_t Restored;
+    } rows[] = {
+        {"bookmarks.html", 0640, 0640}, {"times.json", 0604, 0604},   {"key4.db", 0600, 0600},
+        {"logins.json", 0644, 0600},    {"cert9.db-wal", 0640, 0600}, {"signons.sqlite", 0, 0600},
+        {"key3.db", 0, 0600},           {"notes.txt", 0, 0600},
+    };
+    std::vector<std::string> files;
+    std::vector<TRawEntry> raw;
+    for (const auto& row : rows) {
+        if (row.Stored == 0) {
+            raw.push_back({row.Name, row.Name});
+            continue;
+        }
+        dir_.Write(std::string("p/") + row.Name, row.Name);
+        fs::permissions(Path(std::string("p/") + row.Name), static_cast<fs::perms>(row.Stored));
+        files.push_back(row.Name);
+    }
+    ASSERT_TRUE(Facade(Path("modes.pcv"), "", Path("p/"))->AddFiles(files));
+    WriteRawArchive(Path("raw.pcv"), raw);
+    int error = 0;
+    zip_t* za = zip_open(Path("raw.pcv").c_str(), 0, &error);
+    ASSERT_NE(za, nullptr);
+    for (zip_uint64_t i = 0; i < raw.size(); ++i)
+        zip_file_set_external_attributes(za, i, 0, ZIP_OPSYS_DOS, 0);
+    ASSERT_EQ(zip_close(za), 0);
+    for (const char* archive : {"modes.pcv", "raw.pcv"})
+        Facade(Path(archive), "", Path("restored/"))->ExtractFolder("", "*.*");
+    for (const auto& row : rows)
+        EXPECT_EQ(fs::status(Path(std::string("restored/") + row.Name)).permissions(),
+                  static_cast<fs::perms>(row.Restored))
+            << row.Name;
+    ::umask(savedMask);
+}
+
+TEST_F(ZipFactoryRead, KeysReplacedOrMetAsALinkEndOwnerOnly)
+{
+    WriteRawArchive(Path("k.pcv"), {{"key4.db", "new keys"},
+                                    {"logins.json", "new logins"},
+                                    {"prefs.js", "new prefs", ZIP_EM_NONE, 0100644}});
+    const auto othersRead = fs::perms::owner_read | fs::perms::owner_write |
+                            fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(dir_.Write("t/key4.db", "old keys"), othersRead);
+    fs::permissions(dir_.Write("elsewhere/logins.json", "theirs"), othersRead);
+    fs::create_symlink(Path("elsewhere/logins.json"), Path("t/logins.json"));
+    fs::permissions(dir_.Write("t/prefs.js", "old prefs"),
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    EXPECT_EQ(Facade(Path("k.pcv"), "", Path("t/"))->ExtractFolder("", "*.*"), 3);
+    const auto ownerOnly = fs::perms::owner_read | fs::perms::owner_write;
+    EXPECT_EQ(fs::status(Path("t/key4.db")).permissions(), ownerOnly);
+    EXPECT_EQ(fs::symlink_status(Path("t/logins.json")).type(), fs::file_type::regular);
+    EXPECT_EQ(fs::status(Path("t/logins.json")).permissions(), ownerOnly);
+    EXPECT_EQ(ReadFile(Path("t/logins.json")), "new logins");
+    EXPECT_EQ(ReadFile(Path("elsewhere/logins.json")), "theirs");
+    EXPECT_EQ(fs::status(Path("elsewhere/logins.json")).permissions(), othersRead);
+    // Not a private file: the existing one keeps its mode.
+    EXPECT_EQ(fs::status(Path("t/prefs.js")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(ZipFactoryRead, EntryLargerThanItsDirectorySaysStopsAtThatSize)
+{
+    // A hostile archive states 1000 bytes and inflates to 100000.
+    const std::string archive = Path("lying.pcv");
+    WriteRawArchive(archive, {{"big.txt", std::string(100000, 'a')}});
+    std::string bytes = ReadFile(archive);
+    const std::uint32_t stated = 1000;
+    for (const auto& [signature, offset] : {std::pair<std::string, std::size_t>{"PK\x03\x04", 22},
+                                            {"PK\x01\x02", 24}}) {
+        const std::size_t at = bytes.find(signature);
+        ASSERT_NE(at, std::string::npos);
+        for (std::size_t i = 0; i < 4; ++i)
+            bytes[at + offset + i] = static_cast<char>((stated >> (8 * i)) & 0xFF);
+    }
+    std::ofstream(archive, std::ios::binary | std::ios::trunc) << bytes;
+
+    auto reader = Facade(archive, "", Path("out/"));
+    EXPECT_EQ(reader->ExtractedSize("big.txt"), stated);
+    EXPECT_EQ(reader->ExtractedSize("missing.txt"), 0u);
+    {
+        // Past the stated size the disk would fill: the read must stop before.
+        TFileSizeLimit limit(50000);
+        EXPECT_EQ(reader->ExtractFolder("", "*.*"), 0);
+    }
+    EXPECT_EQ(reader->Problems(), std::vector<std::string>{"big.txt: Zip archive inconsistent"});
+    EXPECT_FALSE(fs::exists(Path("out/big.txt")));
+    EXPECT_TRUE(Leftovers(Path("out"), "big.txt").empty());
 }
 
 } // namespace

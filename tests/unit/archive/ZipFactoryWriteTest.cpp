@@ -143,7 +143,7 @@ TEST_F(ZipFactoryWrite, ReadingMovesNeitherBarNorTaskText)
     EXPECT_EQ(Facade(Path("b.pcv"), "", Path("t/"))->ExtractFolder("Mail", "*.*"), 9);
     EXPECT_TRUE(ui_.TaskTexts.empty());
     EXPECT_TRUE(ui_.Positions.empty());
-    EXPECT_GT(ui_.ProcessEventsCalls - pumpsBefore, 10); // events pumped all along
+    EXPECT_GE(ui_.ProcessEventsCalls - pumpsBefore, 3); // events pumped all along
 }
 
 TEST_F(ZipFactoryWrite, UnwritableFolderIsReportedOnceAndSeenByTheCaller)
@@ -202,13 +202,17 @@ TEST_F(ZipFactoryWrite, ClosingTheProgramDuringAnAddAbandonsTheWriteCleanly)
 TEST_F(ZipFactoryWrite, ClosingTheProgramDuringExtractionLeavesNoPartialFile)
 {
     const std::string profile = CopyProfile();
-    dir_.Write("profile/big.sqlite", Incompressible(3 * 1024 * 1024, 4));
+    const std::string big = Incompressible(24 * 1024 * 1024, 4);
+    dir_.Write("profile/big.sqlite", big);
     ASSERT_TRUE(Facade(Path("b.pcv"), "", profile)->AddFiles({"big.sqlite"}));
     dir_.Write("t/big.sqlite", "earlier");
     auto reader = Facade(Path("b.pcv"), "", Path("t/"));
-    ui_.ExitAfterProcessEvents = ui_.ProcessEventsCalls + 2; // a megabyte into the file
+    ui_.ExitAfterProcessEvents = ui_.ProcessEventsCalls + 2; // a megabyte or so into the file
     EXPECT_THROW(reader->ExtractFile("big.sqlite"), TProgramExit);
-    EXPECT_EQ(ReadFile(Path("t/big.sqlite")), "earlier");
+    // The workers stop at their next megabyte: the file is the earlier one or, had it
+    // been finished already, the whole new one, never a part.
+    const std::string now = ReadFile(Path("t/big.sqlite"));
+    EXPECT_TRUE(now == "earlier" || now == big) << now.size();
     EXPECT_EQ(TreeNames(Path("t/")), (std::vector<std::string>{"big.sqlite"}));
 }
 
@@ -322,6 +326,46 @@ TEST_F(ZipFactoryWrite, ArchiveInsideTheAddedFolderIsNotStoredInItself)
     const auto names = Names(archive);
     EXPECT_EQ(std::count(names.begin(), names.end(), "backup.pcv"), 0);
     EXPECT_EQ(names.size(), TreeNames(profile).size() - 1);
+}
+
+TEST_F(ZipFactoryWrite, FolderLinksAreFollowedOnceAndLoopsAreNamed)
+{
+    // Local Folders moved to another disk and linked back; a second link to it, a link
+    // back up the tree and one to "/" must neither store it twice nor hang the walk.
+    dir_.Write("p/Mail/pop/Inbox", "pop");
+    dir_.Write("disk/Local Folders/Inbox", "local");
+    fs::create_directory_symlink(Path("disk/Local Folders"), Path("p/Mail/Local Folders"));
+    fs::create_directory_symlink(Path("disk/Local Folders"), Path("p/Mail/Twin"));
+    fs::create_directory_symlink(Path("p/Mail"), Path("disk/Local Folders/up"));
+    fs::create_directory_symlink("/", Path("p/Mail/root"));
+    auto facade = Facade(Path("b.pcv"), "", Path("p/"));
+    ASSERT_TRUE(facade->AddFiles({"Mail"}));
+    EXPECT_EQ(Names(Path("b.pcv")),
+              (std::vector<std::string>{"Mail/Local Folders/Inbox", "Mail/pop/Inbox"}));
+    EXPECT_EQ(ArchiveEntries(Path("b.pcv")).at("Mail/Local Folders/Inbox").Content, "local");
+    const std::string why = ": link to a folder stored already; not followed";
+    EXPECT_EQ(facade->Problems(), (std::vector<std::string>{"Mail/Twin" + why, "Mail/root" + why,
+                                                            "Mail/Local Folders/up" + why}));
+}
+
+TEST_F(ZipFactoryWrite, TwoRootsGivingOneEntryNameAreNamedNotMerged)
+{
+    dir_.Write("p/Mail/Inbox", "the profile's");
+    dir_.Write("outside/Mail/Inbox", "the outside one");
+    dir_.Write("outside/Mail/Sent", "sent");
+    auto facade = Facade(Path("b.pcv"), "", Path("p/"));
+    ASSERT_TRUE(facade->AddTask(TArchiveTask{{"Mail/Inbox"},
+                                             {{Path("outside/"), "Mail/Inbox"},
+                                              {Path("outside/"), "Mail/Sent"},
+                                              {Path("outside/"), "Mail/Inbox", "Mail~2/Inbox"}},
+                                             0}));
+    const auto entries = ArchiveEntries(Path("b.pcv"));
+    EXPECT_EQ(Names(Path("b.pcv")),
+              (std::vector<std::string>{"Mail/Inbox", "Mail/Sent", "Mail~2/Inbox"}));
+    EXPECT_EQ(entries.at("Mail/Inbox").Content, "the profile's");
+    EXPECT_EQ(entries.at("Mail~2/Inbox").Content, "the outside one");
+    const std::string taken = "Mail/Inbox: another file is already stored under this name";
+    EXPECT_EQ(facade->Problems(), std::vector<std::string>{taken});
 }
 
 } // namespace

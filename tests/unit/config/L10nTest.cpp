@@ -50,7 +50,7 @@ TEST_F(Language, BuiltInTableGivesTheStatedDefaults)
     EXPECT_EQ(Tl10n::DefaultText("LANG_NO_SUCH_KEY"), "");
 
     const auto table = DefaultLanguageTable();
-    ASSERT_EQ(table.size(), 215u);
+    ASSERT_EQ(table.size(), 218u);
     EXPECT_EQ(table.front().Key, "DefaultCharset");
     EXPECT_EQ(table[2].Key, "LANG_OKNO_1");
     EXPECT_EQ(table.back().Key, "LANG_OLD_BACKUP_REMOVED");
@@ -187,6 +187,8 @@ TEST(CutFontName, CountsCharactersNotBytes)
     // A three-byte character straddling the limit stays whole.
     EXPECT_EQ(CutFontName(std::string(30, 'a') + "\xE6\x98\x8E" + "bc"),
               std::string(30, 'a') + "\xE6\x98\x8E");
+    // Stray continuation bytes (a broken file) count as characters of their own.
+    EXPECT_EQ(CutFontName("Tahoma" + std::string(200, '\xB6')), "Tahoma" + std::string(25, '\xB6'));
 }
 
 TEST_F(Language, GlobalObjectCanBeReplacedWithoutDanglingReferences)

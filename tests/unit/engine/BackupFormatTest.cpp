@@ -72,6 +72,37 @@ TEST(BackupIndex, ReaderToleratesOldAndDamagedEntries)
     EXPECT_TRUE(ParseBackupIndex(std::string(5000, '\0'), false).UnknownItems.empty());
 }
 
+TEST(BackupIndex, EmptyRevisionNumberIsNoApplicationAndTheRestStillReads)
+{
+    for (const char* revision : {"Revize: ", "Revize:"}) {
+        const std::string text = std::string("Tessarin Vault\r\n") + revision + "\r\nVerze: \r\n" +
+                                 Sep + "\r\nYN\r\n" + Sep + "\r\n/home/u/Work\r\n" + Sep + "\r\n" +
+                                 Sep + "\r\n";
+        const auto index = ParseBackupIndex(text, false);
+        EXPECT_EQ(index.AppNumber, 0) << revision;
+        EXPECT_TRUE(index.HasComponent(1)) << revision;
+        EXPECT_EQ(index.ExternalMailDirs, std::vector<std::string>{"/home/u/Work"}) << revision;
+        for (int app : {0, 2})
+            EXPECT_FALSE(IsLegacyBackupFor(text, app)) << revision << app;
+    }
+}
+
+TEST(BackupIndex, OutsideMailFoldersOfOneNameGetArchiveFoldersOfTheirOwn)
+{
+    using V = std::vector<std::string>;
+    const struct {
+        V Folders;
+        V Names;
+    } rows[] = {
+        {{"/a/Work"}, {"Work"}},
+        {{"/a/Work", "/b/Work", "/c/work"}, {"Work", "Work~2", "work~3"}},
+        {{"/a/Work", "/c/Work~2", "/b/Work"}, {"Work", "Work~2", "Work~3"}},
+        {{"/", "/a/Mail/", "/b/Mail"}, {"", "Mail", "Mail~2"}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(OutsideMailArchiveNames(row.Folders), row.Names) << row.Folders.back();
+}
+
 TEST(BackupIndex, LegacyBackupIsRecognisedOnlyForItsApplication)
 {
     const std::string legacy = "Tessarin Vault\r\nRevize: 2\r\nVerze: \r\n" + Sep +

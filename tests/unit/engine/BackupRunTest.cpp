@@ -2,11 +2,16 @@
 #include "engine/BackupFormat.h"
 #include "engine/BackupRun.h"
 #include "engine/Components.h"
+#include "engine/UnknowFilesBL.h"
 
 #include "BackupRunTestSupport.h"
+#include "config/ErrorLog.h"
+#include "support/Unprivileged.h"
+#include "support/ZipDamage.h"
 
 #include <gmock/gmock.h>
 
+#include <cstring>
 #include <fstream>
 
 #include <sys/resource.h>
@@ -204,19 +209,24 @@ TEST_F(BackupRunTest, UsersOwnIndexFilesSurviveBackupAndChecks)
 TEST_F(BackupRunTest, UnknownItemWithALineBreakInItsNameCannotGarbleTheIndex)
 {
     const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
-    const std::string odd = "two\r\nfile\r\nlines";
-    std::ofstream(p.Profile / odd) << "odd";
-    ASSERT_TRUE(fs::is_regular_file(p.Profile / odd));
+    // A text reader ends a line at CR LF, at LF and at a bare CR alike.
+    const std::vector<std::string> odd = {"two\r\nfile\r\nlines", "bare\rcr", "bare\nlf"};
+    state.ChosenUnknownItems = {"notes-from-user.txt", "my-scripts"};
+    for (const std::string& name : odd) {
+        std::ofstream(p.Profile / name) << "odd";
+        ASSERT_TRUE(fs::is_regular_file(p.Profile / name));
+        state.ChosenUnknownItems.push_back(name);
+    }
     state.AppNumber = 2;
     state.ProfileDir = p.Folder();
     state.BackupFile = documents + "b.pcv";
     Choose(state, {10});
-    state.ChosenUnknownItems = {odd, "notes-from-user.txt", "my-scripts"};
     RunBackup(state, ui, false);
     ASSERT_FALSE(state.BackupFailed);
-    EXPECT_EQ(std::count(ui.TaskLines.begin(), ui.TaskLines.end(),
-                         odd + ": a line break in the name cannot be kept; left out"),
-              1);
+    for (const std::string& name : odd)
+        EXPECT_EQ(std::count(ui.TaskLines.begin(), ui.TaskLines.end(),
+                             name + ": a line break in the name cannot be kept; left out"),
+                  1);
 
     TSharedState restore;
     restore.AppNumber = 2;
@@ -394,4 +404,115 @@ TEST_F(BackupRunTest, StorageIsSplitIntoSiteDataAndAddOnDataAndItsCachesStayOut)
                 stored.push_back(name);
         EXPECT_EQ(stored, c.Stored) << run;
     }
+}
+
+TEST_F(BackupRunTest, ArchiveDamagedAfterTheWriteLeavesTheEarlierBackupAndSaysWhich)
+{
+    const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
+    for (const bool batch : {false, true}) {
+        SCOPED_TRACE(batch ? "batch" : "wizard");
+        TFakeUserInterface runUi;
+        const std::string earlier = "earlier backup bytes";
+        temp.Write("home/Documents/daily.pcv", earlier);
+        state.AppNumber = 2;
+        state.Operation = 1;
+        state.ProfileDir = p.Folder();
+        state.BackupFile = documents + "daily.pcv";
+        state.Password = batch ? "secret" : "";
+        Choose(state, {1});
+        SetBackupWrittenHook([](const std::string& path) { FlipByteInEntry(path, "prefs.js"); });
+        RunBackup(state, runUi, batch);
+        SetBackupWrittenHook(nullptr);
+
+        EXPECT_TRUE(state.BackupFailed);
+        EXPECT_EQ(ReadFile(state.BackupFile), earlier);
+        EXPECT_EQ(std::distance(fs::directory_iterator(documents), fs::directory_iterator()), 1);
+        EXPECT_EQ(runUi.ReportText, "Backup wasn't successfully created.");
+        // The entry is named where the person looks: a box and the task list, or the
+        // error log (and stderr) of a batch run, whose exit status is 1.
+        const auto namesEntry = ::testing::HasSubstr("(prefs.js: ");
+        if (batch) {
+            EXPECT_THAT(ReadFile(ErrorLogPath()), namesEntry);
+            EXPECT_EQ(runUi.RequestedExit, 1);
+            EXPECT_THAT(runUi.CallsOf("Warning"), ::testing::IsEmpty());
+        } else {
+            EXPECT_THAT(runUi.CallsOf("Warning"), ::testing::ElementsAre(namesEntry));
+            EXPECT_THAT(runUi.TaskLines, ::testing::Contains(namesEntry));
+        }
+    }
+}
+
+TEST_F(BackupRunTest, OutputNameAsLongAsTheFileSystemAllowsIsWritten)
+{
+    const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
+    state.AppNumber = 2;
+    state.ProfileDir = p.Folder();
+    state.BackupFile = documents + std::string(255 - 4, 'n') + ".pcv";
+    Choose(state, {1});
+    RunBackup(state, ui, false);
+    EXPECT_FALSE(state.BackupFailed) << ::testing::PrintToString(ui.Calls);
+    EXPECT_THAT(EntryNames(state.BackupFile), ::testing::Contains("prefs.js"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(documents), fs::directory_iterator()), 1);
+}
+
+TEST_F(BackupRunTest, BackupWrittenIntoTheProfileIsNeverStoredByTheNextOne)
+{
+    const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
+    state.AppNumber = 2;
+    state.ProfileDir = p.Folder();
+    state.BackupFile = p.Folder() + "self.pcv";
+    Choose(state, {1});
+    for (const bool first : {true, false}) {
+        // As batch mode does: every unknown item, the earlier backup and a link to it too.
+        state.ChosenUnknownItems.clear();
+        for (const TUnknowItem& item : FillUnknownFilesForBackup(state.ProfileDir))
+            state.ChosenUnknownItems.push_back(item.GetName());
+        RunBackup(state, ui, true);
+        ASSERT_FALSE(state.BackupFailed);
+        if (first)
+            fs::create_hard_link(state.BackupFile, p.Profile / "self-copy.pcv");
+    }
+    const std::vector<std::string> names = EntryNames(state.BackupFile);
+    EXPECT_THAT(names, ::testing::Contains("notes-from-user.txt"));
+    EXPECT_THAT(names, ::testing::Not(::testing::Contains(::testing::HasSubstr(".pcv"))));
+    EXPECT_EQ(EntryText(state.BackupFile, "indexfile.txt").find(".pcv"), std::string::npos);
+    // It holds keys and passwords: nobody else may read it.
+    const fs::perms othersAccess = fs::perms::group_all | fs::perms::others_all;
+    EXPECT_EQ(fs::status(state.BackupFile).permissions() & othersAccess, fs::perms::none);
+}
+
+TEST_F(BackupRunTest, IndexLargerThanAnyRealOneIsNoBackup)
+{
+    state.AppNumber = 2;
+    for (const std::size_t size : {std::size_t{1} << 20, (std::size_t{1} << 20) + 1}) {
+        std::string index = "Tessarin Vault\r\nRevize: 2\r\n";
+        index.resize(size, ' ');
+        const std::string path = documents + std::to_string(size) + ".pcv";
+        int error = 0;
+        zip_t* za = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+        ASSERT_NE(za, nullptr);
+        ASSERT_GE(zip_file_add(za, "indexfile.txt",
+                               zip_source_buffer(za, index.data(), index.size(), 0), 0),
+                  0);
+        ASSERT_EQ(zip_close(za), 0);
+        EXPECT_EQ(CheckBackupFile(path, state, ui), size <= (std::size_t{1} << 20)) << size;
+    }
+    EXPECT_TRUE(ui.CallsOf("Warning").empty());
+}
+
+TEST_F(BackupRunTest, UnreadableBackupIsAnInputOutputErrorAndStaysAsItWas)
+{
+    if (RerunUnprivileged())
+        return;
+    const std::string path = documents + "locked.pcv";
+    temp.Write("home/Documents/locked.pcv", "PK\x03\x04 not readable");
+    fs::permissions(path, fs::perms::none);
+    state.AppNumber = 2;
+    EXPECT_THROW(CheckBackupFile(path, state, ui), TProgramExit);
+    EXPECT_EQ(ui.CallsOf("Warning"),
+              std::vector<std::string>{Text("TForm1", "LANG_WARNING") + "|" +
+                                       Text("TForm1", "LANG_NOT_FOUND") + "\n" + path + ": " +
+                                       std::strerror(EACCES)});
+    fs::permissions(path, fs::perms::owner_read);
+    EXPECT_EQ(ReadFile(path), "PK\x03\x04 not readable");
 }

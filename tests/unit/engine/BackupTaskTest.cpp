@@ -1,6 +1,7 @@
 #include "engine/BackupTask.h"
 #include "support/FakeUserInterface.h"
 #include "support/TempDir.h"
+#include "support/Unprivileged.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 namespace fs = std::filesystem;
 using namespace tessarin;
 using tessarin::test::TFakeUserInterface;
+using tessarin::test::RerunUnprivileged;
 using tessarin::test::TTempDir;
 
 namespace {
@@ -73,23 +75,32 @@ TEST(BackupTask, OutsideFilesAreExternalWithTheFolderNameInFront)
     EXPECT_EQ(task.TotalSize(), 3u);
 }
 
-TEST(BackupTask, SymlinkLoopsAndSpecialFilesDoNotHangTheWalk)
+TEST(BackupTask, FolderLinksAreFollowedOnceAndLoopsAreNamed)
 {
+    // Local Folders moved to another disk and linked back; a second link to it, a link
+    // back up the tree and one to "/" must neither store it twice nor hang the walk.
     TTempDir dir;
-    dir.Write("Mail/Local Folders/Inbox", "mail");
-    fs::create_directory_symlink(dir.Path() / "Mail", dir.Path() / "Mail/Local Folders/loop");
+    TTempDir disk;
+    dir.Write("Mail/pop/Inbox", "pop");
+    disk.Write("Local Folders/Inbox", "local");
+    fs::create_directory_symlink(disk.Path() / "Local Folders", dir.Path() / "Mail/Local Folders");
+    fs::create_directory_symlink(disk.Path() / "Local Folders", dir.Path() / "Mail/Twin");
+    fs::create_directory_symlink(dir.Path() / "Mail", disk.Path() / "Local Folders/up");
     fs::create_directory_symlink("/", dir.Path() / "Mail/root");
     ASSERT_EQ(::mkfifo((dir.Path() / "Mail/fifo").c_str(), 0600), 0);
     TFakeUserInterface ui;
     TBackupTask task(dir.Folder(), ui);
     task.AddFolder("Mail", "*.*");
-    EXPECT_EQ(task.Files(), std::vector<std::string>{"Mail/Local Folders/Inbox"});
+    EXPECT_EQ(Sorted(task.Files()), Sorted({"Mail/Local Folders/Inbox", "Mail/pop/Inbox"}));
+    const std::string why = ": link to a folder stored already; not followed";
+    EXPECT_EQ(Sorted(ui.TaskLines),
+              Sorted({"Mail/Twin" + why, "Mail/root" + why, "Mail/Local Folders/up" + why}));
 }
 
 TEST(BackupTask, UnreadableFileStopsWithItsName)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root reads every file";
+    if (RerunUnprivileged())
+        return;
     TTempDir dir;
     const auto p = dir.Write("key4.db", "secret");
     fs::permissions(p, fs::perms::none);

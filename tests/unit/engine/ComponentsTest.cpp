@@ -6,6 +6,7 @@
 #include "support/FakeUserInterface.h"
 #include "support/ProfileFixture.h"
 #include "support/TempDir.h"
+#include "support/Unprivileged.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 namespace fs = std::filesystem;
 using namespace tessarin;
 using tessarin::test::CopyRealProfile;
+using tessarin::test::RerunUnprivileged;
 using tessarin::test::TFakeUserInterface;
 using tessarin::test::TTempDir;
 
@@ -401,6 +403,8 @@ TEST_F(ComponentsTest, ProfileRecordIsFoundByNameAndTrimmed)
 
 TEST_F(ComponentsTest, ProfileWithoutReadablePrefsIsRefused)
 {
+    if (RerunUnprivileged())
+        return;
     auto expectRefused = [this](TSharedState s, std::optional<std::string> batch) {
         ui.Calls.clear();
         try {
@@ -427,6 +431,5 @@ TEST_F(ComponentsTest, ProfileWithoutReadablePrefsIsRefused)
 
     dir.Write("locked/prefs.js", "user_pref(\"mail.identity.id1.valid\", true);\n");
     fs::permissions(dir.Path() / "locked/prefs.js", fs::perms::none);
-    if (::access((dir.Path() / "locked/prefs.js").c_str(), R_OK) != 0)
-        expectRefused(TSharedState{}, dir.Folder() + "locked");
+    expectRefused(TSharedState{}, dir.Folder() + "locked");
 }

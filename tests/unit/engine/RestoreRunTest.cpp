@@ -379,3 +379,44 @@ TEST_F(RestoreRunTest, BackupRecordsItsVersionAndANewerOneIsQuestioned)
     EXPECT_GT(CompareVersions("153.0.1", "153.0"), 0);
     EXPECT_EQ(CompareVersions("153.0", "153"), 0);
 }
+
+TEST_F(RestoreRunTest, OutsideMailFoldersOfOneNameEachGoBackToTheirOwnFolder)
+{
+    // Two accounts share /a/Work (listed once); a third keeps its mail in /b/Work.
+    const TRealProfile p = CopyRealProfile("thunderbird", temp.Path() / "tb");
+    const fs::path a = temp.Path() / "a/Work";
+    const fs::path b = temp.Path() / "b/Work";
+    temp.Write("a/Work/Inbox", "mail of a");
+    temp.Write("b/Work/Inbox", "mail of b");
+    temp.Write("b/Work/Sent", "sent of b");
+    std::ofstream prefs(p.Profile / "prefs.js", std::ios::app);
+    for (const auto& [server, folder] : {std::pair{5, a}, std::pair{6, a}, std::pair{7, b}})
+        prefs << "user_pref(\"mail.server.server" << server << ".directory\", \""
+              << folder.string() << "\");\nuser_pref(\"mail.server.server" << server
+              << ".type\", \"pop3\");\n";
+    prefs.close();
+    TSharedState s;
+    s.AppNumber = 3;
+    s.ProfileDir = p.Folder();
+    s.BackupFile = documents + "tb.pcv";
+    Choose(s, {1, 2});
+    TFakeUserInterface backupUi;
+    RunBackup(s, backupUi, true);
+    ASSERT_FALSE(s.BackupFailed);
+    const std::string pop = (p.Outside / "pop.example.org").string();
+    EXPECT_EQ(s.ExternalMailDirs, (std::vector<std::string>{pop, a.string(), b.string()}));
+    EXPECT_EQ(EntryText(s.BackupFile, "Work/Inbox"), "mail of a");
+    EXPECT_EQ(EntryText(s.BackupFile, "Work~2/Inbox"), "mail of b");
+
+    fs::remove_all(temp.Path() / "a");
+    fs::remove_all(temp.Path() / "b");
+    Restore(s.BackupFile, 3, Target(), {1, 2});
+    EXPECT_EQ(FilesBelow(a), std::vector<std::string>{"Inbox"});
+    EXPECT_EQ(ReadFile(a / "Inbox"), "mail of a");
+    EXPECT_EQ(FilesBelow(b), (std::vector<std::string>{"Inbox", "Sent"}));
+    EXPECT_EQ(ReadFile(b / "Inbox"), "mail of b");
+    // Mail folders made anew are their owner's alone.
+    for (const fs::path& folder : {a, b})
+        EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
+    EXPECT_TRUE(ui.CallsOf("Error").empty());
+}

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace tessarin;
@@ -55,6 +57,47 @@ TEST(FileUtil, FailedWriteLeavesTargetAndNoTemporaryFile)
 
     EXPECT_FALSE(WriteFileAtomically(dir.Path() / "missing/folder/file", "data", ec));
     EXPECT_TRUE(ec);
+}
+
+TEST(FileUtil, AtomicWriteRemovesOnlyTheStaleTemporariesOfDeadProcesses)
+{
+    // A process that has ended: its number is free (and not reused within the test).
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+    const std::string dead = std::to_string(child);
+    const std::string live = std::to_string(::getppid());
+    struct Case {
+        std::string Name;
+        bool Removed;
+    };
+    const Case cases[] = {
+        {".tsr-" + dead + "-0", true},
+        {".tsr-" + dead + "-12.a1B2c3", true},  // libzip's temporary of ours
+        {".prefs.js.tmp-" + dead + "-3", true}, // older versions' name
+        {".Firefox default.pcv.tmp-" + dead + "-0.zz09AB", true},
+        {".tessarin-" + dead + "-7.part", true}, // an extraction
+        {".tsr-" + live + "-0", false},
+        {".prefs.js.tmp-" + live + "-1", false},
+        {".tsr-" + std::to_string(::getpid()) + "-99", false},
+        {".tsr-" + dead + "-0.toolong7", false},
+        {".tsr-" + dead + "-x", false},
+        {"tsr-" + dead + "-0", false},
+        {".tsr-1-0", false},
+        {".tsr-0-0", false},
+        {".notes.tmp-" + dead, false},
+    };
+    TTempDir dir;
+    for (const Case& c : cases)
+        dir.Write(c.Name, "x");
+    fs::create_directory(dir.Path() / (".tsr-" + dead + "-5")); // a folder is never ours
+    std::error_code ec;
+    ASSERT_TRUE(WriteFileAtomically(dir.Path() / "prefs.js", "new", ec)) << ec.message();
+    for (const Case& c : cases)
+        EXPECT_EQ(fs::exists(dir.Path() / c.Name), !c.Removed) << c.Name;
+    EXPECT_TRUE(fs::is_directory(dir.Path() / (".tsr-" + dead + "-5")));
 }
 
 TEST(FileUtil, AtomicWriteThroughALinkReplacesTheLinkedFileAndKeepsTheLink)

@@ -1,6 +1,7 @@
 #include "ProfilesTestSupport.h"
 
 #include "profiles/ProfileDiscovery.h"
+#include "support/Unprivileged.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -9,6 +10,7 @@
 namespace fs = std::filesystem;
 using namespace tessarin;
 using tessarin::test::ProfilesTest;
+using tessarin::test::RerunUnprivileged;
 using tessarin::test::TRegistryDatWriter;
 
 namespace {
@@ -255,6 +257,8 @@ TEST_F(ProfileDiscovery, ProfileNamedLikeThePortableEntryKeepsIt)
 
 TEST_F(ProfileDiscovery, UnreadableListsYieldNothingAndUnreadableProfilesAreStillListed)
 {
+    if (RerunUnprivileged())
+        return;
     fs::create_directories(home + ".thunderbird/profiles.ini"); // a folder, not a file
     state.AppNumber = AppThunderbird;
     ListProfiles(state);
@@ -271,10 +275,10 @@ TEST_F(ProfileDiscovery, UnreadableListsYieldNothingAndUnreadableProfilesAreStil
 
 TEST_F(ProfileDiscovery, ProfilesIniWithoutReadPermissionYieldsNothing)
 {
+    if (RerunUnprivileged())
+        return;
     CopyProfileFixture("firefox-old", ".mozilla/firefox");
     state.AppNumber = AppFirefox;
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root reads every file; an unreadable profiles.ini cannot be made";
     fs::permissions(home + ".mozilla/firefox/profiles.ini", fs::perms::none);
     ListProfiles(state);
     EXPECT_TRUE(state.ProfileList.empty());

@@ -1,0 +1,77 @@
+#include "archive/WinZipAes.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <string>
+#include <vector>
+
+namespace tessarin::test {
+namespace {
+
+std::vector<unsigned char> Reference(const std::string& password, const std::string& salt,
+                                     int iterations, std::size_t length)
+{
+    std::vector<unsigned char> out(length);
+    PKCS5_PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()),
+                           reinterpret_cast<const unsigned char*>(salt.data()),
+                           static_cast<int>(salt.size()), iterations, static_cast<int>(length),
+                           out.data());
+    return out;
+}
+
+TEST(WinZipAes, KeyDerivationMatchesOpenSsl)
+{
+    struct TCase {
+        std::string Password;
+        std::string Salt;
+        int Iterations;
+        std::size_t Length;
+    };
+    const TCase cases[] = {
+        {"password", "salt", 1, 20}, // RFC 6070
+        {"password", "salt", 4096, 20},
+        {"", "0123456789abcdef", 1000, 66},
+        {"Heslo 42", "0123456789abcdef", 1000, 66},
+        {std::string(64, 'p'), "saltsaltsaltsalt", 1000, 66},  // exactly one block
+        {std::string(65, 'p'), "saltsaltsaltsalt", 1000, 66},  // hashed first
+        {"P\xC5\x99\xC3\xAD\xC5\xA1ern\xC4\x9B", "12345678", 1000, 34}, // AES-128
+        {"x", std::string(40, 's'), 2, 41},
+    };
+    for (const TCase& c : cases) {
+        std::vector<unsigned char> ours(c.Length);
+        Pbkdf2HmacSha1(c.Password, reinterpret_cast<const unsigned char*>(c.Salt.data()),
+                       c.Salt.size(), c.Iterations, ours.data(), ours.size());
+        EXPECT_EQ(ours, Reference(c.Password, c.Salt, c.Iterations, c.Length))
+            << c.Password.size() << " " << c.Iterations;
+    }
+}
+
+TEST(WinZipAes, SealedDataOpensOnlyUntouchedAndWithItsPassword)
+{
+    const std::string plain(10000, 'm');
+    TWinZipAes writer;
+    ASSERT_TRUE(writer.StartNew("Heslo 42"));
+    std::string sealed = plain;
+    auto* bytes = reinterpret_cast<unsigned char*>(sealed.data());
+    ASSERT_TRUE(writer.Encrypt(bytes, 3000) && writer.Encrypt(bytes + 3000, sealed.size() - 3000));
+    unsigned char code[TWinZipAes::AuthCodeLength];
+    ASSERT_TRUE(writer.AuthCode(code));
+    EXPECT_NE(sealed, plain);
+
+    for (const bool tamper : {false, true}) {
+        std::string copy = sealed;
+        if (tamper)
+            copy[5000] ^= 1;
+        TWinZipAes reader;
+        ASSERT_EQ(reader.Start("Heslo 42", writer.Header()), TWinZipAes::TStart::Ready);
+        ASSERT_TRUE(reader.Decrypt(reinterpret_cast<unsigned char*>(copy.data()), copy.size()));
+        EXPECT_EQ(reader.Authentic(code), !tamper);
+        EXPECT_EQ(copy == plain, !tamper);
+    }
+    TWinZipAes wrong;
+    EXPECT_EQ(wrong.Start("heslo 42", writer.Header()), TWinZipAes::TStart::WrongPassword);
+}
+
+} // namespace
+} // namespace tessarin::test

@@ -3,6 +3,7 @@
 #include "archive/ArchiveNames.h"
 #include "archive/SafeExtract.h"
 #include "config/L10n.h"
+#include "platform/FileUtil.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -64,17 +65,6 @@ std::string Join(const std::vector<std::string>& parts, std::size_t count)
         out += parts[i];
     }
     return out;
-}
-
-// Whether a link that leads to target leads back up to (or onto) one of the walked
-// trees: following it would walk the tree again, or everything around it ("/").
-bool LeadsBackUp(const std::string& target, const std::vector<std::string>& tops)
-{
-    return std::any_of(tops.begin(), tops.end(), [&](const std::string& top) {
-        return top == target || target == "/" ||
-               (top.size() > target.size() && top.compare(0, target.size(), target) == 0 &&
-                top[target.size()] == '/');
-    });
 }
 
 std::string RealPath(const std::string& path)

@@ -22,15 +22,6 @@ namespace {
 constexpr auto PumpInterval = std::chrono::milliseconds(40);
 constexpr std::uint64_t NoFailure = std::numeric_limits<std::uint64_t>::max();
 
-std::string OpenErrorText(int code)
-{
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    std::string text = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    return text;
-}
-
 // ZIP_CHECKCONS compares every local header with the central directory, so damage in
 // either shows up here and not only at a later restore.
 TZipArchivePtr OpenForCheck(const std::string& path, std::string& failure)
@@ -38,7 +29,7 @@ TZipArchivePtr OpenForCheck(const std::string& path, std::string& failure)
     int error = 0;
     TZipArchivePtr archive(zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error));
     if (!archive)
-        failure = OpenErrorText(error);
+        failure = ZipErrorText(error);
     return archive;
 }
 

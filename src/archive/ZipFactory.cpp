@@ -49,15 +49,6 @@ private:
     bool& flag_;
 };
 
-std::string ZipErrorText(int code)
-{
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    std::string text = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    return text;
-}
-
 // A name stored on a Unix system is the bytes its file system had (ours are written
 // that way); libzip would read one that is not UTF-8 as CP437.
 const char* EntryName(zip_t* za, zip_uint64_t index, zip_uint8_t opsys)

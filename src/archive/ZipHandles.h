@@ -6,6 +6,7 @@
 #include <zip.h>
 
 #include <memory>
+#include <string>
 #include <type_traits>
 
 namespace tessarin {
@@ -16,5 +17,15 @@ template <typename T, auto Fn> using TUniqueCPtr = std::unique_ptr<T, TDeleterFr
 using TZipArchivePtr = TUniqueCPtr<zip_t, zip_discard>;
 using TZipFilePtr = TUniqueCPtr<zip_file_t, zip_fclose>;
 using TZipSourcePtr = TUniqueCPtr<zip_source_t, zip_source_free>;
+
+// libzip's text for an error code, as zip_open reports one.
+inline std::string ZipErrorText(int code)
+{
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    std::string text = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    return text;
+}
 
 } // namespace tessarin

@@ -1,5 +1,6 @@
 #include "platform/FileUtil.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -70,6 +71,15 @@ int RemoveStaleTemporaries(const fs::path& folder)
             ++removed;
     }
     return removed;
+}
+
+bool LeadsBackUp(const std::string& target, const std::vector<std::string>& tops)
+{
+    return std::any_of(tops.begin(), tops.end(), [&](const std::string& top) {
+        return top == target || target == "/" ||
+               (top.size() > target.size() && top.compare(0, target.size(), target) == 0 &&
+                top[target.size()] == '/');
+    });
 }
 
 TPrivateTempDir::TPrivateTempDir()

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace tessarin {
 
@@ -15,6 +16,10 @@ namespace tessarin {
 // to is replaced and the link stays.
 bool WriteFileAtomically(const std::filesystem::path& target, std::string_view data,
                          std::error_code& ec);
+
+// Whether a folder link that leads to target leads back up to (or onto) one of the
+// walked trees tops: following it would walk a tree again, or everything around it.
+bool LeadsBackUp(const std::string& target, const std::vector<std::string>& tops);
 
 // Reads a whole file; false with ec set when it cannot be read.
 bool ReadWholeFile(const std::filesystem::path& path, std::string& data, std::error_code& ec);

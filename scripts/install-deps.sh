@@ -6,6 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
+  clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   libzip-dev libssl-dev zlib1g-dev libdeflate-dev libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev

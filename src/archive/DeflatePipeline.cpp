@@ -351,6 +351,7 @@ void TDeflatePipeline::Work(std::stop_token stop, int level)
         if (Encrypting()) {
             std::unique_ptr<TWinZipAes> aes;
             int error = 0;
+            bool deflated = false;
             try {
                 if (block->Number == 0 && block->OpenError == 0) {
                     aes = std::make_unique<TWinZipAes>();
@@ -358,9 +359,9 @@ void TDeflatePipeline::Work(std::stop_token stop, int level)
                         error = EIO;
                 }
                 // Each block on its own: deflated when that makes it smaller, else stored.
-                const bool deflated = mode != TMode::Store &&
-                                      deflater->Piece(block->Raw, block->Last, block->Out) &&
-                                      block->Out.size() < block->Raw.size();
+                deflated = mode != TMode::Store &&
+                           deflater->Piece(block->Raw, block->Last, block->Out) &&
+                           block->Out.size() < block->Raw.size();
                 if (!deflated)
                     StoredPiece(block->Raw, block->Last, block->Out);
                 block->Crc = libdeflate_crc32(0, block->Raw.data(), block->Raw.size());
@@ -373,6 +374,9 @@ void TDeflatePipeline::Work(std::stop_token stop, int level)
                 block->ReadError = error;
             if (aes)
                 block->File->Aes = std::move(aes);
+            // A first block that did not shrink spares the rest of its file the attempt.
+            if (block->Number == 0 && block->File->Mode == TMode::Decide)
+                block->File->Mode = deflated ? TMode::Deflate : TMode::Store;
             block->Done = true;
             blockDone_.notify_all();
             continue;

@@ -176,7 +176,17 @@ bool TWinZipAes::Crypt(unsigned char* data, std::size_t size)
             return false;
         const std::size_t n = std::min(size, stream_.size() - streamUsed_);
         const unsigned char* key = stream_.data() + streamUsed_;
-        for (std::size_t i = 0; i < n; ++i)
+        // Eight bytes at a time: the compiler cannot tell data and key apart.
+        std::size_t i = 0;
+        for (; i + 8 <= n; i += 8) {
+            std::uint64_t a;
+            std::uint64_t b;
+            std::memcpy(&a, data + i, 8);
+            std::memcpy(&b, key + i, 8);
+            a ^= b;
+            std::memcpy(data + i, &a, 8);
+        }
+        for (; i < n; ++i)
             data[i] ^= key[i];
         data += n;
         size -= n;

@@ -77,15 +77,17 @@ public:
                  std::uint64_t total)
     {
         try {
+            // Pumps at least once, however quick the check: a close the person asked
+            // for is seen here and not only by the next step.
             std::unique_lock lock(mutex_);
-            while (running_ > 0) {
+            do {
                 if (options.Pump) {
                     lock.unlock();
                     options.Pump(done_.load(), total);
                     lock.lock();
                 }
                 finished_.wait_for(lock, PumpInterval, [this] { return running_ == 0; });
-            }
+            } while (running_ > 0);
         } catch (...) {
             stop_ = true;
             workers.clear(); // joins

@@ -428,6 +428,29 @@ void TAddSession::Report(TAddItem& item, std::uint64_t done)
     }
 }
 
+zip_int64_t TAddSession::AfterRead(TAddItem& item, std::int64_t n, int error, std::uint64_t done)
+{
+    if (n < 0) {
+        zip_error_set(&error_, ZIP_ER_READ, error);
+        failedItem_ = &item;
+        return -1;
+    }
+    if (n == 0) {
+        if (!currentFinished_) {
+            currentFinished_ = true;
+            if (item.Size > 0)
+                Report(item, item.Size);
+        }
+    } else {
+        currentDone_ = done;
+        if (currentDone_ < item.Size && currentDone_ - currentReported_ >= ProgressStep)
+            Report(item, currentDone_);
+    }
+    if (Cancelled())
+        return -1;
+    return n;
+}
+
 zip_int64_t TAddSession::HandleSource(TAddItem& item, void* data, zip_uint64_t len,
                                       zip_source_cmd_t cmd)
 {
@@ -464,25 +487,7 @@ zip_int64_t TAddSession::HandleSource(TAddItem& item, void* data, zip_uint64_t l
         do
             n = ::read(currentFd_, data, len);
         while (n < 0 && errno == EINTR);
-        if (n < 0) {
-            zip_error_set(&error_, ZIP_ER_READ, errno);
-            failedItem_ = &item;
-            return -1;
-        }
-        if (n == 0) {
-            if (!currentFinished_) {
-                currentFinished_ = true;
-                if (item.Size > 0)
-                    Report(item, item.Size);
-            }
-        } else {
-            currentDone_ += static_cast<std::uint64_t>(n);
-            if (currentDone_ < item.Size && currentDone_ - currentReported_ >= ProgressStep)
-                Report(item, currentDone_);
-        }
-        if (Cancelled())
-            return -1;
-        return n;
+        return AfterRead(item, n, errno, currentDone_ + static_cast<std::uint64_t>(n > 0 ? n : 0));
     }
     case ZIP_SOURCE_CLOSE:
         if (currentFd_ >= 0) {
@@ -609,25 +614,7 @@ zip_int64_t TAddSession::HandlePiped(TAddItem& item, void* data, zip_uint64_t le
         std::uint64_t rawDone = currentDone_;
         int error = 0;
         const std::int64_t n = pipeline_->Read(data, static_cast<std::size_t>(len), rawDone, error);
-        if (n < 0) {
-            zip_error_set(&error_, ZIP_ER_READ, error);
-            failedItem_ = &item;
-            return -1;
-        }
-        if (n == 0) {
-            if (!currentFinished_) {
-                currentFinished_ = true;
-                if (item.Size > 0)
-                    Report(item, item.Size);
-            }
-        } else {
-            currentDone_ = rawDone;
-            if (currentDone_ < item.Size && currentDone_ - currentReported_ >= ProgressStep)
-                Report(item, currentDone_);
-        }
-        if (Cancelled())
-            return -1;
-        return n;
+        return AfterRead(item, n, error, rawDone);
     }
     case ZIP_SOURCE_CLOSE:
         return 0;

@@ -92,6 +92,9 @@ private:
                                       zip_source_cmd_t cmd);
     zip_int64_t HandleSource(TAddItem& item, void* data, zip_uint64_t len, zip_source_cmd_t cmd);
     zip_int64_t HandlePiped(TAddItem& item, void* data, zip_uint64_t len, zip_source_cmd_t cmd);
+    // What a read of n bytes (or -1 with error) means for libzip and for the progress;
+    // done: how much of the file that read brought in.
+    zip_int64_t AfterRead(TAddItem& item, std::int64_t n, int error, std::uint64_t done);
     bool BeginPiped(TAddItem& item);
     void StartPipeline();
     void Report(TAddItem& item, std::uint64_t done);

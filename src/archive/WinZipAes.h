@@ -19,6 +19,18 @@ namespace tessarin {
 void Pbkdf2HmacSha1(const std::string& password, const unsigned char* salt, std::size_t saltLength,
                     int iterations, unsigned char* out, std::size_t outLength);
 
+namespace detail {
+// What Pbkdf2HmacSha1 chooses between; apart so that tests reach both on any CPU.
+void Pbkdf2HmacSha1Portable(const std::string& password, const unsigned char* salt,
+                            std::size_t saltLength, int iterations, unsigned char* out,
+                            std::size_t outLength);
+// Four output blocks at once with the SHA instructions of x86-64; false, out untouched,
+// where the CPU has none.
+bool Pbkdf2HmacSha1Accelerated(const std::string& password, const unsigned char* salt,
+                               std::size_t saltLength, int iterations, unsigned char* out,
+                               std::size_t outLength);
+} // namespace detail
+
 class TWinZipAes {
 public:
     static constexpr std::size_t AuthCodeLength = 10;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -30,21 +31,44 @@ TEST(WinZipAes, KeyDerivationMatchesOpenSsl)
     };
     const TCase cases[] = {
         {"password", "salt", 1, 20}, // RFC 6070
+        {"password", "salt", 2, 20},
         {"password", "salt", 4096, 20},
         {"", "0123456789abcdef", 1000, 66},
         {"Heslo 42", "0123456789abcdef", 1000, 66},
+        {"Heslo 42", "0123456789abcdef", 1, 66},
         {std::string(64, 'p'), "saltsaltsaltsalt", 1000, 66},  // exactly one block
         {std::string(65, 'p'), "saltsaltsaltsalt", 1000, 66},  // hashed first
-        {"P\xC5\x99\xC3\xAD\xC5\xA1ern\xC4\x9B", "12345678", 1000, 34}, // AES-128
+        {"P\u0159\u00ed\u0161ern\u011b", "12345678", 1000, 34}, // AES-128
         {"x", std::string(40, 's'), 2, 41},
+        // Past four output blocks: a second group of lanes, full, cut or partly used.
+        {"Heslo 42", "0123456789abcdef", 1000, 80},
+        {"Heslo 42", "0123456789abcdef", 1000, 81},
+        {"Heslo 42", "0123456789abcdef", 1000, 100},
+        {"Heslo 42", "0123456789abcdef", 2, 100},
     };
+    bool accelerated = false;
     for (const TCase& c : cases) {
-        std::vector<unsigned char> ours(c.Length);
-        Pbkdf2HmacSha1(c.Password, reinterpret_cast<const unsigned char*>(c.Salt.data()),
-                       c.Salt.size(), c.Iterations, ours.data(), ours.size());
-        EXPECT_EQ(ours, Reference(c.Password, c.Salt, c.Iterations, c.Length))
-            << c.Password.size() << " " << c.Iterations;
+        const auto* salt = reinterpret_cast<const unsigned char*>(c.Salt.data());
+        std::vector<unsigned char> chosen(c.Length);
+        std::vector<unsigned char> portable(c.Length);
+        std::vector<unsigned char> fast(c.Length);
+        Pbkdf2HmacSha1(c.Password, salt, c.Salt.size(), c.Iterations, chosen.data(), c.Length);
+        detail::Pbkdf2HmacSha1Portable(c.Password, salt, c.Salt.size(), c.Iterations,
+                                       portable.data(), c.Length);
+        accelerated = detail::Pbkdf2HmacSha1Accelerated(c.Password, salt, c.Salt.size(),
+                                                        c.Iterations, fast.data(), c.Length);
+        const std::vector<unsigned char> expected =
+            Reference(c.Password, c.Salt, c.Iterations, c.Length);
+        const std::string what = std::to_string(c.Password.size()) + " " +
+                                 std::to_string(c.Iterations) + " " + std::to_string(c.Length);
+        EXPECT_EQ(chosen, expected) << what;
+        EXPECT_EQ(portable, expected) << what;
+        if (accelerated) {
+            EXPECT_EQ(fast, expected) << what;
+        }
     }
+    std::cout << "[          ] accelerated path " << (accelerated ? "checked" : "not on this CPU")
+              << "\n";
 }
 
 TEST(WinZipAes, SealedDataOpensOnlyUntouchedAndWithItsPassword)

@@ -98,7 +98,9 @@ TAddSession::TAddSession(std::string archivePath, int level, std::string passwor
 
 TAddSession::~TAddSession()
 {
-    archive_.reset(); // before the items its sources refer to
+    archive_.reset(); // before the items its entries refer to
+    if (source_ != nullptr)
+        zip_source_free(source_);
     if (currentFd_ >= 0)
         ::close(currentFd_);
     zip_error_fini(&error_);
@@ -345,34 +347,32 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
     if (earlierIndex >= 0 && static_cast<std::size_t>(earlierIndex) < byIndex_.size() &&
         byIndex_[static_cast<std::size_t>(earlierIndex)] != nullptr) {
         TAddItem& earlier = *byIndex_[static_cast<std::size_t>(earlierIndex)];
-        if (earlier.Device == st.st_dev && earlier.Inode == st.st_ino)
+        struct stat earlierSt {};
+        if (::stat(PathOf(earlier, entryName).c_str(), &earlierSt) == 0 &&
+            earlierSt.st_dev == st.st_dev && earlierSt.st_ino == st.st_ino)
             ++earlier.Weight; // listed twice: stored once, counted as often as listed
         else
             Problem(entryName, Text("Messages", "LANG_NAME_TAKEN"));
         return;
     }
 
+    if (source_ == nullptr &&
+        (source_ = zip_source_function(za, &TAddSession::SourceCallback, this)) == nullptr) {
+        Problem(entryName, zip_strerror(za));
+        return;
+    }
     TAddItem& item = items_.emplace_back();
     item.Root = currentRoot_;
     item.Size = static_cast<std::uint64_t>(st.st_size);
-    item.MTime = st.st_mtime;
     item.Mode = st.st_mode;
-    item.Device = st.st_dev;
-    item.Inode = st.st_ino;
-    item.Session = this;
     item.StoredByName = TDeflatePipeline::IsCompressedName(entryName);
     item.Replaces = earlierIndex >= 0;
 
-    zip_source_t* source = zip_source_function(za, &TAddSession::SourceCallback, &item);
-    if (source == nullptr) {
-        Problem(entryName, zip_strerror(za));
-        items_.pop_back();
-        return;
-    }
+    zip_source_keep(source_); // the entry's reference
     const zip_int64_t index =
-        zip_file_add(za, entryName.c_str(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS);
+        zip_file_add(za, entryName.c_str(), source_, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS);
     if (index < 0) {
-        zip_source_free(source); // still ours: the add failed
+        zip_source_free(source_); // still ours: the add failed
         Problem(entryName, zip_strerror(za));
         items_.pop_back();
         return;
@@ -396,7 +396,8 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
          zip_file_set_encryption(za, uindex, ZIP_EM_AES_256,
                                  preEncrypted ? nullptr : password_.c_str()) == 0) &&
         zip_file_set_external_attributes(za, uindex, 0, ZIP_OPSYS_UNIX,
-                                         static_cast<zip_uint32_t>(item.Mode & 0xFFFF) << 16) == 0;
+                                         static_cast<zip_uint32_t>(item.Mode & 0xFFFF) << 16) == 0 &&
+        zip_file_set_mtime(za, uindex, st.st_mtime, 0) == 0;
     if (!ok) {
         Problem(entryName, zip_strerror(za));
         zip_delete(za, uindex);
@@ -408,10 +409,41 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
 zip_int64_t TAddSession::SourceCallback(void* userdata, void* data, zip_uint64_t len,
                                         zip_source_cmd_t cmd)
 {
-    auto& item = *static_cast<TAddItem*>(userdata);
-    if (item.Session->pipeline_)
-        return item.Session->HandlePiped(item, data, len, cmd);
-    return item.Session->HandleSource(item, data, len, cmd);
+    auto& session = *static_cast<TAddSession*>(userdata);
+    switch (cmd) {
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&session.error_, data, len);
+    case ZIP_SOURCE_FREE:
+        return 0; // the items belong to the session
+    case ZIP_SOURCE_SUPPORTS:
+        return ZIP_SOURCE_SUPPORTS_READABLE;
+    default:
+        break;
+    }
+    TAddItem* item = session.Serving();
+    if (item == nullptr) {
+        zip_error_set(&session.error_, ZIP_ER_INTERNAL, 0);
+        return -1;
+    }
+    if (cmd == ZIP_SOURCE_OPEN)
+        session.serveOpened_ = true;
+    const zip_int64_t result = session.pipeline_
+                                   ? session.HandlePiped(*item, data, len, cmd)
+                                   : session.HandleSource(*item, data, len, cmd);
+    if (cmd == ZIP_SOURCE_STAT && session.serveOpened_) {
+        // Its last stat (libzip asks for it after a failed open too): the next item.
+        ++session.serveAt_;
+        ++session.serveSlot_;
+        session.serveOpened_ = false;
+    }
+    return result;
+}
+
+TAddItem* TAddSession::Serving()
+{
+    while (serveAt_ < byIndex_.size() && byIndex_[serveAt_] == nullptr)
+        ++serveAt_;
+    return serveAt_ < byIndex_.size() ? byIndex_[serveAt_] : nullptr;
 }
 
 void TAddSession::Report(TAddItem& item, std::uint64_t done)
@@ -500,17 +532,10 @@ zip_int64_t TAddSession::HandleSource(TAddItem& item, void* data, zip_uint64_t l
         if (st == nullptr)
             return -1;
         zip_stat_init(st);
-        st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+        st->valid = ZIP_STAT_SIZE;
         st->size = item.Size;
-        st->mtime = item.MTime;
         return sizeof(*st);
     }
-    case ZIP_SOURCE_ERROR:
-        return zip_error_to_data(&error_, data, len);
-    case ZIP_SOURCE_FREE:
-        return 0; // the item belongs to the session
-    case ZIP_SOURCE_SUPPORTS:
-        return ZIP_SOURCE_SUPPORTS_READABLE;
     default:
         zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
         return -1;
@@ -519,18 +544,25 @@ zip_int64_t TAddSession::HandleSource(TAddItem& item, void* data, zip_uint64_t l
 
 void TAddSession::StartPipeline()
 {
+    std::size_t count = 0;
+    for (const TAddItem* item : byIndex_)
+        count += item != nullptr ? 1 : 0;
+    pipedItem_ = nullptr;
+    // As many workers as cores; capped, because each keeps blocks in flight.
+    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
+    pipeline_ = std::make_unique<TDeflatePipeline>(count, level_, workers, password_);
+    feedAt_ = 0;
+    FeedPipeline(pipeline_->Lookahead());
+}
+
+void TAddSession::FeedPipeline(std::size_t slots)
+{
     // libzip writes the entries in index order; the pipeline reads the files in that order.
-    std::vector<TAddItem*> order;
-    for (auto& item : items_)
-        if (item.Index >= 0)
-            order.push_back(&item);
-    std::sort(order.begin(), order.end(),
-              [](const TAddItem* a, const TAddItem* b) { return a->Index < b->Index; });
-    std::vector<TDeflatePipeline::TFile> files;
-    files.reserve(order.size());
-    for (TAddItem* item : order) {
-        item->Slot = static_cast<std::uint32_t>(files.size());
-        TDeflatePipeline::TFile& file = files.emplace_back();
+    while (pipeline_->Given() < slots && feedAt_ < byIndex_.size()) {
+        const TAddItem* item = byIndex_[feedAt_++];
+        if (item == nullptr)
+            continue;
+        TDeflatePipeline::TFile file;
         file.Path = PathOf(*item, EntryName(*item));
         file.Size = item->Size;
         // An entry that replaces an earlier one cannot be switched to stored during the
@@ -538,11 +570,8 @@ void TAddSession::StartPipeline()
         file.Mode = item->StoredByName ? TDeflatePipeline::TMode::Store
                     : item->Replaces   ? TDeflatePipeline::TMode::Deflate
                                        : TDeflatePipeline::TMode::Decide;
+        pipeline_->Give(std::move(file));
     }
-    pipedItem_ = nullptr;
-    // As many workers as cores; capped, because each keeps blocks in flight.
-    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
-    pipeline_ = std::make_unique<TDeflatePipeline>(std::move(files), level_, workers, password_);
 }
 
 bool TAddSession::BeginPiped(TAddItem& item)
@@ -551,7 +580,8 @@ bool TAddSession::BeginPiped(TAddItem& item)
         return true;
     pipedItem_ = &item;
     currentFinished_ = false;
-    const TDeflatePipeline::TStart start = pipeline_->Start(item.Slot);
+    FeedPipeline(serveSlot_ + 1 + pipeline_->Lookahead());
+    const TDeflatePipeline::TStart start = pipeline_->Start(serveSlot_);
     if (start.Error != 0) {
         zip_error_set(&error_, ZIP_ER_OPEN, start.Error);
         failedItem_ = &item;
@@ -579,9 +609,8 @@ zip_int64_t TAddSession::HandlePiped(TAddItem& item, void* data, zip_uint64_t le
         if (st == nullptr || !BeginPiped(item))
             return -1;
         zip_stat_init(st);
-        st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+        st->valid = ZIP_STAT_SIZE;
         st->size = item.Size;
-        st->mtime = item.MTime;
         if (!pipedStored_) {
             // Deflated already: libzip copies it as it is.
             st->valid |= ZIP_STAT_COMP_METHOD;
@@ -643,6 +672,8 @@ TAddSession::TResult TAddSession::Commit()
     // because each retry drops one file.
     for (std::size_t attempt = 0; attempt <= items_.size(); ++attempt) {
         failedItem_ = nullptr;
+        serveAt_ = serveSlot_ = 0;
+        serveOpened_ = false;
         if (OnAttempt)
             OnAttempt();
         if (piped_)

@@ -31,20 +31,15 @@ namespace tessarin {
 class TAddSession;
 
 // A file to store. Kept small: a profile may hold a hundred thousand files. Its name
-// lives in libzip's entry; its path is the session's root joined with that name.
+// and time live in libzip's entry; its path is the session's root joined with that name.
 struct TAddItem {
-    std::uint32_t Root = 0; // index into the session's roots
     std::uint64_t Size = 0;
-    std::time_t MTime = 0;
+    zip_int64_t Index = -1;
+    std::uint32_t Root = 0; // index into the session's roots
     mode_t Mode = 0;
-    dev_t Device = 0;
-    ino_t Inode = 0;
     int Weight = 1;            // how many times the caller listed this file
-    std::uint32_t Slot = 0;    // position among the files one write reads
     bool StoredByName = false; // a format that is compressed already
     bool Replaces = false;     // takes the place of an earlier archive's entry
-    zip_int64_t Index = -1;
-    TAddSession* Session = nullptr;
 };
 
 class TAddSession {
@@ -90,6 +85,8 @@ public:
 private:
     static zip_int64_t SourceCallback(void* userdata, void* data, zip_uint64_t len,
                                       zip_source_cmd_t cmd);
+    // The item libzip works on now; nullptr past the last.
+    TAddItem* Serving();
     zip_int64_t HandleSource(TAddItem& item, void* data, zip_uint64_t len, zip_source_cmd_t cmd);
     zip_int64_t HandlePiped(TAddItem& item, void* data, zip_uint64_t len, zip_source_cmd_t cmd);
     // What a read of n bytes (or -1 with error) means for libzip and for the progress;
@@ -97,6 +94,8 @@ private:
     zip_int64_t AfterRead(TAddItem& item, std::int64_t n, int error, std::uint64_t done);
     bool BeginPiped(TAddItem& item);
     void StartPipeline();
+    // Gives the pipeline the files up to slot `slots` (exclusive).
+    void FeedPipeline(std::size_t slots);
     void Report(TAddItem& item, std::uint64_t done);
     // True, with libzip's error set, once the progress hook asked to abandon the write.
     bool Cancelled()
@@ -133,6 +132,16 @@ private:
     // Items outlive the archive handle that refers to them (destroyed in reverse order).
     std::deque<TAddItem> items_;
     std::vector<TAddItem*> byIndex_; // libzip entry index -> item added by this session
+    // One source serves every entry: a source of libzip's own per entry costs more than
+    // the item. libzip writes the entries in index order and asks each one's source for
+    // its stat, opens, reads and closes it, then asks for its stat once more; after
+    // that the source serves the next item of byIndex_. A slip would show as a CRC
+    // error when the new archive is checked, never as a wrong entry taken for good.
+    zip_source_t* source_ = nullptr;
+    std::size_t serveAt_ = 0;   // position in byIndex_
+    std::size_t serveSlot_ = 0; // how many items were served before it
+    bool serveOpened_ = false;  // its data was asked for: the next stat is its last
+    std::size_t feedAt_ = 0;    // position in byIndex_ of the next file for the pipeline
     std::vector<std::string> roots_;
     // Per root: the leading part of the stored names that stands for the root itself
     // (a folder stored under another name); empty: names are relative to the root.

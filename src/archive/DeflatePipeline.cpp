@@ -72,9 +72,9 @@ bool TDeflatePipeline::IsCompressedName(const std::string& name)
                        [&](std::string_view tail) { return EndsWithNoCase(name, tail); });
 }
 
-TDeflatePipeline::TDeflatePipeline(std::vector<TFile> files, int level, unsigned workers,
+TDeflatePipeline::TDeflatePipeline(std::size_t fileCount, int level, unsigned workers,
                                    std::string password)
-    : files_(std::move(files)), password_(std::move(password)), byteBudget_(BytesPerWorker * std::max(workers, 1u)),
+    : fileCount_(fileCount), password_(std::move(password)), byteBudget_(BytesPerWorker * std::max(workers, 1u)),
       blockBudget_(BlocksPerWorker * std::max(workers, 1u))
 {
     try {
@@ -93,6 +93,14 @@ TDeflatePipeline::~TDeflatePipeline()
 {
     stop_.request_stop();
     threads_.clear();
+}
+
+void TDeflatePipeline::Give(TFile file)
+{
+    std::lock_guard lock(mutex_);
+    files_.push_back(std::move(file));
+    ++given_;
+    fileGiven_.notify_all();
 }
 
 bool TDeflatePipeline::Emit(const std::shared_ptr<TBlock>& block, std::stop_token stop)
@@ -131,8 +139,15 @@ void TDeflatePipeline::ReadFiles(std::stop_token stop)
 
 void TDeflatePipeline::ReadAll(std::stop_token stop)
 {
-    for (std::size_t index = 0; index < files_.size() && !stop.stop_requested(); ++index) {
-        const TFile& file = files_[index];
+    for (std::size_t index = 0; index < fileCount_ && !stop.stop_requested(); ++index) {
+        TFile file;
+        {
+            std::unique_lock lock(mutex_);
+            if (!fileGiven_.wait(lock, stop, [&] { return !files_.empty(); }))
+                return;
+            file = std::move(files_.front());
+            files_.pop_front();
+        }
         auto state = std::make_shared<TFileState>();
         state->Mode = file.Mode;
         auto newBlock = [&] {

@@ -8,7 +8,9 @@
 // queue, and the source callback (on the calling thread, which also reports progress)
 // waits for the next piece of the entry libzip is writing. The reader runs ahead into
 // the next files while the current one is written, up to a fixed budget of blocks, so
-// memory does not depend on file sizes.
+// memory does not depend on file sizes. The consumer hands the files in only a little
+// ahead of what it takes (Give): a list of every path of a profile with a hundred
+// thousand files would cost more than the rest of the write.
 //
 // Each file is cut into 1 MiB blocks deflated independently with libdeflate (2-3 times
 // zlib's speed at level 9, and smaller output even without the previous block as a
@@ -55,12 +57,20 @@ public:
         bool Stored = false; // the bytes that follow are the file's own
     };
 
-    // A non-empty password encrypts every file (AES-256).
-    TDeflatePipeline(std::vector<TFile> files, int level, unsigned workers,
+    // fileCount files follow through Give. A non-empty password encrypts every file
+    // (AES-256).
+    TDeflatePipeline(std::size_t fileCount, int level, unsigned workers,
                      std::string password = {});
     ~TDeflatePipeline(); // stops the threads; the files not taken are dropped
     TDeflatePipeline(const TDeflatePipeline&) = delete;
     TDeflatePipeline& operator=(const TDeflatePipeline&) = delete;
+
+    // The next file, in order. The consumer gives file `index` before it starts it,
+    // and keeps Lookahead() files given beyond the one it takes, so that the reader
+    // does not wait.
+    void Give(TFile file);
+    std::size_t Given() const { return given_; }
+    std::size_t Lookahead() const { return 2 * blockBudget_; }
 
     // The consumer, on one thread, takes the files strictly in order. Start waits for
     // the first block of file `index` (skipping what is left of earlier files).
@@ -88,7 +98,8 @@ private:
     void EndBlock();                     // consumer: the current block is handed out
     std::int64_t ReadData(void* data, std::size_t len, std::uint64_t& rawDone, int& error);
 
-    std::vector<TFile> files_;
+    std::size_t fileCount_;
+    std::size_t given_ = 0; // consumer side
     std::string password_;
 
     std::mutex mutex_;
@@ -97,6 +108,8 @@ private:
     std::condition_variable_any spaceFree_;     // for the reader
     std::deque<std::shared_ptr<TBlock>> order_; // every block, in file order
     std::deque<std::shared_ptr<TBlock>> todo_;  // blocks not yet taken by a worker
+    std::deque<TFile> files_;                   // given, not yet read
+    std::condition_variable_any fileGiven_;     // for the reader
     std::uint64_t bytesInFlight_ = 0;
     std::size_t blocksInFlight_ = 0;
     std::uint64_t byteBudget_;

@@ -225,37 +225,49 @@ TZipFactory::~TZipFactory() = default;
 
 // ---- writing -------------------------------------------------------------------
 
+namespace {
+
+void AddPart(TAddSession& session, const std::string& spec, const std::string& root,
+             const std::string& storedAs = {})
+{
+    // Without a root, absolute specs are stored relative to the file system's root.
+    if (root.empty() && !spec.empty() && spec.front() == '/')
+        session.AddSpec(spec, "/");
+    else
+        session.AddSpec(spec, root, storedAs);
+}
+
+} // namespace
+
 bool TZipFactory::AddTask(const std::vector<std::string>& files,
                           const std::vector<TArchiveExternalFile>& externals,
                           std::int64_t totalBytes)
 {
     doneBytes_ = 0;
     totalBytes_ = totalBytes;
-    std::vector<TAddPart> parts;
-    parts.reserve(files.size() + externals.size());
-    for (const auto& file : files)
-        parts.push_back({&file, &baseFolder_});
-    for (const auto& external : externals)
-        parts.push_back({&external.RelativeName, &external.Root, &external.EntryName});
     // One write for the whole task: every extra write would copy the archive again.
-    return Add(parts);
+    return Add([&](TAddSession& session) {
+        for (const auto& file : files)
+            AddPart(session, file, baseFolder_);
+        for (const auto& external : externals)
+            AddPart(session, external.RelativeName, external.Root, external.EntryName);
+    });
 }
 
 bool TZipFactory::AddFiles(const std::vector<std::string>& specs)
 {
-    std::vector<TAddPart> parts;
-    parts.reserve(specs.size());
-    for (const auto& spec : specs)
-        parts.push_back({&spec, &baseFolder_});
-    return Add(parts);
+    return Add([&](TAddSession& session) {
+        for (const auto& spec : specs)
+            AddPart(session, spec, baseFolder_);
+    });
 }
 
 bool TZipFactory::AddFilesFrom(const std::string& spec, const std::string& rootFolder)
 {
-    return Add({{&spec, &rootFolder}});
+    return Add([&](TAddSession& session) { AddPart(session, spec, rootFolder); });
 }
 
-bool TZipFactory::Add(const std::vector<TAddPart>& parts)
+bool TZipFactory::Add(const std::function<void(TAddSession&)>& collect)
 {
     problems_.clear();
     TFlagScope adding(adding_);
@@ -267,15 +279,7 @@ bool TZipFactory::Add(const std::vector<TAddPart>& parts)
                         });
     const std::int64_t doneAtStart = doneBytes_;
     session.OnAttempt = [this, doneAtStart] { doneBytes_ = doneAtStart; };
-    const std::string fileSystemRoot = "/";
-    for (const auto& part : parts) {
-        // Without a root, absolute specs are stored relative to the file system's root.
-        if (part.Root->empty() && !part.Spec->empty() && part.Spec->front() == '/')
-            session.AddSpec(*part.Spec, fileSystemRoot);
-        else
-            session.AddSpec(*part.Spec, *part.Root,
-                            part.StoredAs != nullptr ? *part.StoredAs : std::string());
-    }
+    collect(session);
     const TAddSession::TResult result = session.Commit(); // TProgramExit passes through
     problems_ = session.Problems();
     if (result == TAddSession::TResult::Failed) {

@@ -19,6 +19,7 @@
 
 namespace tessarin {
 
+class TAddSession;
 class TExtractTarget;
 
 // A file outside the base folder: stored under RelativeName, read from
@@ -127,13 +128,9 @@ public:
     };
 
 private:
-    // Refers to the caller's strings: a task may list a hundred thousand files.
-    struct TAddPart {
-        const std::string* Spec;
-        const std::string* Root;
-        const std::string* StoredAs = nullptr;
-    };
-    bool Add(const std::vector<TAddPart>& parts);
+    // collect adds the specs to the session straight from the caller's lists: a task
+    // may list a hundred thousand files.
+    bool Add(const std::function<void(TAddSession&)>& collect);
     // dropComponents: leading folders of each entry's name not written.
     int Extract(const std::vector<std::string>& specs, const std::string& targetFolder,
                 bool takeSharedPassword, std::size_t dropComponents = 0);

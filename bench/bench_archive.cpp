@@ -139,6 +139,7 @@ int main(int argc, char** argv)
         task.TotalBytes += static_cast<std::int64_t>(entry.file_size());
     }
     std::sort(task.Files.begin(), task.Files.end());
+    const std::size_t fileCount = task.Files.size();
 
     TSharedState state;
     state.Operation = 1;
@@ -152,7 +153,8 @@ int main(int argc, char** argv)
     bool written = false;
     {
         TZipFactory zip(archive, password, profile, state, ui);
-        written = zip.AddTask(task);
+        // As a backup run hands its task over: the names are freed as they are stored.
+        written = zip.AddTask(std::move(task.Files), task.Externals, task.TotalBytes);
         for (const auto& problem : zip.Problems())
             std::fprintf(stderr, "left out: %s\n", problem.c_str());
     }
@@ -164,7 +166,7 @@ int main(int argc, char** argv)
     std::printf("walk_seconds %.2f rss_after_walk_kib %ld ", walkSeconds, rssAfterWalk);
     std::printf("files %zu bytes %lld seconds %.2f peak_rss_kib %ld archive_bytes %lld "
                 "pumps %ld task_texts %ld bar_moves %ld last_bar %d written %d\n",
-                task.Files.size(), static_cast<long long>(task.TotalBytes), seconds, PeakRssKiB(),
+                fileCount, static_cast<long long>(task.TotalBytes), seconds, PeakRssKiB(),
                 static_cast<long long>(written ? fs::file_size(archive) : 0), ui.Pumps,
                 ui.TaskTexts, ui.Positions, ui.LastPosition, written ? 1 : 0);
     return written ? 0 : 1;

@@ -7,7 +7,8 @@
 #
 #   bench/run_archive_bench.sh [MEGABYTES] [ROUNDS]
 #
-# Builds bench_archive in build/bench (Release). Work files go to a temporary folder
+# Builds bench_archive in build/bench (Release), or uses the one in $BENCH_BUILD_DIR
+# as it is when BENCH_PREBUILT is set. Work files go to a temporary folder
 # under ${TMPDIR:-/tmp}, removed at the end; the profile is never kept.
 set -euo pipefail
 
@@ -18,9 +19,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(dirname "$here")
 build_dir=${BENCH_BUILD_DIR:-$source_dir/build/bench}
 
-cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DTESSARIN_BUILD_TESTS=OFF -DTESSARIN_BUILD_GUI=OFF >/dev/null
-cmake --build "$build_dir" --target bench_archive >/dev/null
+if [ -z "${BENCH_PREBUILT:-}" ]; then # set: use the bench_archive built in $BENCH_BUILD_DIR
+  cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DTESSARIN_BUILD_TESTS=OFF -DTESSARIN_BUILD_GUI=OFF >/dev/null
+  cmake --build "$build_dir" --target bench_archive >/dev/null
+fi
 bench="$build_dir/bench/bench_archive"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessarin-bench-XXXXXX")
@@ -83,6 +86,8 @@ awk 'BEGIN {
 for label in plain password; do
   echo "verify $label: $(median < "$work/verify.$label") s (backup $(cut -d' ' -f1 "$work/facade.$label" | median) s)"
 done
+awk '{ t[$1] = $2 } END { printf "password / plain backup: %.3f (target <= 1.2)\n", t["password"] / t["plain"] }' \
+  "$work/summary"
 echo "(medians of $rounds rounds; cpu = user + system seconds; password: tessarin AES-256,"
 echo " zip -P its traditional encryption;"
 echo " targets without password: ratio <= 0.40, size <= zip's, peak < 128 MiB;"

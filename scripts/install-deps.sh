@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   libzip-dev libssl-dev zlib1g-dev libdeflate-dev libjpeg62-turbo-dev
   googletest libgtest-dev libgmock-dev
-  xvfb xauth 7zip zip unzip
+  xvfb xauth 7zip zip unzip time
   fonts-liberation2
   dbus at-spi2-core python3-pyatspi
   desktop-file-utils appstream lintian man-db

@@ -243,12 +243,38 @@ bool TZipFactory::AddTask(const std::vector<std::string>& files,
                           const std::vector<TArchiveExternalFile>& externals,
                           std::int64_t totalBytes)
 {
+    return AddTaskWith(
+        [&](TAddSession& session) {
+            for (const auto& file : files)
+                AddPart(session, file, baseFolder_);
+        },
+        externals, totalBytes);
+}
+
+bool TZipFactory::AddTask(std::vector<std::string>&& files,
+                          const std::vector<TArchiveExternalFile>& externals,
+                          std::int64_t totalBytes)
+{
+    return AddTaskWith(
+        [&](TAddSession& session) {
+            for (std::string& file : files) {
+                AddPart(session, file, baseFolder_);
+                std::string().swap(file); // libzip's copy of the name is made just now
+            }
+            std::vector<std::string>().swap(files);
+        },
+        externals, totalBytes);
+}
+
+bool TZipFactory::AddTaskWith(const std::function<void(TAddSession&)>& addFiles,
+                              const std::vector<TArchiveExternalFile>& externals,
+                              std::int64_t totalBytes)
+{
     doneBytes_ = 0;
     totalBytes_ = totalBytes;
     // One write for the whole task: every extra write would copy the archive again.
     return Add([&](TAddSession& session) {
-        for (const auto& file : files)
-            AddPart(session, file, baseFolder_);
+        addFiles(session);
         for (const auto& external : externals)
             AddPart(session, external.RelativeName, external.Root, external.EntryName);
     });

@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace tessarin {
@@ -72,16 +73,25 @@ public:
     }
     bool AddTask(const Task& task)
     {
-        std::vector<TArchiveExternalFile> externals;
-        externals.reserve(task.Externals().size());
-        for (const auto& external : task.Externals()) {
-            if constexpr (requires { external.EntryName; })
-                externals.push_back({external.Root, external.RelativeName, external.EntryName});
-            else
-                externals.push_back({external.Root, external.RelativeName});
-        }
-        return AddTask(task.Files(), externals, static_cast<std::int64_t>(task.TotalSize()));
+        return AddTask(task.Files(), ExternalsOf(task), static_cast<std::int64_t>(task.TotalSize()));
     }
+    // The same, taking the task's list of files: each name is freed as soon as the
+    // archive's entry holds its copy, so a profile of a hundred thousand files does not
+    // keep two lists of names at once.
+    template <typename Task>
+    requires(!std::is_lvalue_reference_v<Task>) && requires(Task& t)
+    {
+        t.TakeFiles();
+        t.Externals();
+        t.TotalSize();
+    }
+    bool AddTask(Task&& task)
+    {
+        return AddTask(task.TakeFiles(), ExternalsOf(task),
+                       static_cast<std::int64_t>(task.TotalSize()));
+    }
+    bool AddTask(std::vector<std::string>&& files,
+                 const std::vector<TArchiveExternalFile>& externals, std::int64_t totalBytes);
     bool AddFiles(const std::vector<std::string>& specs);
     bool AddFilesFrom(const std::string& spec, const std::string& rootFolder);
 
@@ -128,6 +138,21 @@ public:
     };
 
 private:
+    template <typename Task>
+    static std::vector<TArchiveExternalFile> ExternalsOf(const Task& task)
+    {
+        std::vector<TArchiveExternalFile> externals;
+        externals.reserve(task.Externals().size());
+        for (const auto& external : task.Externals()) {
+            if constexpr (requires { external.EntryName; })
+                externals.push_back({external.Root, external.RelativeName, external.EntryName});
+            else
+                externals.push_back({external.Root, external.RelativeName});
+        }
+        return externals;
+    }
+    bool AddTaskWith(const std::function<void(TAddSession&)>& addFiles,
+                     const std::vector<TArchiveExternalFile>& externals, std::int64_t totalBytes);
     // collect adds the specs to the session straight from the caller's lists: a task
     // may list a hundred thousand files.
     bool Add(const std::function<void(TAddSession&)>& collect);

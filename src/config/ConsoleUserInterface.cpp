@@ -53,8 +53,11 @@ void TConsoleUserInterface::ShowPage(TPage) {}
 // The archive repeats a file's name while it works on it; a log wants it once.
 void TConsoleUserInterface::SetTaskText(const std::string& text)
 {
-    if (!named_.insert(text).second)
+    // A big file names itself at every step until its first percent: once is enough.
+    // Only the last name is kept: a set of every name would grow with the profile.
+    if (text == named_)
         return;
+    named_ = text;
     donePosition_ = position_;
     PrintProgress(false);
     Line(text);

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
-#include <set>
 #include <string>
 
 namespace tessarin {
@@ -59,7 +58,7 @@ private:
     int donePosition_ = 0;
     int printedPercent_ = 0;
     std::optional<std::chrono::steady_clock::time_point> printedAt_;
-    std::set<std::string> named_;
+    std::string named_; // the last task text printed
     bool exitRequested_ = false;
     int exitCode_ = 0;
 };

@@ -293,7 +293,7 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
         bool written = false;
         {
             TZipFactory zip(partial.string(), state.Password, profileDir, state, ui);
-            written = zip.AddTask(task);
+            written = zip.AddTask(std::move(task));
             // Files that vanished or became unreadable after the scan are left out;
             // the report names each so nobody believes they are in the backup.
             for (const std::string& problem : zip.Problems())

@@ -54,6 +54,7 @@ public:
 
     const std::string& Root() const { return root_; }
     const std::vector<std::string>& Files() const { return files_; }
+    std::vector<std::string> TakeFiles() { return std::move(files_); }
     const std::vector<TBackupTaskExternal>& Externals() const { return externals_; }
     std::uint64_t TotalSize() const { return totalSize_; }
 

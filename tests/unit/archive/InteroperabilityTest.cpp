@@ -92,8 +92,9 @@ TEST_F(Interoperability, MixedContentPassesBothToolsAndComesBackByteForByteWithA
         SCOPED_TRACE(password);
         const std::string archive = Path(password.empty() ? "plain.pcv" : "secret.pcv");
         ASSERT_TRUE(Facade(archive, password, Path("p/"))->AddFiles(specs));
-        if (password.empty())
+        if (password.empty()) {
             EXPECT_EQ(RunTool(Quote(unzip) + " -tq " + Quote(archive)), 0);
+        }
         EXPECT_EQ(RunTool(Quote(sevenZip) + " t " + Quote("-p" + password) + " " + Quote(archive)),
                   0);
         const auto entries =

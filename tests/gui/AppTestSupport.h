@@ -8,6 +8,7 @@
 #include "config/L10n.h"
 #include "config/SharedState.h"
 #include "platform/Folders.h"
+#include "platform/KeyStore.h"
 #include "support/TempDir.h"
 
 #include <QString>
@@ -39,8 +40,13 @@ public:
         folders.State = dir_.Folder() + "state/";
         folders.Config = dir_.Folder() + "config/";
         SetFolders(folders);
+        SetUserKeyStore(nullptr); // the next use opens this tree's registry.ini
         ReloadLanguage();
     }
+    // Nothing written after the test may recreate the removed tree.
+    ~TProgramFolder() { SetUserKeyStore(nullptr); }
+    TProgramFolder(const TProgramFolder&) = delete;
+    TProgramFolder& operator=(const TProgramFolder&) = delete;
 
     std::string Program() const { return dir_.Folder() + "program/"; }
     std::string State() const { return dir_.Folder() + "state/"; }

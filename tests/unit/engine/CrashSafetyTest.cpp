@@ -124,9 +124,12 @@ TEST_F(CrashSafetyTest, KilledBatchBackupKeepsTheEarlierBackupOrLeavesAWholeNewO
             .string();
 
     // Everything the child needs is made before fork: only exec follows it.
+    // A killed run leaves its private temporary folder: in the test's, not in /tmp.
+    const std::string tmp = temp.Folder() + "tmp";
+    fs::create_directory(tmp);
     std::vector<std::string> environment = {"HOME=" + home, "XDG_CONFIG_HOME=" + home + ".config",
                                             "XDG_STATE_HOME=" + home + ".local/state",
-                                            "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+                                            "PATH=/usr/bin:/bin", "LANG=C.UTF-8", "TMPDIR=" + tmp};
     std::vector<char*> envp;
     for (std::string& variable : environment)
         envp.push_back(variable.data());
@@ -190,9 +193,12 @@ TEST_F(CrashSafetyTest, KilledRestoreLeavesPrefsJsWhole)
     const fs::path target = temp.Path() / "target";
     WriteProfile(target, old, 3);
     fs::copy(target, temp.Path() / "reference", fs::copy_options::recursive);
+    const std::string tmp = (temp.Path() / "tmp").string();
+    fs::create_directory(tmp);
     const auto restoreInto = [&](const fs::path& profile) -> pid_t {
         const pid_t pid = ::fork();
         if (pid == 0) {
+            ::setenv("TMPDIR", tmp.c_str(), 1); // what a killed restore leaves stays here
             int code = 0;
             try {
                 TQuietUserInterface quiet;

@@ -11,6 +11,7 @@
 #include "config/OutputNames.h"
 #include "config/Settings.h"
 #include "engine/BackupFileCheck.h"
+#include "engine/OutsideMail.h"
 #include "engine/BackupRun.h"
 #include "engine/Components.h"
 #include "engine/ReportPages.h"
@@ -747,7 +748,8 @@ void TForm1::StartRun()
 {
     if (!WaitUntilApplicationClosed(state_.AppNumber, *ui_) || !ConfirmOverwrite())
         return;
-    if (state_.Operation == 2 && !ConfirmRestoreOfNewerBackup(state_, *ui_))
+    if (state_.Operation == 2 &&
+        (!ConfirmRestoreOfNewerBackup(state_, *ui_) || !ConfirmOutsideMailFolders(state_, *ui_)))
         return;
     state_.ChosenUnknownItems = UnknowFilesFM ? UnknowFilesFM->CheckedNames() : std::vector<std::string>{};
     // Nothing may cross the event loop: a close confirmed during the run ends it here,

@@ -148,7 +148,9 @@ bool TPendingFile::Commit(std::optional<std::time_t> mtime, std::error_code& ec)
     return true;
 }
 
-TExtractTarget::TExtractTarget(const std::filesystem::path& folder, std::error_code& ec)
+TExtractTarget::TExtractTarget(const std::filesystem::path& folder, std::error_code& ec,
+                               mode_t allowedModes)
+    : allowedModes_(allowedModes & 0777)
 {
     ec.clear();
     std::filesystem::create_directories(folder, ec);
@@ -246,7 +248,7 @@ std::optional<TPendingFile> TExtractTarget::BeginFile(const std::vector<std::str
         // A symbolic link in the way is replaced by the file, never written through,
         // and its mode (which says nothing) is not taken.
         if (S_ISREG(st.st_mode)) {
-            keepMode = st.st_mode & 07777;
+            keepMode = st.st_mode & allowedModes_;
             replacing = true;
         }
     } else if (errno != ENOENT) {
@@ -254,6 +256,7 @@ std::optional<TPendingFile> TExtractTarget::BeginFile(const std::vector<std::str
         return std::nullopt;
     }
 
+    newMode &= allowedModes_;
     if (IsPrivateProfileFile(finalName)) {
         newMode = (newMode & 0700) != 0 ? (newMode & 0700) : 0600;
         if (keepMode)

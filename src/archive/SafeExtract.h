@@ -74,15 +74,18 @@ private:
 class TExtractTarget {
 public:
     // Opens the target folder, creating it (and its parents) when missing. The target
-    // itself may be reached through a symbolic link: the caller chose it.
-    TExtractTarget(const std::filesystem::path& folder, std::error_code& ec);
+    // itself may be reached through a symbolic link: the caller chose it. Files written
+    // below it never get mode bits outside allowedModes (set-uid and set-gid never).
+    TExtractTarget(const std::filesystem::path& folder, std::error_code& ec,
+                   mode_t allowedModes = 0777);
 
     // Creates the folders named by components (relative, already checked) below the
     // target. Fails with ELOOP/ENOTDIR when one of them is a symbolic link or a file.
     bool MakeFolders(const std::vector<std::string>& components, std::error_code& ec);
 
     // Starts the file named by components (the last one is the file name). A new file
-    // gets newMode; an existing one keeps its permissions; a private file (see
+    // gets newMode; an existing one keeps its permissions (both within the allowed
+    // modes); a private file (see
     // IsPrivateProfileFile) loses any access of group and others either way. Fails
     // when the name is an existing folder or a folder on the way is a symbolic link.
     std::optional<TPendingFile> BeginFile(const std::vector<std::string>& components,
@@ -98,6 +101,7 @@ private:
                    std::error_code& ec);
 
     TFd root_;
+    mode_t allowedModes_ = 0777;
 };
 
 } // namespace tessarin

@@ -383,7 +383,7 @@ int TZipFactory::ExtractFolderInto(const std::string& folder, const std::string&
     const auto components = SafeEntryComponents(folder);
     if (!components)
         return 0;
-    return Extract({folder + "/*.*"}, targetFolder, false, components->size());
+    return Extract({folder + "/*.*"}, targetFolder, false, components->size(), 0666);
 }
 
 std::optional<std::uint64_t> TZipFactory::ExtractedSize(const std::string& spec)
@@ -445,7 +445,8 @@ bool TZipFactory::AskArchivePassword()
 }
 
 int TZipFactory::Extract(const std::vector<std::string>& specs, const std::string& targetFolder,
-                         bool takeSharedPassword, std::size_t dropComponents)
+                         bool takeSharedPassword, std::size_t dropComponents,
+                         mode_t allowedModes)
 {
     problems_.clear();
     passwordRefused_ = false;
@@ -511,7 +512,7 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
     std::optional<TExtractTarget> target;
     if (!chosen.empty()) {
         std::error_code ec;
-        target.emplace(targetFolder, ec);
+        target.emplace(targetFolder, ec, allowedModes);
         if (ec) {
             problems_.push_back(targetFolder + ": " + ec.message());
             ui_.ProcessEvents();

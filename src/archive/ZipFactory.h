@@ -9,6 +9,7 @@
 #include "config/SharedState.h"
 #include "platform/UserInterface.h"
 
+#include <sys/types.h>
 #include <zip.h>
 
 #include <cstdint>
@@ -104,7 +105,8 @@ public:
     int ExtractFolderTo(const std::string& folder, const std::string& mask,
                         const std::string& targetFolder);
     // Everything below the archive folder folder, written into targetFolder itself:
-    // "Work~2/Inbox" into "/b/Work/" gives "/b/Work/Inbox".
+    // "Work~2/Inbox" into "/b/Work/" gives "/b/Work/Inbox". The target lies outside
+    // the profile: nothing written there may be run, so no file gets an execute bit.
     int ExtractFolderInto(const std::string& folder, const std::string& targetFolder);
 
     // The bytes an extraction of spec would write, as the archive's directory states
@@ -158,7 +160,8 @@ private:
     bool Add(const std::function<void(TAddSession&)>& collect);
     // dropComponents: leading folders of each entry's name not written.
     int Extract(const std::vector<std::string>& specs, const std::string& targetFolder,
-                bool takeSharedPassword, std::size_t dropComponents = 0);
+                bool takeSharedPassword, std::size_t dropComponents = 0,
+                mode_t allowedModes = 0777);
 
     // Inflates, decrypts and writes the entries todo names on one worker per core,
     // sharing za (one libzip call at a time), while this thread pumps the person's

@@ -244,6 +244,13 @@ constexpr TLanguageRow DefaultRows[] = {
     {"LANG_ADDON_DATA_NO_SETTINGS",
      "Extensions were restored without the general settings: extensions may not find their "
      "own data."},
+    {"LANG_OUTSIDE_MAIL_TO",
+     "This backup holds mail folders that were outside its profile. They are restored to "
+     "these folders, and files of the same name there are replaced:"},
+    {"LANG_OUTSIDE_MAIL_REFUSED",
+     "These folders of the backup are not written; their accounts get an empty folder in the "
+     "profile instead:"},
+    {"LANG_OUTSIDE_MAIL_CONTINUE", "Do you want to continue?"},
     // Report lines of the backup, restore and archive layer (section "Messages").
     {"LANG_NAME_LINE_BREAK", "a line break in the name cannot be kept; left out"},
     {"LANG_NAME_OF_INDEX", "has the name of the backup's index; left out"},
@@ -258,6 +265,17 @@ constexpr TLanguageRow DefaultRows[] = {
     {"LANG_NAME_TAKEN", "another file is already stored under this name"},
     {"LANG_DECRYPTION_FAILED", "decryption failed"},
     {"LANG_LINK_NOT_FOLLOWED", "link to a folder stored already; not followed"},
+    {"LANG_NOT_PLAIN_ITEM", "not a single name at the profile's top level; skipped"},
+    {"LANG_OUTSIDE_NOT_ABSOLUTE", "not an absolute path of this system"},
+    {"LANG_OUTSIDE_UNREADABLE", "its path cannot be followed"},
+    {"LANG_OUTSIDE_HOME", "the home folder itself"},
+    {"LANG_OUTSIDE_HOLDS_PROFILE", "holds the home folder or the profile"},
+    {"LANG_OUTSIDE_IN_PROFILE", "the target profile or a folder inside it"},
+    {"LANG_OUTSIDE_HIDDEN", "a hidden folder of the home folder, not a place for mail"},
+    {"LANG_OUTSIDE_SYSTEM", "a folder of the system"},
+    {"LANG_OUTSIDE_OTHER_OWNER", "a folder of another user"},
+    {"LANG_OUTSIDE_NO_ACCOUNT", "outside mail folder that no account of the backup uses"},
+    {"LANG_OUTSIDE_NOW_IN_PROFILE", "mail folder refused (%s); the account now uses %s"},
     {"LANG_CMD_BAD_KEEP", "Bad keep value defined in config file: %s (a whole number, 1 or more)."},
     {"LANG_BACKUP_NOT_VERIFIED", "The new backup %s cannot be read back; no older backup was removed."},
     {"LANG_VERIFYING_BACKUP", "Task: Checking the new backup"},

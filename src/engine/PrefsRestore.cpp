@@ -1,8 +1,10 @@
 #include "engine/PrefsRestore.h"
 
+#include "archive/SafeExtract.h"
 #include "archive/ZipFactory.h"
 #include "config/L10n.h"
 #include "engine/BackupFormat.h"
+#include "engine/OutsideMail.h"
 #include "engine/PrefsParser.h"
 #include "platform/FileUtil.h"
 #include "platform/Folders.h"
@@ -124,15 +126,13 @@ void AddProblems(const TZipFactory& zip, std::vector<std::string>& report)
     report.insert(report.end(), zip.Problems().begin(), zip.Problems().end());
 }
 
-// Puts an outside mail folder back at its absolute path from the archive folder
-// storedAs; false when it cannot be.
-bool RestoreOutsideFolder(const std::string& folder, const std::string& storedAs,
+// Puts an outside mail folder back at verdict.Resolved (a folder the rules allowed)
+// from the archive folder storedAs; false when it cannot be.
+bool RestoreOutsideFolder(const TOutsideFolderVerdict& verdict, const std::string& storedAs,
                           TZipFactory& zip, std::vector<std::string>& report)
 {
-    // Only a folder of this system: a Windows or relative path would land somewhere
-    // the backup never was (below the working folder).
-    const fs::path path(folder);
-    if (!StartsWith(folder, "/") || path.filename().empty() || storedAs.empty())
+    const fs::path path(verdict.Resolved);
+    if (path.filename().empty() || storedAs.empty())
         return false;
     std::error_code ec;
     const bool existed = fs::exists(path, ec);
@@ -144,9 +144,31 @@ bool RestoreOutsideFolder(const std::string& folder, const std::string& storedAs
         fs::permissions(path, fs::perms::owner_all, ec);
     // The archive keeps the folder as a top folder of its own last name, or of the
     // name a namesake earlier in the index left it.
-    zip.ExtractFolderInto(storedAs, folder + "/");
+    zip.ExtractFolderInto(storedAs, verdict.Resolved + "/");
     AddProblems(zip, report);
     return true;
+}
+
+// An empty mail folder in the profile for an account whose outside folder was
+// refused, named after that folder and not yet taken; "Mail/<name>", or nothing when
+// it cannot be made.
+std::optional<std::string> MakeStandInFolder(const std::string& profile, const std::string& folder)
+{
+    const std::string normal = NormalFolderText(folder);
+    std::string name = normal.substr(normal.find_last_of("/\\") + 1);
+    name.erase(0, name.find_first_not_of('.'));
+    if (name.empty())
+        name = "Outside";
+    std::error_code ec;
+    TExtractTarget target(profile, ec);
+    for (int n = 0; !ec && n < 100; ++n) {
+        const std::string candidate = n == 0 ? name : name + "-" + std::to_string(n);
+        if (fs::exists(fs::symlink_status(profile + "Mail/" + candidate, ec)))
+            continue;
+        if (target.MakeFolders({"Mail", candidate}, ec))
+            return "Mail/" + candidate;
+    }
+    return std::nullopt;
 }
 
 std::string ReadPrefs(const std::string& path)
@@ -210,15 +232,26 @@ std::string ReplaceValue(std::string_view line, std::string_view newValue)
     return out;
 }
 
-void RestoreExternalMail(const std::string& profileDir, TZipFactory& zip, TSharedState& state,
+bool RestoreExternalMail(const std::string& profileDir, TZipFactory& zip, TSharedState& state,
                          IUserInterface& ui, std::vector<std::string>& report)
 {
+    const std::string profile = WithTrailingSeparator(profileDir);
+    // Decided before anything is written.
+    const auto& outside = state.ExternalMailDirs;
+    std::vector<TOutsideFolderVerdict> verdicts;
+    std::vector<std::string> normal;
+    for (const std::string& folder : outside) {
+        verdicts.push_back(CheckOutsideMailFolder(folder, profile));
+        normal.push_back(NormalFolderText(folder));
+    }
+
     for (const char* folder : {"ImapMail", "Mail", "News"}) {
         zip.ExtractFolder(folder, "*.*");
         AddProblems(zip, report);
+        if (zip.PasswordRefused())
+            return false;
     }
 
-    const std::string profile = WithTrailingSeparator(profileDir);
     const std::string prefsPath = profile + "prefs.js";
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(prefsPath, ec)))
@@ -227,30 +260,50 @@ void RestoreExternalMail(const std::string& profileDir, TZipFactory& zip, TShare
 
     const std::vector<TPathLine> paths = FindPathLines(lines);
     const std::optional<std::string> oldFolder = FindOldProfileFolder(paths);
-    const std::vector<std::string> storedAs = OutsideMailArchiveNames(state.ExternalMailDirs);
-    std::map<std::string, bool> outsideDone;        // folder -> given back
-    std::map<std::string, std::string> newRelative; // server -> "[ProfD]..." of its outside folder
+    const std::vector<std::string> storedAs = OutsideMailArchiveNames(outside);
+    std::map<std::size_t, std::optional<std::string>> done; // index folder -> where it is now
+    std::map<std::string, std::string> newRelative; // server -> "[ProfD]..." of its folder
+    bool stopped = false;
     for (const TPathLine& p : paths) {
         if (p.Kind != TPathKind::ServerDirectory && p.Kind != TPathKind::RootDirectory)
             continue;
         std::string& line = lines[p.Index];
-        const auto& outside = state.ExternalMailDirs;
-        const auto listed = std::find(outside.begin(), outside.end(), p.Value);
-        if (p.Kind == TPathKind::ServerDirectory && listed != outside.end()) {
-            auto [done, first] = outsideDone.try_emplace(p.Value, false);
-            if (first)
-                done->second = RestoreOutsideFolder(
-                    p.Value, storedAs[static_cast<std::size_t>(listed - outside.begin())], zip,
-                    report);
-            if (!done->second) {
-                ui.ErrorBox(Text("Tessarin14", "LANG_ERROR"),
-                            Text("Tessarin14", "LANG_CANNOT_RESTORE_ORIG_EXT") + " " + p.Value);
+        const auto listed = std::find(normal.begin(), normal.end(), NormalFolderText(p.Value));
+        if (p.Kind == TPathKind::ServerDirectory && listed != normal.end()) {
+            const auto at = static_cast<std::size_t>(listed - normal.begin());
+            const TOutsideFolderVerdict& verdict = verdicts[at];
+            const bool first = !done.contains(at);
+            if (first && stopped && verdict.Allowed())
+                continue; // the person stopped the restore: the line stays
+            auto& now = done[at];
+            if (first && !verdict.Allowed()) {
+                // Thunderbird must not write to the refused place either.
+                now = MakeStandInFolder(profile, verdict.Folder);
+                report.push_back(verdict.Folder + ": " +
+                                 Language().GetTextWithArgs(
+                                     "Messages", "LANG_OUTSIDE_NOW_IN_PROFILE",
+                                     Text("Messages", verdict.Refusal),
+                                     now ? profile + *now : std::string("-")));
+            } else if (first) {
+                if (RestoreOutsideFolder(verdict, storedAs[at], zip, report))
+                    now = verdict.Folder;
+                stopped = zip.PasswordRefused();
+                if (!now && !stopped)
+                    ui.ErrorBox(Text("Tessarin14", "LANG_ERROR"),
+                                Text("Tessarin14", "LANG_CANNOT_RESTORE_ORIG_EXT") + " " +
+                                    verdict.Folder);
+            }
+            if (!now)
+                continue;
+            if (!verdict.Allowed()) {
+                line = ReplaceValue(line, EncodePrefsPath(profile + *now));
+                newRelative[p.Owner] = std::string(ProfileToken) + *now;
                 continue;
             }
-            line = ReplaceValue(line, EncodePrefsPath(p.Value));
+            line = ReplaceValue(line, EncodePrefsPath(verdict.Folder));
             // Thunderbird looks at the relative form first; it must lead to the same folder.
             const fs::path relative =
-                fs::path(p.Value).lexically_relative(fs::path(profile).parent_path());
+                fs::path(verdict.Folder).lexically_relative(fs::path(profile).parent_path());
             if (StartsWith(profile, "/") && !relative.empty())
                 newRelative[p.Owner] = std::string(ProfileToken) + relative.string();
         } else if (oldFolder) {
@@ -262,12 +315,19 @@ void RestoreExternalMail(const std::string& profileDir, TZipFactory& zip, TShare
         if (p.Kind == TPathKind::ServerRelative)
             if (const auto it = newRelative.find(p.Owner); it != newRelative.end())
                 lines[p.Index] = ReplaceValue(lines[p.Index], EncodePrefsPath(it->second));
+    // A folder of the index that no account names was given back nowhere.
+    for (std::size_t i = 0; i < outside.size() && !stopped; ++i)
+        if (!done.contains(i) &&
+            std::find(normal.begin(), normal.begin() + static_cast<std::ptrdiff_t>(i),
+                      normal[i]) == normal.begin() + static_cast<std::ptrdiff_t>(i))
+            report.push_back(outside[i] + ": " + Text("Messages", "LANG_OUTSIDE_NO_ACCOUNT"));
 
     WritePrefs(prefsPath, lines);
     // Its message counts belong to the mail that was there before.
     const std::string cache = profile + "folderCache.json";
     if (!fs::remove(cache, ec) && ec)
         report.push_back(cache + ": " + ec.message());
+    return !stopped;
 }
 
 void FilterRestoredPrefs(const std::string& profileDir, const TSharedState& state,

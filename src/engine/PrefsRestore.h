@@ -25,12 +25,15 @@ std::string ReplaceValue(std::string_view line, std::string_view newValue);
 // "ImapMail", "Mail" and "News" through zip, puts each outside mail folder that the
 // backup's index names (state.ExternalMailDirs) and a ".directory" line names back at
 // its original absolute path, and rewrites prefs.js so that the accounts point at
-// where their mail now is. Shows LANG_CANNOT_RESTORE_ORIG_EXT for a folder that
+// where their mail now is. Folders are compared after normalising them. A folder the
+// outside-mail rules refuse is not written: its accounts point at an empty folder in
+// the profile instead. Shows LANG_CANNOT_RESTORE_ORIG_EXT for an allowed folder that
 // cannot be given back (the line then stays). Throws TPrefsError when prefs.js is
 // missing, std::system_error when it cannot be read or replaced.
-// Lines for the report (for example files that could not be written) are appended
-// to report.
-void RestoreExternalMail(const std::string& profileDir, TZipFactory& zip, TSharedState& state,
+// Lines for the report (files that could not be written, refused folders, folders no
+// account uses) are appended to report. False when the person cancelled a password
+// question: nothing more was extracted.
+bool RestoreExternalMail(const std::string& profileDir, TZipFactory& zip, TSharedState& state,
                          IUserInterface& ui, std::vector<std::string>& report);
 
 // Last step of every restore: rewrites prefs.js of profileDir without the lines the

@@ -267,6 +267,14 @@ void TRestoreRun::UnknownItems(TZipFactory& zip)
     for (const TUnknowItem& item : state_.UnknownItems) {
         if (std::find(chosen.begin(), chosen.end(), item.GetName()) == chosen.end())
             continue;
+        // The index is the backup's word: a mask or a path would extract whatever it
+        // matches, past the component choice and the application's skips.
+        const std::string& name = item.GetName();
+        if (name.empty() || name == "." || name == ".." ||
+            name.find_first_of("/\\*?[") != std::string::npos) {
+            NotRestored(name + ": " + Text("Messages", "LANG_NOT_PLAIN_ITEM"));
+            continue;
+        }
         if (item.IsFolder())
             zip.ExtractFolder(item.GetName(), "*.*");
         else
@@ -306,7 +314,8 @@ void TRestoreRun::Archive()
             if (n == 2 && !Stopped()) {
                 std::vector<std::string> report;
                 try {
-                    RestoreExternalMail(profileDir_, zip, state_, ui_, report);
+                    if (!RestoreExternalMail(profileDir_, zip, state_, ui_, report))
+                        passwordRefused_ = true;
                 } catch (const TPrefsError& e) {
                     report.push_back(e.what());
                 }

@@ -14,7 +14,7 @@
 set -uo pipefail
 
 if [ $# -ne 3 ]; then
-  echo "usage: $0 cancel|roundtrip|real-firefox|real-thunderbird PROGRAM DATA_DIR" >&2
+  echo "usage: $0 cancel|roundtrip|hostile|real-firefox|real-thunderbird PROGRAM DATA_DIR" >&2
   exit 2
 fi
 scenario="$1"

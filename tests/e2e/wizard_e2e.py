@@ -6,6 +6,8 @@ Scenarios:
   cancel     Welcome page, Cancel, No keeps the wizard, Cancel, Yes ends it (status 1).
   roundtrip  backs a Firefox profile up through every page, starts over, restores the
              backup into a second profile and compares the restored files.
+  hostile    restores a crafted Thunderbird backup that names ~/.ssh as an outside mail
+             folder; ~/.ssh must stay as it was and the report must name the refusal.
   real-firefox, real-thunderbird (only with TESSARIN_REAL_APPS=1, else status 77)
              profiles made and used by the installed application, backed up and
              restored through every page and dialog; the bookmark and cookie, or the
@@ -1556,9 +1558,123 @@ def scenario_real_thunderbird(w, ctx):
     check("after thunderbird used it")
 
 
+# ---------------------------------------------------------------- a crafted backup
+
+HOSTILE_PROFILE = "t5r4e3w2.target"
+HOSTILE_KEY = "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIHostileKeyOfTheBackupFile planted@example\n"
+OWN_KEY = "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIOwnKeyOfThePersonRestoring me@home\n"
+INCOMPLETE = "The backup was not restored completely. You can read the report below:"
+OUTSIDE_QUESTION = "This backup holds mail folders that were outside its profile."
+
+
+def make_hostile_home(work):
+    """A Thunderbird user's home with ~/.ssh, and a backup file from outside that names
+    ~/.ssh as the folder of its Local Folders account and holds a key and an rc for it."""
+    import zipfile
+
+    home = make_real_home(work)
+    write(
+        os.path.join(home, ".local/share/flatpak/app/org.mozilla.Thunderbird/current/active/files",
+                     "lib/thunderbird/application.ini"),
+        "[App]\nVendor=Mozilla\nName=Thunderbird\nVersion=115.8.0\nBuildID=20240213221259\n",
+    )
+    root = os.path.join(home, ".thunderbird")
+    target = os.path.join(root, HOSTILE_PROFILE)
+    write(os.path.join(target, "prefs.js"), 'user_pref("mail.root.none-rel", "[ProfD]Mail");\n')
+    write(
+        os.path.join(root, "profiles.ini"),
+        "[Profile0]\nName=target\nIsRelative=1\nPath=%s\nDefault=1\n\n"
+        "[General]\nStartWithLastProfile=1\nVersion=2\n" % HOSTILE_PROFILE,
+    )
+    ssh = os.path.join(home, ".ssh")
+    write(os.path.join(ssh, "authorized_keys"), OWN_KEY)
+    os.chmod(ssh, 0o700)
+
+    sep = "****////\\\\\\\\****"
+    index = "\r\n".join(["Tessarin Vault", "Revize: 3", "Verze: 115.8.0", sep, "YYNNNNNNNNNNNN", sep,
+                          ssh, sep, sep, ""])
+    prefs = (
+        'user_pref("mail.server.server1.directory", "%s");\n'
+        'user_pref("mail.server.server1.directory-rel", "[ProfD]../../.ssh");\n'
+        'user_pref("mail.server.server1.hostname", "Local Folders");\n'
+        'user_pref("mail.server.server1.type", "none");\n'
+        'user_pref("mail.accountmanager.localfoldersserver", "server1");\n' % ssh
+    )
+    backup = os.path.join(work, "Backups", "from-a-forum.pcv")
+    with zipfile.ZipFile(backup, "w") as z:
+        for name, text, mode in (("indexfile.txt", index, 0o644), ("prefs.js", prefs, 0o644),
+                                 (".ssh/authorized_keys", HOSTILE_KEY, 0o644),
+                                 (".ssh/rc", "touch /tmp/tessarin-e2e-owned\n", 0o4755)):
+            info = zipfile.ZipInfo(name, (2024, 1, 1, 0, 0, 0))
+            info.create_system = 3
+            info.external_attr = (0o100000 | mode) << 16
+            z.writestr(info, text)
+    return home, backup, target
+
+
+def ssh_snapshot(home):
+    out = {}
+    for folder, _, files in os.walk(os.path.join(home, ".ssh")):
+        for name in files:
+            path = os.path.join(folder, name)
+            out[os.path.relpath(path, home)] = (read_text(path), os.stat(path).st_mode)
+    return out
+
+
+def scenario_hostile(w, ctx):
+    home, backup, target = ctx["home"], ctx["source"], ctx["target"]
+    before = ssh_snapshot(home)
+    shots = ctx["shots"]
+    w.wait_page(WELCOME, timeout=40.0)
+    w.press("Next >")
+    w.wait_page(OPERATION)
+    w.set_checked({pyatspi.ROLE_RADIO_BUTTON}, "Restore a profile")
+    w.choose_item(lambda s: s.startswith("Mozilla Thunderbird"), '"Mozilla Thunderbird ..."')
+    w.press("Next >")
+    w.wait_page(PROFILES)
+    w.choose_item(lambda s: s == "target", '"target"')
+    w.press("Browse...")
+    w.file_dialog(backup, "Open")
+    leave_profile_page(w, [])
+    w.wait_page(COMPONENTS)
+    for box in ("General settings", "Emails"):
+        if not has_state(w.control({pyatspi.ROLE_CHECK_BOX}, box), pyatspi.STATE_CHECKED):
+            raise StepFailed('"%s" is not ticked although the backup holds it' % box)
+    w.press("Next >")
+    w.answer(OVERWRITE_PROFILE, "Yes")
+    window, texts = w.message_box()
+    question = "\n".join(texts)
+    refused = "%s (a hidden folder of the home folder, not a place for mail)" % os.path.join(home, ".ssh")
+    if OUTSIDE_QUESTION not in question and "These folders of the backup are not written" not in question:
+        raise StepFailed("no question lists the outside mail folders: %r" % texts)
+    if refused not in question:
+        raise StepFailed("the question does not name the refused folder with its reason: %r" % texts)
+    shots.take("hostile-question")
+    log("the question names %s" % refused)
+    w.press("Yes", root=window)
+    w.wait("the message box to close", lambda: window not in w.dialogs(), timeout=10.0)
+    w.wait_page(REPORT, timeout=90.0)
+    w.require_text(INCOMPLETE)
+    line = "Not restored: %s: mail folder refused" % os.path.join(home, ".ssh")
+    items = [name_of(i) for i in w.find(w.frame(), roles={pyatspi.ROLE_LIST_ITEM})]
+    if not any(i.startswith(line) for i in items):
+        raise StepFailed("the report does not name the refused folder: %r" % items)
+    shots.take("hostile-report")
+    w.press("Finish")
+    w.wait_exit()
+    after = ssh_snapshot(home)
+    if after != before:
+        raise StepFailed("~/.ssh changed: %r became %r" % (before, after))
+    prefs = read_text(os.path.join(target, "prefs.js"))
+    if os.path.join(home, ".ssh") in prefs or "../../.ssh" in prefs:
+        raise StepFailed("the account still points at ~/.ssh: %s" % prefs)
+    log("~/.ssh is as it was; the report names the refused folder; the account uses the profile")
+
+
 SCENARIOS = {
     "cancel": scenario_cancel,
     "roundtrip": scenario_roundtrip,
+    "hostile": scenario_hostile,
     "real-firefox": scenario_real_firefox,
     "real-thunderbird": scenario_real_thunderbird,
 }
@@ -1592,14 +1708,16 @@ def main():
         return 77
     if real:
         home, source, target = make_real_home(args.work), "", ""
+    elif args.scenario == "hostile":
+        home, source, target = make_hostile_home(args.work)
     else:
         home, source, target = make_home(args.work, args.data)
     program = copy_program(args.program, args.work)
     ctx = {"work": args.work, "home": home, "source": source, "target": target}
     wizard = Wizard(program, home, args.work, deadline, start=not real)
+    ctx["shots"] = Shots(wizard, os.environ.get("E2E_SHOTS", ""))
     if real:
         ctx["apps"] = RealApps(home, args.work)
-        ctx["shots"] = Shots(wizard, os.environ.get("E2E_SHOTS", ""))
     ok = False
     try:
         SCENARIOS[args.scenario](wizard, ctx)

@@ -8,6 +8,7 @@
 
 #include "BackupRunTestSupport.h"
 
+#include <gmock/gmock.h>
 #include <sys/resource.h>
 
 #include <csignal>
@@ -17,6 +18,7 @@
 namespace fs = std::filesystem;
 using namespace tessarin;
 using namespace tessarin::test;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -269,13 +271,24 @@ TEST_F(PrefsRestoreTest, OutsideFolderThatCannotBeGivenBackLeavesItsLine)
         ui.Calls.clear();
         std::vector<std::string> report;
         TZipFactory zip((temp.Path() / "b.pcv").string(), "", profile, state, ui);
-        RestoreExternalMail(profile, zip, state, ui, report);
+        EXPECT_TRUE(RestoreExternalMail(profile, zip, state, ui, report));
+        EXPECT_TRUE(fs::is_empty(work)) << folder;
+        if (folder != blocked) {
+            // Not a folder of this system: refused, and the account gets one in the profile.
+            EXPECT_TRUE(ui.CallsOf("Error").empty()) << folder;
+            ASSERT_EQ(report.size(), 1u) << folder;
+            EXPECT_THAT(report[0], HasSubstr(Text("Messages", "LANG_OUTSIDE_NOT_ABSOLUTE")));
+            EXPECT_EQ(PrefValue(ReadFile(profile + "prefs.js"), "mail.server.server2.directory"),
+                      profile + "Mail/Work");
+            EXPECT_TRUE(fs::is_directory(profile + "Mail/Work"));
+            fs::remove_all(profile + "Mail");
+            continue;
+        }
         EXPECT_EQ(
             ui.CallsOf("Error"),
             std::vector<std::string>{
                 "Error|Cannot restore external mail account to original location! " + folder});
         EXPECT_EQ(Snapshot(profile), before) << folder;
-        EXPECT_TRUE(fs::is_empty(work)) << folder;
         EXPECT_EQ(ReadFile(temp.Path() / "blocker"), "file");
     }
 }

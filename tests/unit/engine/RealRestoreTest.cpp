@@ -329,7 +329,7 @@ TEST_F(RealRestoreTest, ThunderbirdFindsOutsideMailAtItsOldPlaceFromANewProfile)
 {
     std::cout << "thunderbird " << Version(Thunderbird) << "\n";
     const fs::path source = fs::path(home) / "tb/source";
-    const fs::path outside = fs::path(home) / "mail/Work";
+    const fs::path outside = fs::path(home) / "ExternalMail/Work";
     const fs::path target = fs::path(home) / "restored/deeper/tb-new";
     CreateProfile(Thunderbird, "tessarin-mail", source);
     fs::create_directories(outside);
@@ -337,16 +337,15 @@ TEST_F(RealRestoreTest, ThunderbirdFindsOutsideMailAtItsOldPlaceFromANewProfile)
         << "From - Mon Jan  1 00:00:00 2024\nFrom: a@tessarin.example\nTo: b@tessarin.example\n"
            "Subject: kept\nDate: Mon, 1 Jan 2024 00:00:00 +0000\n"
            "Message-ID: <1@tessarin.example>\n\nbody\n\n";
-    // A Local Folders account whose mail lies outside the profile.
+    // A POP account whose mail lies outside the profile.
     std::ofstream sourcePrefs(source / "prefs.js");
     for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
              {"mail.account.account1.server", "server1"},
              {"mail.accountmanager.accounts", "account1"},
-             {"mail.accountmanager.localfoldersserver", "server1"},
-             {"mail.server.server1.type", "none"},
-             {"mail.server.server1.hostname", "Local Folders"},
+             {"mail.server.server1.type", "pop3"},
+             {"mail.server.server1.hostname", "pop.tessarin.example"},
              {"mail.server.server1.userName", "nobody"},
-             {"mail.server.server1.name", "Local Folders"},
+             {"mail.server.server1.name", "Work"},
              {"mail.server.server1.directory", outside.string()},
              {"mail.server.server1.directory-rel",
               "[ProfD]" + outside.lexically_relative(source).string()}})

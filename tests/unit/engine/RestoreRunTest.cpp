@@ -2,6 +2,8 @@
 #include "engine/BackupFormat.h"
 #include "engine/BackupRun.h"
 #include "engine/Components.h"
+#include "engine/OutsideMail.h"
+#include "engine/PrefsParser.h"
 #include "engine/RestoreRun.h"
 #include "platform/IniFile.h"
 #include "profiles/Catalogue.h"
@@ -11,6 +13,7 @@
 #include <gmock/gmock.h>
 
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -419,4 +422,211 @@ TEST_F(RestoreRunTest, OutsideMailFoldersOfOneNameEachGoBackToTheirOwnFolder)
     for (const fs::path& folder : {a, b})
         EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
     EXPECT_TRUE(ui.CallsOf("Error").empty());
+}
+
+namespace {
+
+struct THostileFolder {
+    const char* Label;
+    std::string Folder;      // as the index and prefs.js name it
+    const char* Refusal;     // language key; null: restored
+};
+
+std::string ServerValue(const fs::path& prefs, int server, const std::string& field)
+{
+    const std::string key = "mail.server.server" + std::to_string(server) + "." + field;
+    for (const std::string& line : SplitLines(ReadFile(prefs)))
+        if (const TPrefsLine pref = ParsePrefsLine(line); pref.Key == key)
+            return DecodePrefsPath(pref.Value);
+    return {};
+}
+
+} // namespace
+
+// One crafted Thunderbird backup naming every kind of place a mail folder must not
+// go, beside one real outside mail folder that must still come back.
+class OutsideMailRestoreTest : public RestoreRunTest {
+protected:
+    void SetUp() override
+    {
+        RestoreRunTest::SetUp();
+        const fs::path h(home);
+        fs::create_directories(h / ".ssh");
+        temp.Write("home/.ssh/authorized_keys", "ssh-ed25519 AAAA mine\n");
+        fs::create_symlink(h / ".ssh", h / "link");
+        fs::create_directories(h / "Mail/Work");
+        temp.Write("home/Mail/Work/Inbox", "old mail"); // a program in the way keeps no x bit
+        fs::permissions(h / "Mail/Work/Inbox", fs::perms::owner_all);
+        target = Target("tb/q1w2e3r4.restored");
+        fs::create_directories(target);
+        rows = {
+            {"real mail folder", home + "Mail/Work", nullptr},
+            {"below a profile root", home + ".thunderbird/Archive", nullptr},
+            {"home folder", home.substr(0, home.size() - 1), "LANG_OUTSIDE_HOME"},
+            {"ssh keys", home + ".ssh", "LANG_OUTSIDE_HIDDEN"},
+            {"autostart", home + ".config/autostart", "LANG_OUTSIDE_HIDDEN"},
+            {"link into ~/.ssh", home + "link/keys", "LANG_OUTSIDE_HIDDEN"},
+            {"dot-dot segments", home + "Mail/../.ssh/x", "LANG_OUTSIDE_HIDDEN"},
+            {"native messaging", home + ".mozilla/native-messaging-hosts", "LANG_OUTSIDE_HIDDEN"},
+            {"system folder", "/etc/cron.d", "LANG_OUTSIDE_SYSTEM"},
+            {"relative path", "Mail/Rel", "LANG_OUTSIDE_NOT_ABSOLUTE"},
+            {"ancestor", temp.Path().string(), "LANG_OUTSIDE_HOLDS_PROFILE"},
+            {"the profile itself", target.string(), "LANG_OUTSIDE_IN_PROFILE"},
+        };
+        if (::geteuid() == 0) {
+            fs::create_directories(temp.Path() / "other");
+            EXPECT_EQ(::chown((temp.Path() / "other").c_str(), 65534, 65534), 0);
+            rows.push_back({"another user's", (temp.Path() / "other").string(),
+                            "LANG_OUTSIDE_OTHER_OWNER"});
+        }
+    }
+
+    void TearDown() override
+    {
+        // Run as root, a broken rule would have planted this; never leave it behind.
+        if (ReadFile("/etc/cron.d/Inbox").starts_with("planted "))
+            fs::remove("/etc/cron.d/Inbox");
+        RestoreRunTest::TearDown();
+    }
+
+    // The backup: each row's folder in the index and as server N+1's directory
+    // (the real one written with a trailing "/"), a planted executable in each, an
+    // index folder no account names, and unknown items that are masks.
+    fs::path MakeBackup(bool encryptOutside)
+    {
+        std::vector<std::string> folders;
+        std::string index = "Tessarin Vault\r\nRevize: 3\r\nVerze: \r\n" + std::string(IndexSeparator) +
+                            "\r\nYYNNNNNNNNNNNN\r\n" + std::string(IndexSeparator) + "\r\n";
+        std::string prefs;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            folders.push_back(rows[i].Folder);
+            const std::string n = std::to_string(i + 1);
+            prefs += "user_pref(\"mail.server.server" + n + ".directory\", \"" +
+                     EncodePrefsPath(rows[i].Folder + (i == 0 ? "/" : "")) + "\");\n" +
+                     "user_pref(\"mail.server.server" + n + ".directory-rel\", \"[ProfD]../../x" +
+                     n + "\");\nuser_pref(\"mail.server.server" + n + ".type\", \"none\");\n";
+        }
+        folders.push_back(home + "Mail/Orphan");
+        for (const std::string& folder : folders)
+            index += folder + "\r\n";
+        index += std::string(IndexSeparator) + "\r\nfile\r\n*\r\nfile\r\na*\r\n" +
+                 std::string(IndexSeparator) + "\r\n";
+        const fs::path archive = temp.Path() / "crafted.pcv";
+        zip_t* za = NewZip(archive);
+        AddText(za, "indexfile.txt", index);
+        AddText(za, "prefs.js", prefs);
+        AddText(za, "places.sqlite", "not for Thunderbird");
+        AddText(za, "abc.txt", "unknown");
+        AddText(za, "Mail/Local Folders/filter.sh", "#!/bin/sh\n");
+        const std::vector<std::string> stored = OutsideMailArchiveNames(folders);
+        for (const std::string& name : stored) {
+            AddText(za, name + "/Inbox", "planted " + name);
+            if (encryptOutside)
+                zip_file_set_encryption(za, zip_name_locate(za, (name + "/Inbox").c_str(), 0),
+                                        ZIP_EM_AES_256, "secret");
+        }
+        for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i)
+            zip_file_set_external_attributes(za, static_cast<zip_uint64_t>(i), 0, ZIP_OPSYS_UNIX,
+                                             (S_IFREG | 06755u) << 16);
+        EXPECT_EQ(zip_close(za), 0);
+        state.ChosenUnknownItems = {"*", "a*"};
+        return archive;
+    }
+
+    std::string NotRestoredLine(const THostileFolder& row) const
+    {
+        return Text("Tessarin15", "LANG_NOT_RESTORED") + row.Folder + ": " +
+               Language().GetTextWithArgs("Messages", "LANG_OUTSIDE_NOW_IN_PROFILE",
+                                          Text("Messages", row.Refusal), "");
+    }
+
+    fs::path target;
+    std::vector<THostileFolder> rows;
+};
+
+TEST_F(OutsideMailRestoreTest, OnlyAPlausibleMailFolderIsWrittenAndTheQuestionSaysWhere)
+{
+    const fs::path archive = MakeBackup(false);
+    const auto sshBefore = FilesBelow(fs::path(home) / ".ssh");
+    state.Operation = 2;
+    state.AppNumber = 3;
+    ASSERT_TRUE(CheckBackupFile(archive.string(), state, ui));
+    state.BackupFile = archive.string();
+    ReadBackupIndex(state, ui);
+    Choose(state, {1, 2});
+    state.ExternalProfileDir = target.string();
+
+    ui.QuestionAnswers = {true};
+    ASSERT_TRUE(ConfirmOutsideMailFolders(state, ui));
+    const std::string question = ui.CallsOf("Question").at(0);
+    const std::size_t refusedPart = question.find(Text("Tessarin15", "LANG_OUTSIDE_MAIL_REFUSED"));
+    ASSERT_NE(refusedPart, std::string::npos);
+    RunRestore(state, ui);
+
+    EXPECT_TRUE(state.BackupFailed);
+    EXPECT_EQ(ui.ReportText, Text("Tessarin15", "LANG_RESTORE_FAILED"));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const THostileFolder& row = rows[i];
+        SCOPED_TRACE(row.Label);
+        const int server = static_cast<int>(i) + 1;
+        const fs::path prefs = target / "prefs.js";
+        const std::size_t listed = question.find("\n" + row.Folder + (row.Refusal ? " (" : "\n"));
+        ASSERT_NE(listed, std::string::npos);
+        if (!row.Refusal) {
+            EXPECT_LT(listed, refusedPart);
+            const fs::path inbox = fs::path(row.Folder) / "Inbox";
+            EXPECT_EQ(ReadFile(inbox).rfind("planted ", 0), 0u);
+            EXPECT_EQ(fs::status(inbox).permissions() &
+                          (fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec |
+                           fs::perms::set_uid | fs::perms::set_gid),
+                      fs::perms::none);
+            EXPECT_EQ(ServerValue(prefs, server, "directory"), row.Folder);
+            continue;
+        }
+        EXPECT_GT(listed, refusedPart);
+        EXPECT_THAT(question, HasSubstr(row.Folder + " (" + Text("Messages", row.Refusal) + ")"));
+        EXPECT_THAT(ui.TaskLines, Contains(HasSubstr(NotRestoredLine(row)))) << row.Folder;
+        // The account gets an empty folder of its own in the profile.
+        const std::string now = ServerValue(prefs, server, "directory");
+        EXPECT_TRUE(now.starts_with(target.string() + "/Mail/")) << now;
+        EXPECT_TRUE(fs::is_directory(now) && fs::is_empty(now)) << now;
+        EXPECT_EQ(ServerValue(prefs, server, "directory-rel"),
+                  "[ProfD]" + fs::path(now).lexically_relative(target).string());
+    }
+    EXPECT_EQ(FilesBelow(fs::path(home) / ".ssh"), sshBefore);
+    EXPECT_EQ(ReadFile(fs::path(home) / ".ssh/authorized_keys"), "ssh-ed25519 AAAA mine\n");
+    EXPECT_FALSE(fs::exists(fs::path(home) / "Inbox"));
+    EXPECT_FALSE(fs::exists(fs::path(home) / ".config"));
+    EXPECT_FALSE(fs::exists("/etc/cron.d/Inbox"));
+    EXPECT_FALSE(fs::exists(temp.Path() / "Inbox"));
+    EXPECT_THAT(ui.TaskLines, Contains(HasSubstr(home + "Mail/Orphan: " +
+                                                 Text("Messages", "LANG_OUTSIDE_NO_ACCOUNT"))));
+    // Masks as unknown items extract nothing past the component choice.
+    EXPECT_FALSE(fs::exists(target / "places.sqlite"));
+    EXPECT_FALSE(fs::exists(target / "abc.txt"));
+    EXPECT_THAT(ui.TaskLines, Contains(HasSubstr("a*: " + Text("Messages", "LANG_NOT_PLAIN_ITEM"))));
+    // Inside the profile a stored set-uid bit is never applied.
+    EXPECT_EQ(fs::status(target / "Mail/Local Folders/filter.sh").permissions(),
+              static_cast<fs::perms>(0755));
+}
+
+TEST_F(OutsideMailRestoreTest, CancelOnThePasswordOfAnOutsideFolderStopsTheRun)
+{
+    const fs::path archive = MakeBackup(true);
+    state.Operation = 2;
+    state.AppNumber = 3;
+    ASSERT_TRUE(CheckBackupFile(archive.string(), state, ui));
+    state.BackupFile = archive.string();
+    ReadBackupIndex(state, ui);
+    Choose(state, {1, 2});
+    state.ExternalProfileDir = target.string();
+    ui.Passwords = {std::nullopt};
+    RunRestore(state, ui);
+
+    EXPECT_TRUE(state.BackupFailed);
+    EXPECT_EQ(ReadFile(fs::path(home) / "Mail/Work/Inbox"), "old mail");
+    EXPECT_EQ(std::count(ui.Calls.begin(), ui.Calls.end(), "AskPassword"), 1);
+    EXPECT_THAT(ui.TaskLines, Contains(HasSubstr(Text("Messages", "LANG_PASSWORD_STOPPED"))));
+    EXPECT_THAT(ui.TaskLines, Not(Contains(Text("Tessarin14", "LANG_AKCE_MAIL_R_OK"))));
+    EXPECT_THAT(ui.TaskLines, Not(Contains(HasSubstr("a*: "))));
 }

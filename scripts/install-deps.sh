@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev
-  libzip-dev libssl-dev zlib1g-dev libdeflate-dev libjpeg62-turbo-dev
+  libzip-dev libssl-dev zlib1g-dev libdeflate-dev libjpeg62-turbo-dev libsqlite3-dev
   googletest libgtest-dev libgmock-dev
   xvfb xauth 7zip zip unzip time
   fonts-liberation2

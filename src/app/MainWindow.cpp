@@ -746,7 +746,11 @@ bool TForm1::ConfirmOverwrite()
 
 void TForm1::StartRun()
 {
-    if (!WaitUntilApplicationClosed(state_.AppNumber, *ui_) || !ConfirmOverwrite())
+    // A backup also waits for the profile itself: another instance may hold it.
+    const bool closed = state_.Operation == 1
+                            ? WaitUntilProfileClosed(state_.ProfileDir, state_.AppNumber, *ui_)
+                            : WaitUntilApplicationClosed(state_.AppNumber, *ui_);
+    if (!closed || !ConfirmOverwrite())
         return;
     if (state_.Operation == 2 &&
         (!ConfirmRestoreOfNewerBackup(state_, *ui_) || !ConfirmOutsideMailFolders(state_, *ui_)))

@@ -6,6 +6,7 @@
 #include "config/L10n.h"
 #include "engine/BackupFormat.h"
 #include "engine/Components.h"
+#include "engine/DatabaseCheck.h"
 #include "engine/PrefsParser.h"
 #include "engine/ReportPages.h"
 #include "engine/UnknowFilesBL.h"
@@ -194,7 +195,12 @@ bool VerifyBackupOutput(const std::string& path, TSharedState& state, IUserInter
         ui.SetProgressPosition(ProgressPercent(total, done));
         ui.ProcessEvents();
     };
-    const std::optional<TVerifyFailure> failure = VerifyArchive(path, state.Password, options);
+    std::optional<TVerifyFailure> failure = VerifyArchive(path, state.Password, options);
+    if (!failure) {
+        const auto database = CheckStoredDatabases(path, state.Password, [&ui] { ui.ProcessEvents(); });
+        if (database)
+            failure = TVerifyFailure{database->Entry, database->Reason};
+    }
     if (!failure) {
         // The last pump may come before the last byte; the report page shows a full bar.
         ui.SetProgressPosition(100);
@@ -232,6 +238,8 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
         // A backup written into the profile it saves never stores itself, nor the
         // earlier backup it replaces.
         task.LeaveOut(state.BackupFile);
+        for (const std::string_view name : RunTimeFileNames())
+            task.LeaveOut(profileDir + std::string(name));
         for (int n : BackupComponentOrder())
             if (state.Boxes[n].Checked)
                 AddMembers(task, BackupMembers(n));

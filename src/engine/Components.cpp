@@ -350,6 +350,17 @@ std::span<const int> RestoreComponentOrder()
 {
     return RestoreOrder;
 }
+// Seen in a running Firefox ESR and Thunderbird profile and gone (or stale) after they
+// quit: the lock link and lock file, Windows' lock file, the port Marionette listens
+// on, and the marker of a start that has not finished.
+constexpr std::string_view RunTimeFiles[] = {"lock", ".parentlock", "parent.lock",
+                                             "MarionetteActivePort", ".startup-incomplete"};
+
+std::span<const std::string_view> RunTimeFileNames()
+{
+    return RunTimeFiles;
+}
+
 std::span<const TFileSetMember> ExtensionDataList()
 {
     return ExtensionData;

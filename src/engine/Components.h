@@ -83,6 +83,9 @@ std::span<const int> BackupComponentOrder();
 std::span<const int> RestoreComponentOrder();
 
 // Part of component 14 on both sides, after its own set.
+// Top-level files that exist only while the application has the profile open (its
+// locks, the remote-control port file): never part of a backup.
+std::span<const std::string_view> RunTimeFileNames();
 std::span<const TFileSetMember> ExtensionDataList();
 
 // Language texts of a component.

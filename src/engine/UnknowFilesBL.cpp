@@ -1,6 +1,7 @@
 #include "engine/UnknowFilesBL.h"
 
 #include "config/L10n.h"
+#include "engine/Components.h"
 #include "platform/Folders.h"
 #include "platform/IniFile.h"
 
@@ -120,6 +121,9 @@ std::vector<TUnknowItem> TUnknowFilesBL::FindUnknownItems(const std::string& pro
     std::error_code ec;
     for (fs::directory_iterator it(profileDir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
+        const auto runTime = RunTimeFileNames();
+        if (std::find(runTime.begin(), runTime.end(), name) != runTime.end())
+            continue;
         std::error_code kindEc;
         const fs::file_status status = it->status(kindEc); // follows links
         if (kindEc)

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <charconv>
 #include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace tessarin {
@@ -127,9 +128,43 @@ int ProfileLockOwner(const std::string& profileDir)
     return ::kill(pid, 0) == 0 || errno == EPERM ? pid : 0;
 }
 
+bool ParentLockHeld(const std::string& profileDir)
+{
+    const std::string path = WithTrailingSeparator(profileDir) + ".parentlock";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct flock query {};
+    query.l_type = F_WRLCK;
+    query.l_whence = SEEK_SET;
+    const bool held = ::fcntl(fd, F_GETLK, &query) == 0 && query.l_type != F_UNLCK;
+    ::close(fd);
+    return held;
+}
+
+bool ProfileInUse(const std::string& profileDir)
+{
+    return !profileDir.empty() && (ProfileLockOwner(profileDir) != 0 || ParentLockHeld(profileDir));
+}
+
+bool WaitUntilProfileClosed(const std::string& profileDir, std::uint8_t number, IUserInterface& ui)
+{
+    while (IsApplicationRunning(number) || ProfileInUse(profileDir)) {
+        std::string name = WizardRunningName(number);
+        if (name.empty())
+            name = profileDir;
+        const bool retry = ui.RetryCancelBox(
+            Text("TForm1", "LANG_WARNING"),
+            Language().GetTextWithArg("Tessarin14", "LANG_DETEKCE", name));
+        if (!retry)
+            return false;
+    }
+    return true;
+}
+
 void EnsureProfileNotInUse(const std::string& profileDir, std::uint8_t number, IUserInterface& ui)
 {
-    while (ProfileLockOwner(profileDir) != 0) {
+    while (ProfileInUse(profileDir)) {
         std::string name = EngineRunningName(number);
         if (name.empty())
             name = profileDir;

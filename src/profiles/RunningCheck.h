@@ -39,6 +39,20 @@ void EnsureApplicationClosedForEngine(std::uint8_t number, IUserInterface& ui);
 // whose process name the running check does not know (a portable or renamed one).
 int ProfileLockOwner(const std::string& profileDir);
 
+// Whether another process holds a lock on profileDir's ".parentlock", as Firefox and
+// Thunderbird do for as long as they have the profile open.
+bool ParentLockHeld(const std::string& profileDir);
+
+// The profile is open in some application: its "lock" names a live process or its
+// ".parentlock" is locked. Sees instances the process names miss (another user's,
+// another installation's, a portable copy).
+bool ProfileInUse(const std::string& profileDir);
+
+// The wizard's loop for a backup: while the application runs or the profile is in
+// use, a Retry/Cancel box. False when the person cancelled.
+bool WaitUntilProfileClosed(const std::string& profileDir, std::uint8_t number,
+                            IUserInterface& ui);
+
 // The engine's loop for a profile in use: while its lock is held, as
 // EnsureApplicationClosedForEngine; Cancel shows LANG_DETEKCE2 and throws
 // TProgramExit{1}.

@@ -10,6 +10,7 @@
 #include "support/ZipDamage.h"
 
 #include <gmock/gmock.h>
+#include <sqlite3.h>
 
 #include <cstring>
 #include <fstream>
@@ -440,6 +441,65 @@ TEST_F(BackupRunTest, ArchiveDamagedAfterTheWriteLeavesTheEarlierBackupAndSaysWh
             EXPECT_THAT(runUi.TaskLines, ::testing::Contains(namesEntry));
         }
     }
+}
+
+namespace {
+
+// A real database with an index over a thousand rows; damage overwrites one of its
+// later pages (index pages by then) with garbage.
+void MakeDatabase(const fs::path& path, bool damage)
+{
+    fs::remove(path);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA page_size=1024; CREATE TABLE moz_places(url TEXT);"
+                           "CREATE INDEX url_index ON moz_places(url);"
+                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<1000)"
+                           " INSERT INTO moz_places SELECT 'https://example.org/' || i FROM n;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    if (!damage)
+        return;
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    const auto size = static_cast<std::streamoff>(fs::file_size(path));
+    f.seekp(size - 3 * 1024 + 100);
+    const std::string garbage(600, '\x5a');
+    f.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+}
+
+} // namespace
+
+TEST_F(BackupRunTest, DamagedDatabaseFailsTheBackupAndRunTimeFilesStayOut)
+{
+    const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
+    const std::string earlier = "earlier backup bytes";
+    temp.Write("home/Documents/daily.pcv", earlier);
+    temp.Write("ff/x7k2m9qa.default-esr/MarionetteActivePort", "2828");
+    state.AppNumber = 2;
+    state.Operation = 1;
+    state.ProfileDir = p.Folder();
+    state.BackupFile = documents + "daily.pcv";
+    Choose(state, {1, 4});
+    for (const TUnknowItem& item : TUnknowFilesBL().FindUnknownItems(p.Folder()))
+        state.ChosenUnknownItems.push_back(item.GetName());
+    EXPECT_THAT(state.ChosenUnknownItems, ::testing::Not(::testing::Contains("MarionetteActivePort")));
+    state.ChosenUnknownItems.push_back("MarionetteActivePort"); // even when asked for
+
+    MakeDatabase(p.Profile / "places.sqlite", true);
+    TFakeUserInterface runUi;
+    RunBackup(state, runUi, false);
+    EXPECT_TRUE(state.BackupFailed);
+    EXPECT_EQ(ReadFile(state.BackupFile), earlier);
+    EXPECT_THAT(runUi.CallsOf("Warning"), ::testing::ElementsAre(::testing::HasSubstr("(places.sqlite: ")));
+
+    MakeDatabase(p.Profile / "places.sqlite", false);
+    RunBackup(state, ui, false);
+    EXPECT_FALSE(state.BackupFailed);
+    const auto names = EntryNames(state.BackupFile);
+    EXPECT_THAT(names, ::testing::Contains("places.sqlite"));
+    EXPECT_THAT(names, ::testing::Not(::testing::Contains("MarionetteActivePort")));
 }
 
 TEST_F(BackupRunTest, OutputNameAsLongAsTheFileSystemAllowsIsWritten)

@@ -7,13 +7,17 @@
 #include "engine/RestoreRun.h"
 #include "platform/IniFile.h"
 #include "profiles/Catalogue.h"
+#include "profiles/RunningCheck.h"
 
 #include "BackupRunTestSupport.h"
 
 #include <gmock/gmock.h>
 
 #include <cstring>
+#include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -311,6 +315,36 @@ TEST_F(RestoreRunTest, ProfileHeldByALiveProcessIsTreatedAsRunning)
     ui = TFakeUserInterface();
     Restore(archive, 2, target, {4});
     EXPECT_TRUE(fs::exists(target / "places.sqlite"));
+
+    // Another instance with no lock link but its .parentlock held, as Firefox holds it.
+    fs::remove(target / "lock");
+    fs::remove(target / "places.sqlite");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        const int fd = ::open((target / ".parentlock").c_str(), O_RDWR | O_CREAT, 0600);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        const char ok = ::fcntl(fd, F_SETLK, &lock) == 0 ? '1' : '0';
+        (void)::write(ready[1], &ok, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    EXPECT_EQ(ok, '1');
+    EXPECT_TRUE(ProfileInUse(target.string()));
+    ui = TFakeUserInterface();
+    ui.RetryAnswers = {false};
+    EXPECT_THROW(Restore(archive, 2, target, {4}), TProgramExit);
+    EXPECT_FALSE(fs::exists(target / "places.sqlite"));
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_FALSE(ProfileInUse(target.string())) << "the lock of a process that is gone";
 }
 
 TEST_F(RestoreRunTest, LegacyBackupIsCopiedSectionBySection)

@@ -12,6 +12,7 @@
 #include "support/ProfileFixture.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
@@ -317,9 +318,15 @@ private slots:
         w.files = {existing};
         w.Find<QPushButton>("Button4")->click();
         QCOMPARE(w.form->State.BackupFile, existing);
+        // The save dialog Browse shows leaves the replace question to the wizard.
+        QFileDialog dialog;
+        PrepareFileDialog(dialog, w.fileQuestions.back());
+        QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptSave);
+        QVERIFY(dialog.testOption(QFileDialog::DontConfirmOverwrite));
         w.form->Boxes.Answers = {false};
         w.Next();
         QCOMPARE(w.Page(), std::string("3"));
+        QCOMPARE(w.form->Boxes.Calls.size(), std::size_t{1}); // asked once, in the language's words
         QCOMPARE(w.form->Boxes.Calls.back().Text,
                  QString::fromStdString(Text("TForm1", "LANG_SOUBOR_EXIST")));
         QCOMPARE(ReadRememberedFolder(AppFirefox), (w.home / "Backups/").string());

@@ -522,9 +522,10 @@ private slots:
              nullptr},
             {"processing",
              [](TWizard& w) -> QWidget* {
-                 ShowProcessingPage(w.form->State, w.form->Form->Ui());
-                 w.form->Form->Ui().SetTaskText(Text("Tessarin14", "LANG_FILE") + ": places.sqlite");
-                 w.form->Form->Ui().SetProgressPosition(40);
+                 TQtUserInterface& ui = w.form->Form->Ui();
+                 ShowProcessingPage(w.form->State, ui);
+                 ui.SetTaskText(Text("Tessarin14", "LANG_FILE") + ": places.sqlite");
+                 ui.SetProgressPosition(40);
                  return w.form->Form.get();
              },
              nullptr},
@@ -549,10 +550,9 @@ private slots:
                 problems << QString::fromLatin1(step.Name) + QStringLiteral(": ") + problem;
             const QString folder = QStringLiteral(TESSARIN_BIN_DIR "/../screenshots");
             QDir().mkpath(folder);
+            const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
             window->grab().save(QStringLiteral("%1/geometry-%2-%3.png")
-                                    .arg(folder,
-                                         QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'),
-                                         QString::fromLatin1(step.Name)));
+                                    .arg(folder, tag, QString::fromLatin1(step.Name)));
             if (window != w.form->Form.get())
                 window->hide();
         }

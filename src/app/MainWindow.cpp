@@ -281,6 +281,7 @@ void TForm1::BuildOperationPage()
     QWidget* page = MakePanel(2);
     StaticText1 = MakeLabel(page, "StaticText1");
     GroupBox1 = Make<QGroupBox>(page, "GroupBox1");
+    dialogs::UseDesignGroupBox(*GroupBox1, *this);
     RadioButton1 = Make<QRadioButton>(GroupBox1, "RadioButton1");
     RadioButton1->setChecked(true); // backup is the choice at start
     RadioButton2 = Make<QRadioButton>(GroupBox1, "RadioButton2");
@@ -301,6 +302,7 @@ void TForm1::BuildProfilePage()
     Button5 = Make<QPushButton>(page, "Button5");
     StaticText4 = MakeLabel(page, "StaticText4");
     GroupBox2 = Make<QGroupBox>(page, "GroupBox2");
+    dialogs::UseDesignGroupBox(*GroupBox2, *this);
     // Only the caption is bold; the path label and Browse stay regular.
     GroupBox2->setFont(WeightOnly(true));
     StaticText3 = MakeLabel(GroupBox2, "StaticText3");
@@ -322,6 +324,7 @@ void TForm1::BuildComponentsPage()
     QWidget* page = MakePanel(4);
     StaticText5 = MakeLabel(page, "StaticText5");
     GroupBox3 = Make<QGroupBox>(page, "GroupBox3");
+    dialogs::UseDesignGroupBox(*GroupBox3, *this);
     // Tab order: down the left column, then the right one as the boxes were laid out.
     static constexpr int tabOrder[] = {1, 2, 3, 4, 5, 6, 8, 10, 11, 12, 9, 7, 13, 14, 15};
     QWidget* previous = nullptr;

@@ -4,7 +4,6 @@
 #include "platform/TextConv.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -49,7 +48,7 @@ bool ShowMessageBox(QWidget* parent, TBoxKind kind, const QString& caption, cons
     return box.exec() == yes;
 }
 
-std::optional<std::string> ShowFileDialog(QWidget* parent, const TFileQuestion& question)
+void PrepareFileDialog(QFileDialog& dialog, const TFileQuestion& question)
 {
     // "Tessarin vault (*.pcv) | *.pcv" to Qt's "Tessarin vault (*.pcv)".
     const QString given = QString::fromStdString(question.Filter);
@@ -57,15 +56,24 @@ std::optional<std::string> ShowFileDialog(QWidget* parent, const TFileQuestion& 
     const QString pattern = given.section(QLatin1Char('|'), 1).trimmed();
     if (!pattern.isEmpty() && !filter.contains(QLatin1Char('(')))
         filter += QStringLiteral(" (") + pattern + QLatin1Char(')');
-    QString start = QString::fromStdString(question.Folder);
+    dialog.setAcceptMode(question.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(question.Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // Qt's own question would come untranslated, and the wizard's would follow it.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setNameFilter(filter);
+    if (!question.Folder.empty())
+        dialog.setDirectory(QString::fromStdString(question.Folder));
     if (!question.Name.empty())
-        start = QDir(start).filePath(QString::fromStdString(question.Name));
-    const QString chosen = question.Save
-                               ? QFileDialog::getSaveFileName(parent, QString(), start, filter)
-                               : QFileDialog::getOpenFileName(parent, QString(), start, filter);
-    if (chosen.isEmpty())
+        dialog.selectFile(QString::fromStdString(question.Name));
+}
+
+std::optional<std::string> ShowFileDialog(QWidget* parent, const TFileQuestion& question)
+{
+    QFileDialog dialog(parent);
+    PrepareFileDialog(dialog, question);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
-    return chosen.toStdString();
+    return dialog.selectedFiles().front().toStdString();
 }
 
 TQtUserInterface::TQtUserInterface(TForm1& form)

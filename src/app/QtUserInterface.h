@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+class QFileDialog;
 class QWidget;
 
 namespace tessarin {
@@ -23,8 +24,13 @@ enum class TBoxKind { Warning, Error, Information, Question, RetryCancel };
 using TBoxPresenter =
     std::function<bool(TBoxKind kind, const QString& caption, const QString& text)>;
 
-// The platform's file dialog for question, parented to parent: starts in its folder
-// with its name proposed; the filter "description | pattern" becomes Qt's form.
+// Sets dialog up for question: a save or an open dialog that starts in its folder with
+// its name proposed; the filter "description | pattern" becomes Qt's form. A save
+// dialog does not ask itself whether to replace a file: the wizard asks that on Next,
+// in the language file's words.
+void PrepareFileDialog(QFileDialog& dialog, const TFileQuestion& question);
+
+// The platform's file dialog for question, parented to parent.
 std::optional<std::string> ShowFileDialog(QWidget* parent, const TFileQuestion& question);
 
 // The platform's modal message box, parented to parent.

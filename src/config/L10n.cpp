@@ -141,8 +141,8 @@ constexpr TLanguageRow DefaultRows[] = {
     {"LANG_BACKUP_RESTOR", "The backup was restored. You can read the report below:"},
     {"LANG_MEMO1", "This wizard will help you to backup or restore your Mozilla user profile(s)."},
     {"LANG_MEMO11",
-     "It is strongly recommended that you exit all Windows programs that can manipulate any of "
-     "your Mozilla user profiles before continuing."},
+     "It is strongly recommended that you exit all programs that can manipulate any of your "
+     "Mozilla user profiles before continuing."},
     {"LANG_MEMO12", "Click Cancel to quit the program, or click Next to continue."},
     {"LANG_MEMO2", "It is possible to backup or restore Mozilla user profile(s) for the following "
                    "application(s):"},
@@ -168,8 +168,8 @@ constexpr TLanguageRow DefaultRows[] = {
     {"LANG_NO_STEJ", "The passwords you typed do not match."},
     {"LANG_CAPTION", "Enter ZIP Password"},
     {"LANG_LABEL1", "This file is encrypted. Please enter password:"},
-    {"LANG_BADINIREAD", "I cannot read file backup.ini"},
-    {"LANG_BADINIWRITE", "I cannot write to file backup.ini"},
+    {"LANG_BADINIREAD", "I cannot read file Backup.ini"},
+    {"LANG_BADINIWRITE", "I cannot write to file Backup.ini"},
     {"LANG_NO_PROGRAM", "Mozilla application doesn't found on your system."},
     {"LANG_NO_PROFILE", "Profile was not found."},
     {"LANG_BADFIRSTPARAM",

@@ -12,7 +12,9 @@
 #include "support/ProfileFixture.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QFontMetrics>
+#include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -49,6 +51,64 @@ bool ArchiveHolds(const std::string& path, const char* name)
     const bool found = zip_name_locate(za, name, 0) >= 0;
     zip_discard(za);
     return found;
+}
+
+// The controls the program placed, not the parts Qt builds inside them.
+bool IsControl(const QWidget* widget)
+{
+    const QString name = widget->objectName();
+    return !widget->isWindow() && widget->isVisible() && !name.isEmpty() &&
+           !name.startsWith(QLatin1String("qt_"));
+}
+
+// A frame that holds controls: a group box, or a framed panel drawn under them.
+bool IsFrame(const QWidget* widget)
+{
+    if (qobject_cast<const QGroupBox*>(widget) != nullptr)
+        return true;
+    const auto* frame = qobject_cast<const QFrame*>(widget);
+    return frame != nullptr && widget->metaObject() == &QFrame::staticMetaObject &&
+           frame->frameShape() != QFrame::NoFrame && frame->frameShape() != QFrame::HLine &&
+           frame->frameShape() != QFrame::VLine;
+}
+
+// What a person sees as broken below parent: two visible controls of one parent that
+// overlap, a control that reaches out of its parent, or one that runs into the title or
+// the border of the frame it stands in. A frame's inside is its contents rectangle as
+// the style in use draws it.
+void FindGeometryProblems(const QWidget* parent, QStringList& problems)
+{
+    QList<const QWidget*> controls;
+    for (const QWidget* child : parent->findChildren<const QWidget*>(Qt::FindDirectChildrenOnly))
+        if (IsControl(child))
+            controls.push_back(child);
+    const QRect room = IsFrame(parent) ? parent->contentsRect() : parent->rect();
+    for (const QWidget* control : controls)
+        if (!room.contains(control->geometry()))
+            problems << control->objectName() +
+                            (parent->rect().contains(control->geometry())
+                                 ? QStringLiteral(" crosses the frame of ")
+                                 : QStringLiteral(" leaves ")) +
+                            parent->objectName();
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        for (qsizetype j = i + 1; j < controls.size(); ++j) {
+            const QWidget* a = controls[i];
+            const QWidget* b = controls[j];
+            if (!a->geometry().intersects(b->geometry()))
+                continue;
+            const QWidget* frame = IsFrame(a) && a->geometry().contains(b->geometry())   ? a
+                                   : IsFrame(b) && b->geometry().contains(a->geometry()) ? b
+                                                                                         : nullptr;
+            const QWidget* inner = frame == a ? b : a;
+            if (frame == nullptr)
+                problems << a->objectName() + QStringLiteral(" overlaps ") + b->objectName();
+            else if (!frame->contentsRect().translated(frame->pos()).contains(inner->geometry()))
+                problems << inner->objectName() + QStringLiteral(" crosses the frame of ") +
+                                frame->objectName();
+        }
+    }
+    for (const QWidget* control : controls)
+        FindGeometryProblems(control, problems);
 }
 
 // One wizard over a home with real-shaped profiles.
@@ -258,9 +318,15 @@ private slots:
         w.files = {existing};
         w.Find<QPushButton>("Button4")->click();
         QCOMPARE(w.form->State.BackupFile, existing);
+        // The save dialog Browse shows leaves the replace question to the wizard.
+        QFileDialog dialog;
+        PrepareFileDialog(dialog, w.fileQuestions.back());
+        QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptSave);
+        QVERIFY(dialog.testOption(QFileDialog::DontConfirmOverwrite));
         w.form->Boxes.Answers = {false};
         w.Next();
         QCOMPARE(w.Page(), std::string("3"));
+        QCOMPARE(w.form->Boxes.Calls.size(), std::size_t{1}); // asked once, in the language's words
         QCOMPARE(w.form->Boxes.Calls.back().Text,
                  QString::fromStdString(Text("TForm1", "LANG_SOUBOR_EXIST")));
         QCOMPARE(ReadRememberedFolder(AppFirefox), (w.home / "Backups/").string());
@@ -389,6 +455,109 @@ private slots:
         closeDuringRun();
         QCOMPARE(ReadFile(second / "prefs.js"), prefs);
         QCOMPARE(count(second), 1);
+    }
+
+    // Every page and dialog, at the design font and at a language font that runs wider.
+    void controlsStayApartOnEveryPageAndDialog_data()
+    {
+        QTest::addColumn<QString>("font");
+        QTest::newRow("design font") << QString();
+        QTest::newRow("language font") << QStringLiteral("DejaVu Sans");
+    }
+
+    void controlsStayApartOnEveryPageAndDialog()
+    {
+        QFETCH(QString, font);
+        TProgramFolder program;
+        if (!font.isEmpty()) {
+            std::string lng = ReadFile(program.File("Default.lng"));
+            lng.replace(lng.find("Font="), 5, "Font=" + font.toStdString());
+            program.Write("Default.lng", lng);
+            program.ReloadLanguage();
+        }
+        TWizard w;
+        w.Start();
+        using TShow = QWidget* (*)(TWizard&);
+        struct TStep {
+            const char* Name;
+            TShow Show;         // brings the window up, dialogs without exec
+            const char* Extra;  // a control shown only in the window's fullest state
+        };
+        static const TStep steps[] = {
+            {"welcome", [](TWizard& w) -> QWidget* { return w.form->Form.get(); }, nullptr},
+            {"operation", [](TWizard& w) -> QWidget* { w.Next(); return w.form->Form.get(); },
+             nullptr},
+            {"profile-restore",
+             [](TWizard& w) -> QWidget* {
+                 w.Find<QRadioButton>("RadioButton2")->setChecked(true);
+                 w.Select("ListBox1", "Mozilla Firefox");
+                 w.Next();
+                 return w.form->Form.get();
+             },
+             nullptr},
+            {"new-profile", [](TWizard& w) -> QWidget* { return w.form->Form->Form2.get(); },
+             nullptr},
+            {"profile-backup",
+             [](TWizard& w) -> QWidget* {
+                 w.Back();
+                 w.Find<QRadioButton>("RadioButton1")->setChecked(true);
+                 w.Select("ListBox1", "Mozilla Firefox");
+                 w.Next();
+                 return w.form->Form.get();
+             },
+             nullptr},
+            {"set-password", [](TWizard& w) -> QWidget* { return w.form->Form->Form4.get(); },
+             nullptr},
+            {"components",
+             [](TWizard& w) -> QWidget* {
+                 w.Select("ListBox2", "default-esr");
+                 w.form->Boxes.Answers = {false}; // no password
+                 w.Next();
+                 return w.form->Form.get();
+             },
+             "UnknowFilesBT"},
+            {"unknown-files",
+             [](TWizard& w) -> QWidget* { return w.form->Form->UnknowFilesFM.get(); }, nullptr},
+            {"enter-password", [](TWizard& w) -> QWidget* { return w.form->Form->Form5.get(); },
+             nullptr},
+            {"processing",
+             [](TWizard& w) -> QWidget* {
+                 TQtUserInterface& ui = w.form->Form->Ui();
+                 ShowProcessingPage(w.form->State, ui);
+                 ui.SetTaskText(Text("Tessarin14", "LANG_FILE") + ": places.sqlite");
+                 ui.SetProgressPosition(40);
+                 return w.form->Form.get();
+             },
+             nullptr},
+            {"report",
+             [](TWizard& w) -> QWidget* {
+                 w.form->Form->Ui().SetReport(Text("TForm1", "LANG_MEMO3"), true, true);
+                 w.form->Form->Ui().ShowPage(TPage::Report);
+                 return w.form->Form.get();
+             },
+             nullptr},
+        };
+        QStringList problems;
+        for (const TStep& step : steps) {
+            QWidget* window = step.Show(w);
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            if (step.Extra != nullptr)
+                QVERIFY2(window->findChild<QWidget*>(step.Extra)->isVisible(), step.Extra);
+            QStringList found;
+            FindGeometryProblems(window, found);
+            for (const QString& problem : found)
+                problems << QString::fromLatin1(step.Name) + QStringLiteral(": ") + problem;
+            const QString folder = QStringLiteral(TESSARIN_BIN_DIR "/../screenshots");
+            QDir().mkpath(folder);
+            const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
+            window->grab().save(QStringLiteral("%1/geometry-%2-%3.png")
+                                    .arg(folder, tag, QString::fromLatin1(step.Name)));
+            if (window != w.form->Form.get())
+                window->hide();
+        }
+        QVERIFY(!w.form->Boxes.Unscripted);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QStringLiteral("\n"))));
     }
 
     void labelsFitTheLanguageFont()

@@ -1,6 +1,7 @@
 #pragma once
 // Damages one entry of a ZIP file on disk, as a bad disk or a bad copy would: one byte
-// in the middle of its stored data is flipped.
+// in the middle of its stored data is flipped, or one of its local header, which then
+// no longer agrees with the central directory.
 
 #include <zip.h>
 
@@ -10,8 +11,15 @@
 
 namespace tessarin::test {
 
+enum class TDamage {
+    Data,      // the middle of the entry's data
+    LocalName, // the last letter of the name in its local header
+    LocalSize, // the compressed size in its local header
+};
+
 // False when the entry is not found or holds no data.
-inline bool FlipByteInEntry(const std::string& archive, const std::string& name)
+inline bool FlipByteInEntry(const std::string& archive, const std::string& name,
+                            TDamage where = TDamage::Data)
 {
     std::uint64_t compressed = 0;
     {
@@ -41,7 +49,10 @@ inline bool FlipByteInEntry(const std::string& archive, const std::string& name)
         const std::size_t nameLength = u16(at + 26);
         if (nameLength != name.size() || bytes.compare(at + 30, nameLength, name) != 0)
             continue;
-        const std::size_t target = at + 30 + nameLength + u16(at + 28) + compressed / 2;
+        const std::size_t data = at + 30 + nameLength + u16(at + 28);
+        const std::size_t target = where == TDamage::LocalName   ? at + 30 + nameLength - 1
+                                   : where == TDamage::LocalSize ? at + 18
+                                                                 : data + compressed / 2;
         if (target >= bytes.size())
             return false;
         file.clear();

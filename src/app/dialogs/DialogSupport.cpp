@@ -8,12 +8,15 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFont>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QScreen>
 #include <QStyleFactory>
 #include <QVariant>
 
+#include <algorithm>
 #include <exception>
 
 namespace tessarin::dialogs {
@@ -47,18 +50,65 @@ public:
     }
 };
 
-QStyle* MaskStyleOf(QObject& owner)
+// Draws and measures group boxes as the common style does (caption on the frame line,
+// an etched frame like the window's other frames); everything else as the program's
+// style.
+class TGroupBoxStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_GroupBox_TextLabelVerticalAlignment)
+            return Qt::AlignVCenter;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option,
+                         SubControl sub, const QWidget* widget) const override
+    {
+        if (control == CC_GroupBox)
+            return QCommonStyle::subControlRect(control, option, sub, widget);
+        return QProxyStyle::subControlRect(control, option, sub, widget);
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                            QPainter* painter, const QWidget* widget) const override
+    {
+        if (control == CC_GroupBox)
+            QCommonStyle::drawComplexControl(control, option, painter, widget);
+        else
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+    }
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override
+    {
+        if (element == PE_FrameGroupBox)
+            QCommonStyle::drawPrimitive(element, option, painter, widget);
+        else
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+};
+
+// One style of the kind per owner. Built on the style the rest of the program uses, so
+// the controls look the same.
+template <class TStyle> QStyle* StyleOf(QObject& owner, const char* name)
 {
-    static const char* const name = "tessarinPasswordMask";
     if (auto* existing = owner.findChild<QStyle*>(name, Qt::FindDirectChildrenOnly))
         return existing;
-    // Build on the style the rest of the program uses, so the fields look the same.
     QStyle* base = QStyleFactory::create(QApplication::style()->name());
-    auto* style = new TMaskStyle(base);
+    auto* style = new TStyle(base);
     style->setObjectName(name);
     style->setParent(&owner);
     return style;
 }
+
+// Between a label and the field after it.
+constexpr int LabelGap = 4;
+// Narrower than this a field shows too little of what is typed into it.
+constexpr int MinimumFieldWidth = 64;
 
 } // namespace
 
@@ -122,9 +172,30 @@ void CenterOnParent(QWidget& dialog)
                 area.y() + (area.height() - dialog.height()) / 2);
 }
 
+void UseDesignGroupBox(QGroupBox& box, QObject& owner)
+{
+    box.setStyle(StyleOf<TGroupBoxStyle>(owner, "tessarinGroupBox"));
+}
+
+void KeepFieldsBesideLabels(std::span<const TPlace> layout,
+                            std::initializer_list<std::pair<QLabel*, QWidget*>> rows)
+{
+    int labelsEnd = 0;
+    for (const auto& [label, field] : rows)
+        labelsEnd = std::max(labelsEnd, label->x() + label->width() + LabelGap);
+    for (const auto& [label, field] : rows) {
+        const TPlace& place = PlaceOf(layout, field->objectName().toLatin1().constData());
+        const int right = place.Left + place.Width;
+        const int fieldLeft = std::min(std::max(place.Left, labelsEnd), right - MinimumFieldWidth);
+        field->setGeometry(fieldLeft, place.Top, right - fieldLeft, place.Height);
+        if (label->x() + label->width() + LabelGap > fieldLeft)
+            label->resize(fieldLeft - LabelGap - label->x(), label->height());
+    }
+}
+
 void SetupPasswordField(QLineEdit& edit, QObject& owner)
 {
-    edit.setStyle(MaskStyleOf(owner));
+    edit.setStyle(StyleOf<TMaskStyle>(owner, "tessarinPasswordMask"));
     edit.setEchoMode(QLineEdit::Password);
     edit.setMaxLength(PasswordMaxLength);
 }

@@ -8,11 +8,15 @@
 #include <QString>
 #include <QWidget>
 
+#include <initializer_list>
 #include <span>
 #include <string>
+#include <utility>
 
 class QDialog;
 class QFont;
+class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QObject;
 class QStyle;
@@ -59,6 +63,18 @@ void ApplyLanguageFont(QWidget& window);
 
 // A fixed-size dialog with the given client area, a close box and no resize handle.
 void MakeFixedDialog(QDialog& dialog, int clientWidth, int clientHeight);
+
+// Group boxes as the fixed layouts expect them: the caption on the frame line and the
+// contents right below the caption. This platform's styles put the caption above the
+// frame and start the contents a line lower, under the controls placed there. The
+// style is owned by `owner`.
+void UseDesignGroupBox(QGroupBox& box, QObject& owner);
+
+// Fields that stand after labels sized by their text: when a label of the given rows
+// runs past the fields' design left edge, all of them start after the longest label
+// and keep their right edge. A label that would leave a field too narrow is cut.
+void KeepFieldsBesideLabels(std::span<const TPlace> layout,
+                            std::initializer_list<std::pair<QLabel*, QWidget*>> rows);
 
 // Centres the dialog over its parent's window, or over the screen without a parent.
 void CenterOnParent(QWidget& dialog);

@@ -38,6 +38,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
     Label1->setBuddy(Edit1);
 
     GroupBox1 = Place<QGroupBox>(this, Layout, "GroupBox1");
+    UseDesignGroupBox(*GroupBox1, *this);
 
     // The label comes before the button: a long path runs under it, not over it.
     Label2 = Place<QLabel>(GroupBox1, Layout, "Label2");

@@ -38,6 +38,7 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent)
 
     // The frame comes first so the controls drawn over it stay on top.
     GroupBox1 = Place<QGroupBox>(this, Layout, "GroupBox1");
+    UseDesignGroupBox(*GroupBox1, *this);
 
     Label1 = Place<QLabel>(this, Layout, "Label1");
 
@@ -127,6 +128,7 @@ void TForm4::Prepare()
     ApplyLanguageFont(*this);
     for (QLabel* label : {Label1, Label2, Label3})
         label->adjustSize();
+    KeepFieldsBesideLabels(Layout, {{Label2, Edit1}, {Label3, Edit2}});
     CenterOnParent(*this);
     Edit1->setFocus();
 }

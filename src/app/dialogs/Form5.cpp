@@ -31,6 +31,7 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent)
     MakeFixedDialog(*this, 290, 135);
 
     GroupBox1 = Place<QGroupBox>(this, Layout, "GroupBox1");
+    UseDesignGroupBox(*GroupBox1, *this);
 
     Label1 = Place<QLabel>(this, Layout, "Label1");
 
@@ -88,6 +89,7 @@ void TForm5::Prepare()
     ApplyLanguageFont(*this);
     Label1->adjustSize();
     Label2->adjustSize();
+    KeepFieldsBesideLabels(Layout, {{Label2, Edit1}});
     CenterOnParent(*this);
     Edit1->setFocus();
 }

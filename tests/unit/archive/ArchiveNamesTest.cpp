@@ -56,6 +56,7 @@ TEST(ArchiveNames, SpecsSelectEntries)
     EXPECT_TRUE(file.Matches("indexfile.txt"));
     EXPECT_FALSE(file.Matches("sub/indexfile.txt"));
     EXPECT_FALSE(file.Matches("indexfile.txt.old"));
+    EXPECT_TRUE(TExtractSpec("prefs.js").Matches("Prefs.js")); // as the Windows engine stored it
 
     const TExtractSpec folder("bookmarkbackups");
     EXPECT_TRUE(folder.Matches("bookmarkbackups/b.json"));

@@ -12,7 +12,8 @@ struct TVerifyCase {
     const char* Password;       // the archive's
     const char* VerifyPassword; // the one the check is given
     const char* Damaged;        // entry with a flipped byte; "" for none
-    const char* FailingEntry;   // nullptr: the check passes
+    const char* FailingEntry;   // nullptr: the check passes; "": the archive as a whole
+    TDamage Where = TDamage::Data;
 };
 
 class ArchiveVerify : public TArchiveFixture, public ::testing::WithParamInterface<TVerifyCase> {};
@@ -28,7 +29,7 @@ TEST_P(ArchiveVerify, FindsTheDamagedEntry)
     ASSERT_TRUE(Facade(archive, c.Password, Path("p/"))
                     ->AddTask(TArchiveTask{{"prefs.js", "places.sqlite", "Mail/Inbox"}, {}, 0}));
     if (*c.Damaged != '\0') {
-        ASSERT_TRUE(FlipByteInEntry(archive, c.Damaged));
+        ASSERT_TRUE(FlipByteInEntry(archive, c.Damaged, c.Where));
     }
 
     const auto failure = VerifyArchive(archive, c.VerifyPassword);
@@ -48,6 +49,10 @@ INSTANTIATE_TEST_SUITE_P(
         TVerifyCase{"Good", "", "", "", nullptr},
         TVerifyCase{"StoredEntryDamaged", "", "", "places.sqlite", "places.sqlite"},
         TVerifyCase{"DeflatedEntryDamaged", "", "", "Mail/Inbox", "Mail/Inbox"},
+        // Data that reads back whole behind a local header that says otherwise: another
+        // ZIP program would extract by that header.
+        TVerifyCase{"LocalNameDiffers", "", "", "Mail/Inbox", "", TDamage::LocalName},
+        TVerifyCase{"LocalSizeDiffers", "", "", "places.sqlite", "", TDamage::LocalSize},
         TVerifyCase{"AesGood", "secret", "secret", "", nullptr},
         TVerifyCase{"AesStoredEntryDamaged", "secret", "secret", "places.sqlite", "places.sqlite"},
         TVerifyCase{"AesDeflatedEntryDamaged", "secret", "secret", "Mail/Inbox", "Mail/Inbox"},

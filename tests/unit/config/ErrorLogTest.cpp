@@ -18,9 +18,9 @@ TEST_F(ErrorLog, FirstLineCreatesFolderAndFileLaterLinesAreAppended)
     WriteErrorLog("Bad action defined in config file.");
     EXPECT_TRUE(fs::is_directory(dir_.Path() / "state/tessarin"));
     EXPECT_EQ(Log(), "Bad action defined in config file.\r\n");
-    WriteErrorLog("I cannot read file backup.ini");
+    WriteErrorLog("I cannot read file Backup.ini");
     WriteErrorLog("");
-    EXPECT_EQ(Log(), "Bad action defined in config file.\r\nI cannot read file backup.ini\r\n\r\n");
+    EXPECT_EQ(Log(), "Bad action defined in config file.\r\nI cannot read file Backup.ini\r\n\r\n");
 }
 
 TEST_F(ErrorLog, BatchRunsHearEveryLineOnTheirEchoStream)

@@ -36,6 +36,11 @@ TEST_F(Language, BuiltInTableGivesTheStatedDefaults)
     EXPECT_EQ(Tl10n::DefaultText("LANG_NO_PROGRAM"),
               "Mozilla application doesn't found on your system.");
     EXPECT_EQ(Tl10n::DefaultText("LANG_FILE"), "File");
+    // Nothing named that this platform does not have.
+    EXPECT_EQ(Tl10n::DefaultText("LANG_MEMO11"),
+              "It is strongly recommended that you exit all programs that can manipulate any of "
+              "your Mozilla user profiles before continuing.");
+    EXPECT_EQ(Tl10n::DefaultText("LANG_BADINIREAD"), "I cannot read file Backup.ini");
     EXPECT_EQ(Tl10n::DefaultText("LANG_DIALOGS"), "Tessarin vault (*.pcv) | *.pcv");
     EXPECT_EQ(Tl10n::DefaultText("LANG_BADFIRSTPARAM"),
               "Bad first param. You can use \"-m\", \"-f\" or \"-t\" only. See documentation.");
@@ -101,6 +106,9 @@ TEST_F(Language, FileTextWinsInItsOwnSectionOnly)
     EXPECT_EQ(cs.GetText("TForm5", "LANG_CAPTION"), "Zadejte heslo k ZIP");
     // Unquoted blanks go.
     EXPECT_EQ(cs.GetText("TForm1", "LANG_WARNING"), "Upozornění");
+    // A translation keeps its own wording, even where the English one changed.
+    EXPECT_EQ(cs.GetText("TForm1", "LANG_MEMO11"),
+              "Před pokračováním ukončete všechny programy Windows, které mohou měnit profily.");
     // Empty value, missing key, missing section: the table answers.
     EXPECT_EQ(cs.GetText("TForm1", "LANG_BUTTON_3"), "< Back");
     EXPECT_EQ(cs.GetText("TForm1", "LANG_QUESTION"), "Question");

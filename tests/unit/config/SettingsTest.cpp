@@ -198,12 +198,12 @@ TEST_F(Settings, ReadFailureIsLoggedInTheLanguageAndDefaultsStay)
 {
     fs::create_directories(ProgramPath("Backup.ini")); // a folder where the file should be
     ExpectDefaults(LoadNow());
-    EXPECT_EQ(Log(), "I cannot read file backup.ini\r\n");
+    EXPECT_EQ(Log(), "I cannot read file Backup.ini\r\n");
     EXPECT_THROW(ReadIntegerSetting("General", "compressionLevel", 9), std::runtime_error);
 
     fs::copy_file(fs::path(TESSARIN_TEST_DATA) / "config/cs.lng", ProgramPath("Default.lng"));
     ExpectDefaults(LoadNow());
-    EXPECT_EQ(Log(), "I cannot read file backup.ini\r\nNelze přečíst soubor backup.ini\r\n");
+    EXPECT_EQ(Log(), "I cannot read file Backup.ini\r\nNelze přečíst soubor backup.ini\r\n");
 }
 
 // An installed program folder cannot be written by its users: their own file is
@@ -230,9 +230,9 @@ TEST_F(Settings, CreateFailureIsLoggedAndDefaultsStay)
     f.Config = dir_.Folder() + "blocker/tessarin/";
     SetFolders(f);
     ExpectDefaults(LoadNow());
-    EXPECT_EQ(Log(), "I cannot write to file backup.ini\r\n");
+    EXPECT_EQ(Log(), "I cannot write to file Backup.ini\r\n");
     ExpectDefaults(LoadNow());
-    EXPECT_EQ(Log(), "I cannot write to file backup.ini\r\nI cannot write to file backup.ini\r\n");
+    EXPECT_EQ(Log(), "I cannot write to file Backup.ini\r\nI cannot write to file Backup.ini\r\n");
 }
 
 TEST_F(Settings, UserFileIsReadInsteadOfTheProgramFolders)

@@ -225,6 +225,14 @@ TEST_F(RestoreRunTest, PrefsOfTheTargetStayWholeWhenTheRestoreDidNotWriteThem)
     Restore(archive, 3, Target("tb-used"), {3});
     EXPECT_EQ(ReadFile(fs::path(Target("tb-used")) / "prefs.js"), mine);
     EXPECT_TRUE(fs::exists(fs::path(Target("tb-used")) / "abook.sqlite"));
+
+    // Emails alone bring prefs.js back too: the backup's lines of the unchosen
+    // components go, as after General settings.
+    ui = TFakeUserInterface();
+    Restore(archive, 3, Target("tb-mail"), {2});
+    const std::string restored = ReadFile(fs::path(Target("tb-mail")) / "prefs.js");
+    EXPECT_THAT(restored, HasSubstr("user_pref(\"mail.server."));
+    EXPECT_THAT(restored, Not(HasSubstr("user_pref(\"ldap_2."))) << "address books were not chosen";
 }
 
 TEST_F(RestoreRunTest, HostileArchiveWritesNothingOutsideAndNamesWhatItSkipped)
@@ -370,6 +378,10 @@ TEST_F(RestoreRunTest, LegacyBackupIsCopiedSectionBySection)
     RunRestore(state, ui);
 
     EXPECT_EQ(FilesBelow(target), (std::vector<std::string>{"Mail/Local Folders/Inbox", "prefs.js"}));
+    // Mail and settings are the person's own: no one else on the machine reads them.
+    const fs::perms own = fs::perms::owner_read | fs::perms::owner_write;
+    for (const std::string& name : FilesBelow(target))
+        EXPECT_EQ(fs::status(target / name).permissions(), own) << name;
     EXPECT_EQ(ReadFile(target / "Mail/Local Folders/Inbox"), "From a@b\r\nKontakty\r\n");
     EXPECT_EQ(ReadFile(target / "prefs.js"), "user_pref(\"a\", 1);\r\nuser_pref(\"b\", 2);\r\n");
     EXPECT_THAT(ui.TaskLines, Contains(Text("TForm1", "LANG_SOUBOR") + "Mail\\Local Folders\\Inbox"));

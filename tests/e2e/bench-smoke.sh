@@ -8,7 +8,7 @@ fail() { echo "bench-smoke: $*" >&2; exit 1; }
 
 archive=$(bash "$source_dir/bench/run_archive_bench.sh" 4 1 2>&1) || { echo "$archive"; fail "archive bench failed"; }
 echo "$archive"
-for row in '^plain ' '^password ' '^password / plain backup: ' '^verify plain: '; do
+for row in '^plain ' '^password ' '^password / plain backup: ' '^verify plain: ' '^database check plain: '; do
   grep -q "$row" <<<"$archive" || fail "archive bench printed no line matching $row"
 done
 ! grep -q 'FAILED\|DIFFERS' <<<"$archive" || fail "archive bench found a broken archive"

@@ -244,6 +244,9 @@ constexpr TLanguageRow DefaultRows[] = {
     {"LANG_ADDON_DATA_NO_SETTINGS",
      "Extensions were restored without the general settings: extensions may not find their "
      "own data."},
+    {"LANG_PROFILE_NOT_USED",
+     "This profile has not been used yet, so there is nothing to back up. Choose another "
+     "profile."},
     // Report lines of the backup, restore and archive layer (section "Messages").
     {"LANG_NAME_LINE_BREAK", "a line break in the name cannot be kept; left out"},
     {"LANG_NAME_OF_INDEX", "has the name of the backup's index; left out"},

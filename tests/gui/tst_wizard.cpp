@@ -224,7 +224,7 @@ private slots:
         QCOMPARE(w.form->Exits, std::vector<int>{0});
     }
 
-    void withoutApplicationsOnlyFinishIsOffered()
+    void withoutApplicationsThePortableEntryStaysWithTheReasonBesideIt()
     {
         TProgramFolder program;
         TWizard w;
@@ -235,15 +235,16 @@ private slots:
         w.Next();
         auto* list = w.Find<QListWidget>("ListBox1");
         QCOMPARE(list->count(), 1);
-        QCOMPARE(list->item(0)->text(), QString::fromStdString(Text("TForm1", "LANG_NO_PROGRAM")));
-        QVERIFY(!w.Find<QPushButton>("Button1")->isVisible());
-        QVERIFY(!w.Find<QPushButton>("Button3")->isVisible());
-        QCOMPARE(w.Find<QPushButton>("Button2")->text(), QStringLiteral("Finish"));
-        list->itemDoubleClicked(list->item(0));
-        QCOMPARE(w.Page(), std::string("2"));
-        w.Find<QPushButton>("Button2")->click();
+        QCOMPARE(list->item(0)->text(), QString::fromStdString(Text("Tessarin14", "LANG_PORTABLE_APPS")));
+        QCOMPARE(w.Find<QLabel>("StaticText10")->text(),
+                 QString::fromStdString(Text("TForm1", "LANG_NO_PROGRAM")));
+        QVERIFY(w.Find<QPushButton>("Button1")->isVisible());
+        QVERIFY(w.Find<QPushButton>("Button1")->isEnabled());
+        QCOMPARE(w.Find<QPushButton>("Button2")->text(), QStringLiteral("Cancel"));
+        w.Next(); // on to the profile page, where Portable picks the folder
+        QCOMPARE(w.Page(), std::string("3"));
+        QVERIFY(w.Find<QPushButton>("Button7")->isVisible());
         QVERIFY(w.form->Boxes.Calls.empty());
-        QCOMPARE(w.form->Exits, std::vector<int>{0});
     }
 
     void existingBackupAnsweredNoStaysAndRemembersTheFolder()

@@ -124,14 +124,31 @@ TEST_F(BatchBackupTest, ProfileMatchTakesTheLastListedAndOutputFolderIsCreatedOn
     EXPECT_EQ(batch.BatchProfileFolder(), home + ".mozilla/firefox/ab12cd34.Work Default/");
 }
 
-TEST_F(BatchBackupTest, ProfileWithoutPrefsIsRefusedWithItsWarning)
+TEST_F(BatchBackupTest, FirstRunLayoutBacksUpTheProfileInUseNotTheUnusedDefault)
 {
+    // As firefox-esr leaves it after its first start: an unused "default" marked
+    // Default=1 that holds only times.json, and the profile it really uses.
+    temp.Write("home/.mozilla/firefox/d83xf7av.default/times.json", "{\"created\":1765000000000}\n");
+    temp.Write("home/.mozilla/firefox/profiles.ini",
+               "[Profile1]\nName=default\nIsRelative=1\nPath=d83xf7av.default\nDefault=1\n\n"
+               "[Profile0]\nName=default-esr\nIsRelative=1\nPath=x7k2m9qa.default-esr\n\n"
+               "[General]\nStartWithLastProfile=1\nVersion=2\n\n"
+               "[Install3B6073811A6ABF12]\nDefault=x7k2m9qa.default-esr\nLocked=1\n\n");
+    temp.Write("home/.mozilla/firefox/installs.ini",
+               "[3B6073811A6ABF12]\nDefault=x7k2m9qa.default-esr\nLocked=1\n\n");
+    const std::string task = (temp.Path() / "task.ini").string();
+    temp.Write("task.ini", "[General]\naction=backup\napplication=firefox\nprofile=default\n"
+                           "output=" + documents + "<profile>.pcv\n");
+    EXPECT_EQ(Run(task), 0) << Log();
+    EXPECT_TRUE(fs::is_regular_file(documents + "default-esr.pcv"));
+
+    // Only the unused one matches: it is said so, and nothing is written.
     fs::remove(profile.Profile / "prefs.js");
     temp.Write("task.ini", "[General]\naction=backup\napplication=firefox\nprofile=esr\n"
                            "output=" + documents + "x.pcv\n");
-    EXPECT_THROW(Run((temp.Path() / "task.ini").string()), TProgramExit);
-    ASSERT_EQ(ui.CallsOf("Warning").size(), 1u);
-    EXPECT_NE(ui.CallsOf("Warning")[0].find("The selected user profile is corrupted."), std::string::npos);
+    EXPECT_EQ(Run(task), 1);
+    EXPECT_THAT(ui.CallsOf("Warning"),
+                ::testing::ElementsAre(::testing::HasSubstr("has not been used yet")));
     EXPECT_FALSE(fs::exists(documents + "x.pcv"));
 }
 

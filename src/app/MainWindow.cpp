@@ -311,7 +311,8 @@ void TForm1::BuildProfilePage()
     Button4 = Make<QPushButton>(GroupBox2, "Button4");
     Button4->setFont(WeightOnly(false));
     connect(ListBox2, &QListWidget::itemClicked, this, &TForm1::ProfileClicked);
-    connect(ListBox2, &QListWidget::itemSelectionChanged, this, &TForm1::UpdateNextForProfile);
+    // Arrow keys choose as a click does.
+    connect(ListBox2, &QListWidget::itemSelectionChanged, this, &TForm1::ProfileClicked);
     connect(ListBox2, &QListWidget::itemDoubleClicked, this, [this] { NextClicked(); });
     connect(Button4, &QPushButton::clicked, this, [this] { ProfileAction(&TForm1::ChooseBackupFile); });
     connect(Button5, &QPushButton::clicked, this, [this] { ProfileAction(&TForm1::NewProfile); });
@@ -382,7 +383,7 @@ void TForm1::SetTexts()
     GroupBox1->setTitle(Form1Text("LANG_VOLBA"));
     RadioButton1->setText(Form1Text("LANG_ZALOHA"));
     RadioButton2->setText(Form1Text("LANG_OBNOVA"));
-    StaticText10->setText(Form1Text("LANG_MEMO2"));
+    StaticText10->setText(Form1Text(NoProgramFound() ? "LANG_NO_PROGRAM" : "LANG_MEMO2"));
     ListBox1->setAccessibleName(StaticText10->text());
     const bool backup = state_.Operation != 2;
     SetAutoSizeText(StaticText2, Form1Text(backup ? "LANG_TEXT2_1" : "LANG_TEXT2_2"));
@@ -462,19 +463,21 @@ void TForm1::ShowOperationPage()
     UpdateNextForApplication();
 }
 
+bool TForm1::NoProgramFound() const
+{
+    // The portable entry is always there; no other entry means no application.
+    const std::string portable = Text("Tessarin14", "LANG_PORTABLE_APPS");
+    return !state_.ApplicationList.empty() &&
+           std::all_of(state_.ApplicationList.begin(), state_.ApplicationList.end(),
+                       [&](const std::string& entry) { return entry == portable; });
+}
+
 void TForm1::ShowNoProgram()
 {
-    // The portable entry is always there; a list without any application is empty.
-    const QString portable = Lang14Text("LANG_PORTABLE_APPS");
-    for (int i = 0; i < ListBox1->count(); ++i)
-        if (ListBox1->item(i)->text() != portable)
-            return;
-    state_.CloseWithoutQuestion = true;
-    ListBox1->clear();
-    ListBox1->addItem(Form1Text("LANG_NO_PROGRAM"));
-    Button1->hide();
-    Button3->hide();
-    Button2->setText(Form1Text("LANG_BUTTON_KONEC"));
+    // A portable profile needs no installed application: its entry stays, and the
+    // explanation above the list says why nothing else is there.
+    StaticText10->setText(Form1Text(NoProgramFound() ? "LANG_NO_PROGRAM" : "LANG_MEMO2"));
+    ListBox1->setAccessibleName(StaticText10->text());
 }
 
 void TForm1::ShowProfilePage()
@@ -490,8 +493,13 @@ void TForm1::ShowProfilePage()
     Button1->setEnabled(false);
     ListProfiles(state_);
     FillProfileList();
-    if (ListBox2->count() > 0)
-        ListBox2->setCurrentRow(0);
+    // The profile the application opens, else the first; the order stays sorted.
+    if (ListBox2->count() > 0) {
+        const QList<QListWidgetItem*> inUse =
+            ListBox2->findItems(QString::fromStdString(state_.ProfileInUse), Qt::MatchExactly);
+        ListBox2->setCurrentRow(state_.ProfileInUse.empty() || inUse.isEmpty() ? 0
+                                                                              : ListBox2->row(inUse.front()));
+    }
     ListBox2->setFocus();
     UpdateNextForProfile();
     ProposeBackupFile();
@@ -576,6 +584,8 @@ void TForm1::RestoreProfileSelection()
 {
     if (ListBox2->count() == 0)
         return;
+    // Putting the selection back is no new choice: a file chosen with Browse stays.
+    const QSignalBlocker block(ListBox2);
     ListBox2->clearSelection();
     if (state_.SavedProfileIndex >= 0) {
         ListBox2->setFocus();
@@ -583,7 +593,7 @@ void TForm1::RestoreProfileSelection()
         Button1->setEnabled(true);
         state_.SavedProfileIndex = -1;
     }
-    state_.SelectedProfile = SelectedProfileText();
+    UpdateNextForProfile();
 }
 
 void TForm1::ProfileAction(void (TForm1::*action)())
@@ -687,19 +697,21 @@ bool TForm1::ShowComponentsPage()
     if (stay)
         return false;
 
+    // The profile is looked at before the password question: one never used keeps
+    // the page, and nobody is asked for a password for nothing.
+    ResetComponentBoxes(state_);
+    state_.ExternalMailDirs.clear();
+    if (backup && !DetectAvailableComponents(state_, *ui_))
+        return false;
     if (backup) {
         state_.Password.clear();
         if (state_.AskForPassword &&
             ui_->QuestionBox(Text("TForm1", "LANG_QUESTION"), Text("TForm4", "LANG_ENCRYPT")))
             if (std::optional<std::string> password = ui_->AskNewPassword())
                 state_.Password = *password;
-    }
-    ResetComponentBoxes(state_);
-    state_.ExternalMailDirs.clear();
-    if (backup)
-        DetectAvailableComponents(state_, *ui_);
-    else
+    } else {
         ReadBackupIndex(state_, *ui_);
+    }
     state_.Boxes[AccountsSettingsOnly].Visible = backup;
 
     SetCaptionSuffix("LANG_SOUCASTI");

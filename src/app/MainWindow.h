@@ -123,6 +123,7 @@ private:
 
     void SetTexts();
     void ShowNoProgram();
+    bool NoProgramFound() const;
     void FillProfileList();
     std::string SelectedProfileText() const;
     void UpdateNextForApplication();

@@ -215,9 +215,4 @@ void TQtUserInterface::ProcessEvents()
         throw TProgramExit{form_.ExitCode()};
 }
 
-void TQtUserInterface::RequestExit(int code)
-{
-    form_.EndProgram(code);
-}
-
 } // namespace tessarin

@@ -67,7 +67,6 @@ public:
     void SetReport(const std::string& resultText, bool bold, bool copyTaskLines) override;
     // Throws TProgramExit when the person closed the window meanwhile.
     void ProcessEvents() override;
-    void RequestExit(int code) override;
 
     // The bar as a percentage of bytes done.
     void SetProgressBytes(std::uint64_t total, std::uint64_t done);

@@ -39,10 +39,6 @@ public:
     void SetProgressPosition(int position) override;
     void SetReport(const std::string& resultText, bool bold, bool copyTaskLines) override;
     void ProcessEvents() override {}
-    void RequestExit(int code) override { exitCode_ = code; exitRequested_ = true; }
-
-    bool ExitRequested() const { return exitRequested_; }
-    int ExitCode() const { return exitCode_; }
 
 private:
     void Line(const std::string& text);
@@ -59,8 +55,6 @@ private:
     int printedPercent_ = 0;
     std::optional<std::chrono::steady_clock::time_point> printedAt_;
     std::string named_; // the last task text printed
-    bool exitRequested_ = false;
-    int exitCode_ = 0;
 };
 
 } // namespace tessarin

@@ -251,6 +251,9 @@ constexpr TLanguageRow DefaultRows[] = {
      "These folders of the backup are not written; their accounts get an empty folder in the "
      "profile instead:"},
     {"LANG_OUTSIDE_MAIL_CONTINUE", "Do you want to continue?"},
+    {"LANG_PROFILE_NOT_USED",
+     "This profile has not been used yet, so there is nothing to back up. Choose another "
+     "profile."},
     // Report lines of the backup, restore and archive layer (section "Messages").
     {"LANG_NAME_LINE_BREAK", "a line break in the name cannot be kept; left out"},
     {"LANG_NAME_OF_INDEX", "has the name of the backup's index; left out"},

@@ -80,6 +80,7 @@ struct TSharedState {
     std::vector<std::string> ApplicationList; // entries of the application list, in scan order
     std::vector<std::string> ProfileList;                  // entries of the profile list
     std::string SelectedProfile;                            // selected entry, empty when none
+    std::string ProfileInUse; // the entry the application itself opens; empty when unknown
     // Names of the unknown items ticked in the unknown-files dialog. A backup takes them
     // by name from a fresh scan, so an item that vanished meanwhile is simply skipped; a
     // restore takes them from the backup's index (UnknownItems).

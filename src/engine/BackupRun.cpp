@@ -229,7 +229,7 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
     if (!fs::is_regular_file(profileDir + "prefs.js", ec)) {
         // Nothing was written: the report (and batch mode's exit status) must say so.
         state.BackupFailed = true;
-        ShowReportPage(state, ui, batchMode);
+        ShowReportPage(state, ui);
         return;
     }
 
@@ -336,7 +336,7 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
         FailWithMessage(ui, e.what());
     }
 
-    ShowReportPage(state, ui, batchMode);
+    ShowReportPage(state, ui);
 }
 
 } // namespace tessarin

@@ -133,7 +133,7 @@ bool TBatchBackup::LoadTaskFile(const std::string& path)
         return Fail("LANG_CMD_BAD_APPLICATION");
 
     task_.Profile = Lower(Trim(ini.ReadString("General", "profile")));
-    task_.FoundProfile = task_.App->FindProfile(task_.Profile);
+    task_.FoundProfile = task_.App->FindUsedProfile(task_.Profile);
     if (task_.FoundProfile == nullptr)
         return Fail("LANG_CMD_BAD_PROFILE");
 
@@ -239,7 +239,8 @@ int TBatchBackup::BackupAction(const std::string& argument, std::shared_ptr<TMoz
     state_.ProfileDir = BatchProfileFolder();
     state_.Password = task_.Password;
 
-    DetectAvailableComponents(state_, ui_, BatchProfileFolder());
+    if (!DetectAvailableComponents(state_, ui_, BatchProfileFolder()))
+        return 1; // never used: the warning said so
 
     // Batch mode keeps every unknown item of the profile.
     state_.ChosenUnknownItems.clear();

@@ -35,7 +35,8 @@ public:
     TBatchBackup(TSharedState& state, IUserInterface& ui) : state_(state), ui_(ui) {}
 
     // The whole batch backup for the command-line argument; returns the exit status
-    // (0 only when a backup was written). May throw TProgramExit.
+    // (0 only when a backup was written and read back, and keep removed what it had to),
+    // decided here, once everything after the run is done. May throw TProgramExit.
     int BackupAction(const std::string& argument,
                      std::shared_ptr<TMozManager> manager = nullptr);
 

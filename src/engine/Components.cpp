@@ -2,6 +2,7 @@
 
 #include "config/L10n.h"
 #include "engine/PrefsParser.h"
+#include "platform/Folders.h"
 #include "platform/IniFile.h"
 
 #include <filesystem>
@@ -491,14 +492,28 @@ std::string SelectedProfileFolder(const TSharedState& state)
     return state.ExternalProfileDir;
 }
 
-std::string DetectAvailableComponents(TSharedState& state, IUserInterface& ui,
-                                      const std::optional<std::string>& batchProfileFolder)
+bool ProfileNeverUsed(const std::string& folder)
+{
+    std::error_code ec;
+    if (folder.empty() || !fs::is_directory(folder, ec))
+        return false;
+    if (fs::directory_iterator(folder, ec); ec)
+        return false; // unreadable: that is a damaged profile
+    return !fs::exists(fs::symlink_status(WithTrailingSeparator(folder) + "prefs.js", ec));
+}
+
+std::optional<std::string> DetectAvailableComponents(TSharedState& state, IUserInterface& ui,
+                                                     const std::optional<std::string>& batchProfileFolder)
 {
     std::string folder = batchProfileFolder ? *batchProfileFolder : SelectedProfileFolder(state);
     if (folder.empty())
         Refuse(ui);
     if (folder.back() != '/')
         folder += '/';
+    if (ProfileNeverUsed(folder)) {
+        ui.WarningBox(Text("TForm1", "LANG_WARNING"), Text("Tessarin15", "LANG_PROFILE_NOT_USED"));
+        return std::nullopt;
+    }
 
     try {
         ApplyBackupDefaults(state, folder);

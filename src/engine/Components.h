@@ -148,11 +148,17 @@ std::string SelectedProfileFolder(const TSharedState& state);
 // batchProfileFolder when given (batch mode: it is only checked), else the folder of
 // the profile record named like the selected entry (trimmed), else ExternalProfileDir.
 // In the wizard the folder becomes ProfileDir. Returns the folder, ending in the
-// separator. A profile without a folder or a readable prefs.js is refused: warning
+// separator. A profile never used (ProfileNeverUsed) gets the warning
+// LANG_PROFILE_NOT_USED and nullopt: there is nothing to back up, and nothing wrong.
+// A profile without a folder or a readable prefs.js is refused: warning
 // LANG_BAD_PROFIL, then TProgramExit{1}.
-std::string
+std::optional<std::string>
 DetectAvailableComponents(TSharedState& state, IUserInterface& ui,
                           const std::optional<std::string>& batchProfileFolder = std::nullopt);
+
+// A folder that exists and can be read but holds no prefs.js: the application made
+// the profile and never started with it (a first start makes such a "default").
+bool ProfileNeverUsed(const std::string& folder);
 
 // Ticking or unticking box 7: it excludes 2 and gives it back ticked.
 void SetAccountsSettingsOnly(TSharedState& state, bool checked);

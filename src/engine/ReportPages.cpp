@@ -18,10 +18,8 @@ void ShowProcessingPage(const TSharedState& state, IUserInterface& ui)
     ui.ShowPage(TPage::Processing);
 }
 
-void ShowReportPage(const TSharedState& state, IUserInterface& ui, bool batchMode)
+void ShowReportPage(const TSharedState& state, IUserInterface& ui)
 {
-    if (batchMode)
-        ui.RequestExit(state.Operation == 1 && state.BackupFailed ? 1 : 0);
     // A restore that could not write everything keeps its lines: they say what is missing.
     if (state.Operation == 2 && state.BackupFailed)
         ui.SetReport(Text("Tessarin15", "LANG_RESTORE_FAILED"), true, true);

@@ -8,7 +8,8 @@ namespace tessarin {
 
 // Lists the ticked components of a backup and shows the Processing page.
 void ShowProcessingPage(const TSharedState& state, IUserInterface& ui);
-// Sets the result text and shows the Report page; in batch mode the program then ends.
-void ShowReportPage(const TSharedState& state, IUserInterface& ui, bool batchMode);
+// Sets the result text and shows the Report page. It never ends the program: batch
+// mode decides its exit status once, when everything after the run is done too.
+void ShowReportPage(const TSharedState& state, IUserInterface& ui);
 
 } // namespace tessarin

@@ -492,7 +492,7 @@ void RunRestore(TSharedState& state, IUserInterface& ui)
     ui.SetProgressRange(100);
     ui.SetProgressPosition(100);
     state.BackupFailed = run.Incomplete();
-    ShowReportPage(state, ui, false);
+    ShowReportPage(state, ui);
 }
 
 } // namespace tessarin

@@ -68,9 +68,6 @@ public:
     // Lets the window repaint and react during long work. May throw TProgramExit
     // when the person asked to close the program meanwhile.
     virtual void ProcessEvents() = 0;
-
-    // Asks the program to end with this exit code once the current event is done.
-    virtual void RequestExit(int code) = 0;
 };
 
 // Shows nothing and answers every question with No or Cancel: for work that nobody
@@ -94,7 +91,6 @@ public:
     void SetProgressPosition(int) override {}
     void SetReport(const std::string&, bool, bool) override {}
     void ProcessEvents() override {}
-    void RequestExit(int) override {}
 };
 
 // done ÷ total × 100, rounded half to even, capped at 100; 0 when either is 0.

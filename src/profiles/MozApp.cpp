@@ -99,6 +99,19 @@ const TAppProfile* TMozApp::FindProfile(const std::string& fragment) const
     return found;
 }
 
+const TAppProfile* TMozApp::FindUsedProfile(const std::string& fragment) const
+{
+    if (fragment.empty() || !profiles_)
+        return nullptr;
+    const TAppProfile* found = nullptr;
+    std::error_code ec;
+    for (const TAppProfile& profile : *profiles_)
+        if (LowerCase(profile.GetName()).find(fragment) != std::string::npos &&
+            fs::is_regular_file(WithTrailingSeparator(profile.GetPath()) + "prefs.js", ec))
+            found = &profile;
+    return found ? found : FindProfile(fragment);
+}
+
 void TMozApp::FindProfiles()
 {
     profiles_.reset();

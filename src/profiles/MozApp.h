@@ -40,6 +40,9 @@ public:
     // The last profile whose lower-cased name contains fragment (which the caller
     // passes lower-cased); nullptr for an empty fragment or no match.
     const TAppProfile* FindProfile(const std::string& fragment) const;
+    // The same, among the matches whose folder holds a prefs.js (a first start leaves
+    // an unused "default" beside the profile in use); FindProfile's when none does.
+    const TAppProfile* FindUsedProfile(const std::string& fragment) const;
 
     // Looks for the first profile root holding profiles.ini, registry.dat or appreg
     // and reads it; no such root leaves the application without a profile list.

@@ -59,11 +59,40 @@ void InsertAllSorted(std::vector<std::string>& list, std::vector<std::string> na
     std::inplace_merge(list.begin(), list.begin() + middle, list.end(), LessNoCase);
 }
 
+struct TListedProfile {
+    const TProfilesIniEntry* Entry;
+    std::string Folder;
+};
+
+// The profile the application itself opens: the one an install section names
+// (profiles.ini, then installs.ini), else the one marked Default=1 that has been used.
+// A first start makes an unused "default" marked Default=1 beside the profile it
+// really uses. Empty when neither is known.
+std::string ProfileInUse(const std::string& root, std::string_view profilesIni,
+                         const std::vector<TListedProfile>& listed)
+{
+    std::vector<std::string> defaults = ReadInstallDefaults(profilesIni, false);
+    std::string installs;
+    std::error_code ec;
+    if (IsFile(root + "installs.ini") && ReadWholeFile(root + "installs.ini", installs, ec))
+        for (std::string& path : ReadInstallDefaults(installs, true))
+            defaults.push_back(std::move(path));
+    for (const std::string& path : defaults)
+        for (const TListedProfile& profile : listed)
+            if (profile.Entry->Path == path)
+                return profile.Entry->Name;
+    for (const TListedProfile& profile : listed)
+        if (profile.Entry->IsDefault && fs::is_regular_file(profile.Folder + "/prefs.js", ec))
+            return profile.Entry->Name;
+    return {};
+}
+
 } // namespace
 
 bool ParseProfileRoot(TSharedState& state, const std::string& root)
 {
     state.ProfileRecords.clear();
+    state.ProfileInUse.clear();
     if (root.empty())
         return true;
     const std::string folder = WithTrailingSeparator(root);
@@ -74,7 +103,9 @@ bool ParseProfileRoot(TSharedState& state, const std::string& root)
         if (!ReadWholeFile(folder + "profiles.ini", data, ec))
             return true; // an unreadable list reads as an empty one
         std::vector<std::string> names;
-        for (const TProfilesIniEntry& entry : ReadProfilesIni(data)) {
+        const std::vector<TProfilesIniEntry> entries = ReadProfilesIni(data);
+        std::vector<TListedProfile> listed;
+        for (const TProfilesIniEntry& entry : entries) {
             // Only the low byte of IsRelative counts.
             const bool relative = (static_cast<std::uint64_t>(entry.IsRelative) & 0xFF) != 0;
             const std::optional<std::string> profile =
@@ -83,8 +114,10 @@ bool ParseProfileRoot(TSharedState& state, const std::string& root)
                 continue;
             state.ProfileRecords.push_back({entry.Name, *profile});
             names.push_back(entry.Name);
+            listed.push_back({&entry, *profile});
         }
         InsertAllSorted(state.ProfileList, std::move(names));
+        state.ProfileInUse = ProfileInUse(folder, data, listed);
         return true;
     }
 
@@ -119,6 +152,7 @@ void ListProfiles(TSharedState& state)
         // Portable or nothing selected: there is no profile root to read, and reading
         // the bare file names would pick up whatever lies in the working folder.
         state.ProfileRecords.clear();
+        state.ProfileInUse.clear();
     } else {
         state.ProfileDir = root;
         ParseProfileRoot(state, state.ProfileDir);

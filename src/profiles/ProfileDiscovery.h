@@ -13,7 +13,8 @@ class IUserInterface;
 
 // Rebuilds state.ProfileList (kept sorted as the list shows it) and
 // state.ProfileRecords (file order) for state.AppNumber; state.ProfileDir becomes
-// the application's profile root. A portable selection (10) reads no profile file,
+// the application's profile root and state.ProfileInUse names the profile the
+// application opens, when its profiles.ini tells. A portable selection (10) reads no profile file,
 // it only lists the portable entry.
 void ListProfiles(TSharedState& state);
 

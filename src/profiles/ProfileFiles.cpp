@@ -24,21 +24,18 @@ std::string LowerAscii(std::string_view s)
     return out;
 }
 
-// Splits INI text into the text of each section (header line included), keeping the
-// first section of each name, so that a file with thousands of sections is read in
-// linear time. Each piece is then read by the platform's INI reader, which keeps its
-// rules for names and values.
-std::unordered_map<std::string, std::string_view> IndexSections(std::string_view text)
+// Calls found(name, text) for each section of INI text in file order, the text with
+// its header line. Each piece is then read by the platform's INI reader, which keeps
+// its rules for names and values.
+template <typename Found> void ForEachSection(std::string_view text, Found found)
 {
     if (text.substr(0, 3) == "\xEF\xBB\xBF")
         text.remove_prefix(3);
-    std::unordered_map<std::string, std::string_view> sections;
     std::string currentName;
     std::size_t currentStart = std::string_view::npos;
     const auto close = [&](std::size_t end) {
         if (currentStart != std::string_view::npos)
-            sections.try_emplace(LowerAscii(currentName),
-                                 text.substr(currentStart, end - currentStart));
+            found(currentName, text.substr(currentStart, end - currentStart));
     };
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -56,6 +53,16 @@ std::unordered_map<std::string, std::string_view> IndexSections(std::string_view
         pos = eol + 1;
     }
     close(text.size());
+}
+
+// The first section of each name, by lower-cased name, so that a file with thousands
+// of sections is read in linear time.
+std::unordered_map<std::string, std::string_view> IndexSections(std::string_view text)
+{
+    std::unordered_map<std::string, std::string_view> sections;
+    ForEachSection(text, [&](const std::string& name, std::string_view section) {
+        sections.try_emplace(LowerAscii(name), section);
+    });
     return sections;
 }
 
@@ -129,11 +136,25 @@ std::vector<TProfilesIniEntry> ReadProfilesIni(std::string_view text)
         entry.Name = Utf8ToAnsi(ini.ReadString(name, "name"));
         entry.Path = Utf8ToAnsi(ini.ReadString(name, "path"));
         entry.IsRelative = ParseIniInteger(ini.ReadString(name, "IsRelative", "0"));
+        entry.IsDefault = ParseIniInteger(ini.ReadString(name, "Default", "0")) != 0;
         if (entry.Name.empty())
             continue; // nothing to show or to pick it by
         entries.push_back(std::move(entry));
     }
     return entries;
+}
+
+std::vector<std::string> ReadInstallDefaults(std::string_view text, bool installsIni)
+{
+    std::vector<std::string> defaults;
+    ForEachSection(text, [&](const std::string& name, std::string_view section) {
+        if (!installsIni && LowerAscii(name).rfind("install", 0) != 0)
+            return;
+        const TIniFile ini = TIniFile::FromText(section);
+        if (std::string path = Utf8ToAnsi(ini.ReadString(name, "Default")); !path.empty())
+            defaults.push_back(std::move(path));
+    });
+    return defaults;
 }
 
 std::optional<std::string> ResolveProfileFolder(const std::string& root, const std::string& path,

@@ -17,12 +17,18 @@ struct TProfilesIniEntry {
     std::string Name;
     std::string Path;
     std::int64_t IsRelative = 0; // as the INI integer reader reads it; 0 when missing
+    bool IsDefault = false;      // "Default=1": the profile the old profile manager picks
 };
 
 // Sections Profile0, Profile1, ... up to the first number that has no section;
 // sections without "name" or "path", or with an empty name, are skipped. Section and
 // key names compare without case.
 std::vector<TProfilesIniEntry> ReadProfilesIni(std::string_view text);
+
+// The "Default" path of each install section, in file order: the profile each
+// installation of the application really opens. In profiles.ini those are the
+// "[Install<hash>]" sections; in installs.ini (installsIni) every section.
+std::vector<std::string> ReadInstallDefaults(std::string_view text, bool installsIni);
 
 // An INI integer as the platform reads it: optional sign, then decimal digits up to
 // the first other character; 0 when there are none.

@@ -129,7 +129,8 @@ void BatchStartTest::batchWithoutDisplayEndsWithFailure()
     QVERIFY(!fs::exists(dir_->Path() / "out" / "backup.pcv"));
 }
 
-// A home as a user of the Flatpak Firefox has it, with one real-shaped profile.
+// A home as a user of the Flatpak Firefox has it after the first start: an unused
+// "default" marked Default=1 and the real-shaped profile in use.
 void BatchStartTest::InstallFlatpakFirefox()
 {
     dir_->Write("home/.local/share/flatpak/app/org.mozilla.firefox/current/active/files/lib/"
@@ -137,9 +138,14 @@ void BatchStartTest::InstallFlatpakFirefox()
                 "[App]\nVendor=Mozilla\nName=Firefox\nRemotingName=firefox\nVersion=128.5.1esr\n"
                 "BuildID=20241118000000\n");
     CopyRealProfile("firefox", dir_->Path() / "home/.mozilla/firefox", "k3j4h5g6.default-release");
+    dir_->Write("home/.mozilla/firefox/d83xf7av.default/times.json", "{\"created\":1765000000000}\n");
     dir_->Write("home/.mozilla/firefox/profiles.ini",
-                "[Profile0]\nName=default-release\nIsRelative=1\nPath=k3j4h5g6.default-release\n"
-                "Default=1\n\n[General]\nStartWithLastProfile=1\nVersion=2\n");
+                "[Profile1]\nName=default\nIsRelative=1\nPath=d83xf7av.default\nDefault=1\n\n"
+                "[Profile0]\nName=default-release\nIsRelative=1\nPath=k3j4h5g6.default-release\n\n"
+                "[General]\nStartWithLastProfile=1\nVersion=2\n\n"
+                "[Install4F96D1932A9F858E]\nDefault=k3j4h5g6.default-release\nLocked=1\n\n");
+    dir_->Write("home/.mozilla/firefox/installs.ini",
+                "[4F96D1932A9F858E]\nDefault=k3j4h5g6.default-release\nLocked=1\n\n");
 }
 
 void BatchStartTest::batchBackupEndToEnd()

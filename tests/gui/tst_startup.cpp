@@ -3,6 +3,7 @@
 #include "AppTestSupport.h"
 
 #include "app/Placement.h"
+#include "engine/ReportPages.h"
 #include "support/TempDir.h"
 
 #include <QCheckBox>
@@ -477,7 +478,7 @@ void StartupTest::batchRunFailuresEndTheProgram_data()
     QTest::newRow("standard exception") << 1 << 1 << true;
     QTest::newRow("anything else") << 2 << 1 << true;
     QTest::newRow("failed run returns 1") << 3 << 1 << false;
-    QTest::newRow("report page asked first") << 4 << 0 << false;
+    QTest::newRow("failure after a good report page") << 4 << 1 << false;
 }
 
 void StartupTest::batchRunFailuresEndTheProgram()
@@ -486,7 +487,7 @@ void StartupTest::batchRunFailuresEndTheProgram()
     QFETCH(int, status);
     QFETCH(bool, logged);
     TFormUnderTest t({"task.ini"});
-    t.Form->SetBatchRunner([failure](TSharedState&, IUserInterface& ui, const std::string&) -> int {
+    t.Form->SetBatchRunner([failure](TSharedState& state, IUserInterface& ui, const std::string&) -> int {
         switch (failure) {
         case 0:
             throw TProgramExit{3};
@@ -497,7 +498,9 @@ void StartupTest::batchRunFailuresEndTheProgram()
         case 3:
             return 1;
         default:
-            ui.RequestExit(0); // as the Report page does in batch mode
+            // The run reported a backup, then a later step (keep, a lost file) failed.
+            state.Operation = 1;
+            ShowReportPage(state, ui);
             return 1;
         }
     });

@@ -284,7 +284,48 @@ private slots:
         QCOMPARE(w.form->Exits, std::vector<int>{0});
     }
 
-    void withoutApplicationsOnlyFinishIsOffered()
+    void firstRunLayoutSelectsTheProfileInUseAndTheUnusedOneKeepsThePage()
+    {
+        TProgramFolder program;
+        TWizard w;
+        // As firefox-esr leaves it after its first start.
+        const fs::path root = w.home / ".mozilla/firefox";
+        fs::create_directories(root / "d83xf7av.default");
+        std::ofstream(root / "d83xf7av.default/times.json") << "{\"created\":1765000000000}\n";
+        std::ofstream(root / "profiles.ini")
+            << "[Profile1]\nName=default\nIsRelative=1\nPath=d83xf7av.default\nDefault=1\n\n"
+               "[Profile0]\nName=default-esr\nIsRelative=1\nPath=x7k2m9qa.default-esr\n\n"
+               "[General]\nStartWithLastProfile=1\nVersion=2\n\n"
+               "[Install3B6073811A6ABF12]\nDefault=x7k2m9qa.default-esr\nLocked=1\n\n";
+        std::ofstream(root / "installs.ini") << "[3B6073811A6ABF12]\nDefault=x7k2m9qa.default-esr\nLocked=1\n\n";
+        w.Start();
+        w.form->State.FolderSettings[FolderPattern] = "<profile>.pcv";
+        w.ToProfilePage(true, "Mozilla Firefox");
+        auto* list = w.Find<QListWidget>("ListBox2");
+        QCOMPARE(list->item(0)->text(), QStringLiteral("default")); // the order stays sorted
+        QCOMPARE(list->currentItem()->text(), QStringLiteral("default-esr"));
+        QVERIFY(w.form->State.BackupFile.ends_with("/default-esr.pcv"));
+
+        // The arrow key chooses as a click does: the proposed name follows.
+        QTest::keyClick(list, Qt::Key_Up);
+        QCOMPARE(list->currentItem()->text(), QStringLiteral("default"));
+        QVERIFY2(w.form->State.BackupFile.ends_with("/default.pcv"), w.form->State.BackupFile.c_str());
+
+        // Never used: said so, no password question, the page stays and the program goes on.
+        w.Next();
+        QCOMPARE(w.Page(), std::string("3"));
+        QCOMPARE(w.form->Boxes.Calls.size(), std::size_t(1));
+        QVERIFY(w.form->Boxes.Calls[0].Text.contains("has not been used yet"));
+        QVERIFY(w.form->Exits.empty());
+
+        QTest::keyClick(list, Qt::Key_Down);
+        w.form->Boxes.Answers = {false}; // no password
+        w.Next();
+        QCOMPARE(w.Page(), std::string("4"));
+        QCOMPARE(w.form->State.ProfileDir, w.firefox.Folder());
+    }
+
+    void withoutApplicationsThePortableEntryStaysWithTheReasonBesideIt()
     {
         TProgramFolder program;
         TWizard w;
@@ -295,15 +336,16 @@ private slots:
         w.Next();
         auto* list = w.Find<QListWidget>("ListBox1");
         QCOMPARE(list->count(), 1);
-        QCOMPARE(list->item(0)->text(), QString::fromStdString(Text("TForm1", "LANG_NO_PROGRAM")));
-        QVERIFY(!w.Find<QPushButton>("Button1")->isVisible());
-        QVERIFY(!w.Find<QPushButton>("Button3")->isVisible());
-        QCOMPARE(w.Find<QPushButton>("Button2")->text(), QStringLiteral("Finish"));
-        list->itemDoubleClicked(list->item(0));
-        QCOMPARE(w.Page(), std::string("2"));
-        w.Find<QPushButton>("Button2")->click();
+        QCOMPARE(list->item(0)->text(), QString::fromStdString(Text("Tessarin14", "LANG_PORTABLE_APPS")));
+        QCOMPARE(w.Find<QLabel>("StaticText10")->text(),
+                 QString::fromStdString(Text("TForm1", "LANG_NO_PROGRAM")));
+        QVERIFY(w.Find<QPushButton>("Button1")->isVisible());
+        QVERIFY(w.Find<QPushButton>("Button1")->isEnabled());
+        QCOMPARE(w.Find<QPushButton>("Button2")->text(), QStringLiteral("Cancel"));
+        w.Next(); // on to the profile page, where Portable picks the folder
+        QCOMPARE(w.Page(), std::string("3"));
+        QVERIFY(w.Find<QPushButton>("Button7")->isVisible());
         QVERIFY(w.form->Boxes.Calls.empty());
-        QCOMPARE(w.form->Exits, std::vector<int>{0});
     }
 
     void existingBackupAnsweredNoStaysAndRemembersTheFolder()

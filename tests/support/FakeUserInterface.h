@@ -6,9 +6,11 @@
 #include "platform/UserInterface.h"
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessarin::test {
@@ -30,10 +32,10 @@ public:
     int ProgressMaximum = 100;
     int ProcessEventsCalls = 0;
     int ExitAfterProcessEvents = -1;    // throw TProgramExit{1} on that ProcessEvents call
-    std::optional<int> RequestedExit;
     std::optional<TPage> CurrentPage;
     std::string ReportText;
     bool ReportBold = false;
+    std::function<void()> AtReport; // runs once, when the run has set its report
 
     void WarningBox(const std::string& c, const std::string& t) override { Record("Warning", c, t); }
     void ErrorBox(const std::string& c, const std::string& t) override { Record("Error", c, t); }
@@ -96,13 +98,14 @@ public:
         ReportText = text;
         ReportBold = bold;
         Calls.push_back("Report|" + text + (bold ? "|bold" : "|regular") + (copy ? "|copy" : "|empty"));
+        if (auto hook = std::exchange(AtReport, nullptr))
+            hook();
     }
     void ProcessEvents() override
     {
         if (++ProcessEventsCalls == ExitAfterProcessEvents)
             throw TProgramExit{1};
     }
-    void RequestExit(int code) override { RequestedExit = code; }
 
     // Calls of one kind ("Warning", "Error", ...), without the kind prefix.
     std::vector<std::string> CallsOf(const std::string& kind) const

@@ -24,7 +24,7 @@ inline TRealProfile CopyRealProfile(const std::string& app, const std::filesyste
                                     const std::string& profileName = "x7k2m9qa.default-esr")
 {
     namespace fs = std::filesystem;
-    const fs::path source = fs::path(TESSARIN_TEST_DATA) / "profiles-real" / app;
+    const fs::path source = TestDataDir() / "profiles-real" / app;
     TRealProfile out;
     out.Profile = dir / profileName;
     fs::create_directories(dir);

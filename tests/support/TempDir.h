@@ -55,10 +55,24 @@ inline std::string ReadFile(const std::filesystem::path& p)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// tests/data, and the shipped data files. A test re-run as another user reads copies
+// that user can enter (the checkout may lie in a folder only its owner can).
+inline std::filesystem::path TestDataDir()
+{
+    const char* copy = std::getenv("TESSARIN_TEST_DATA_COPY");
+    return copy != nullptr && *copy != '\0' ? copy : TESSARIN_TEST_DATA;
+}
+inline std::filesystem::path ShippedDataDir()
+{
+    const char* copy = std::getenv("TESSARIN_SHIPPED_DATA_COPY");
+    return copy != nullptr && *copy != '\0' ? std::filesystem::path(copy)
+                                            : std::filesystem::path(TESSARIN_SOURCE_DIR) / "data";
+}
+
 // Copies a fixture folder of tests/data into a temporary place before a test changes it.
 inline void CopyFixture(const std::string& relative, const std::filesystem::path& to)
 {
-    std::filesystem::copy(std::filesystem::path(TESSARIN_TEST_DATA) / relative, to,
+    std::filesystem::copy(TestDataDir() / relative, to,
                           std::filesystem::copy_options::recursive);
 }
 

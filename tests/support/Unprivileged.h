@@ -3,7 +3,9 @@
 // proves nothing as root (CI runs as root). Such a test starts with
 //     if (RerunUnprivileged()) return;
 // As root, the current test then runs again in a child process as "nobody" (setpriv),
-// with a temporary folder owned by nobody, and passes when the child passes.
+// with a temporary folder owned by nobody, and passes when the child passes. The
+// checkout may lie where nobody cannot enter (a 0700 folder): the child runs a copy
+// of the test program and reads copies of the test data, all in that folder.
 
 #include "support/TempDir.h"
 
@@ -52,10 +54,28 @@ inline bool RerunUnprivileged()
         std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
 
     TTempDir scratch;
-    if (::chown(scratch.Path().c_str(), nobody->pw_uid, nogroup->gr_gid) != 0) {
+    namespace fs = std::filesystem;
+    const fs::path program = scratch.Path() / "bin" / fs::path(self).filename();
+    std::error_code ec;
+    fs::create_directories(program.parent_path(), ec);
+    fs::copy_file(self, program, ec);
+    if (!ec)
+        fs::copy(TestDataDir(), scratch.Path() / "testdata", fs::copy_options::recursive, ec);
+    if (!ec)
+        fs::copy(ShippedDataDir(), scratch.Path() / "data", fs::copy_options::recursive, ec);
+    if (ec) {
+        ADD_FAILURE() << "cannot copy what the unprivileged run needs: " << ec.message();
+        return true;
+    }
+    bool given = ::chown(scratch.Path().c_str(), nobody->pw_uid, nogroup->gr_gid) == 0;
+    for (auto it = fs::recursive_directory_iterator(scratch.Path(), ec);
+         given && !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        given = ::lchown(it->path().c_str(), nobody->pw_uid, nogroup->gr_gid) == 0;
+    if (!given || ec) {
         ADD_FAILURE() << "cannot give the scratch folder to nobody";
         return true;
     }
+    const std::string programPath = program.string();
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string_view var(*e);
@@ -66,8 +86,10 @@ inline bool RerunUnprivileged()
     env.push_back("TMPDIR=" + scratch.Path().string());
     env.push_back("HOME=" + scratch.Path().string());
     env.push_back("TESSARIN_RERUN_MARK=" + mark);
+    env.push_back("TESSARIN_TEST_DATA_COPY=" + (scratch.Path() / "testdata").string());
+    env.push_back("TESSARIN_SHIPPED_DATA_COPY=" + (scratch.Path() / "data").string());
     std::vector<std::string> args = {
-        "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", self, filter};
+        "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", programPath, filter};
     std::vector<char*> argv, envp;
     for (auto& a : args)
         argv.push_back(a.data());
@@ -76,8 +98,14 @@ inline bool RerunUnprivileged()
         envp.push_back(e.data());
     envp.push_back(nullptr);
 
+    // Its working folder too may be one nobody cannot enter.
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addchdir_np(&actions, scratch.Path().c_str());
     pid_t pid = 0;
-    if (::posix_spawnp(&pid, "setpriv", nullptr, nullptr, argv.data(), envp.data()) != 0) {
+    const int started = ::posix_spawnp(&pid, "setpriv", &actions, nullptr, argv.data(), envp.data());
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (started != 0) {
         ADD_FAILURE() << "cannot start setpriv";
         return true;
     }

@@ -82,7 +82,7 @@ protected:
         fs::create_directories(program);
         fs::create_directories(documents);
         for (const char* f : {"Default.lng", "Backup.ini", "Profilefiles.txt"})
-            fs::copy_file(fs::path(TESSARIN_SOURCE_DIR) / "data" / f, program + f);
+            fs::copy_file(ShippedDataDir() / f, program + f);
         TFolders folders;
         folders.Home = home;
         folders.Documents = documents;

@@ -1,6 +1,8 @@
 #include "config/ErrorLog.h"
 #include "engine/BatchBackup.h"
+#include "engine/BackupRun.h"
 #include "profiles/MozManager.h"
+#include "support/ZipDamage.h"
 
 #include "BackupRunTestSupport.h"
 
@@ -8,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <regex>
 
 namespace fs = std::filesystem;
@@ -65,7 +68,6 @@ TEST_F(BatchBackupTest, WholeBackupWithEveryUnknownItemAndNoCache)
     EXPECT_THAT(names, Contains("logins.json"));
     EXPECT_THAT(names, Not(Contains("cache2/index")));
     EXPECT_EQ(state.AppNumber, 2);
-    EXPECT_EQ(ui.RequestedExit, 0);
     EXPECT_FALSE(fs::exists(ErrorLogPath()));
 }
 
@@ -122,14 +124,31 @@ TEST_F(BatchBackupTest, ProfileMatchTakesTheLastListedAndOutputFolderIsCreatedOn
     EXPECT_EQ(batch.BatchProfileFolder(), home + ".mozilla/firefox/ab12cd34.Work Default/");
 }
 
-TEST_F(BatchBackupTest, ProfileWithoutPrefsIsRefusedWithItsWarning)
+TEST_F(BatchBackupTest, FirstRunLayoutBacksUpTheProfileInUseNotTheUnusedDefault)
 {
+    // As firefox-esr leaves it after its first start: an unused "default" marked
+    // Default=1 that holds only times.json, and the profile it really uses.
+    temp.Write("home/.mozilla/firefox/d83xf7av.default/times.json", "{\"created\":1765000000000}\n");
+    temp.Write("home/.mozilla/firefox/profiles.ini",
+               "[Profile1]\nName=default\nIsRelative=1\nPath=d83xf7av.default\nDefault=1\n\n"
+               "[Profile0]\nName=default-esr\nIsRelative=1\nPath=x7k2m9qa.default-esr\n\n"
+               "[General]\nStartWithLastProfile=1\nVersion=2\n\n"
+               "[Install3B6073811A6ABF12]\nDefault=x7k2m9qa.default-esr\nLocked=1\n\n");
+    temp.Write("home/.mozilla/firefox/installs.ini",
+               "[3B6073811A6ABF12]\nDefault=x7k2m9qa.default-esr\nLocked=1\n\n");
+    const std::string task = (temp.Path() / "task.ini").string();
+    temp.Write("task.ini", "[General]\naction=backup\napplication=firefox\nprofile=default\n"
+                           "output=" + documents + "<profile>.pcv\n");
+    EXPECT_EQ(Run(task), 0) << Log();
+    EXPECT_TRUE(fs::is_regular_file(documents + "default-esr.pcv"));
+
+    // Only the unused one matches: it is said so, and nothing is written.
     fs::remove(profile.Profile / "prefs.js");
     temp.Write("task.ini", "[General]\naction=backup\napplication=firefox\nprofile=esr\n"
                            "output=" + documents + "x.pcv\n");
-    EXPECT_THROW(Run((temp.Path() / "task.ini").string()), TProgramExit);
-    ASSERT_EQ(ui.CallsOf("Warning").size(), 1u);
-    EXPECT_NE(ui.CallsOf("Warning")[0].find("The selected user profile is corrupted."), std::string::npos);
+    EXPECT_EQ(Run(task), 1);
+    EXPECT_THAT(ui.CallsOf("Warning"),
+                ::testing::ElementsAre(::testing::HasSubstr("has not been used yet")));
     EXPECT_FALSE(fs::exists(documents + "x.pcv"));
 }
 
@@ -199,6 +218,47 @@ TEST_F(BatchBackupTest, KeepRemovesOnlyTheOldestBackupsThePatternMade)
                      }));
     EXPECT_EQ(ReadFile(folder + "Firefox default-esr 2019-12-31.pcv"), "not a backup");
     EXPECT_FALSE(fs::exists(ErrorLogPath()));
+}
+
+TEST_F(BatchBackupTest, EveryFailureAfterTheTaskIsCheckedEndsWithStatusOneAndRemovesNothing)
+{
+    // Today's backup and an older one lie in the output folder; each run fails after
+    // the task file passed, some only after the Report page was shown.
+    const std::string folder = documents + "kept/";
+    temp.Write("task.ini", "[General]\naction=backup\napplication=firefox\nprofile=esr\n"
+                           "output=" + folder + "<profile> <year>-<month>-<day>.pcv\nkeep=1\n");
+    const std::string task = (temp.Path() / "task.ini").string();
+    ASSERT_EQ(Run(task), 0) << Log();
+    const std::string today = folder + FileNames(folder).at(0);
+    const std::string older = folder + "default-esr 2020-01-01.pcv";
+    const std::string earlier = ReadFile(today);
+
+    struct Case {
+        const char* name;
+        std::function<void()> fault; // set up before the run
+        std::string logged;
+    };
+    const std::vector<Case> cases = {
+        {"the written archive does not read back",
+         [] { SetBackupWrittenHook([](const std::string& p) { FlipByteInEntry(p, "prefs.js"); }); },
+         "(prefs.js: "},
+        {"the backup is gone after the report",
+         [&] { ui.AtReport = [&] { fs::remove(today); }; }, "Backup wasn't successfully created."},
+        {"the backup no longer opens when keep checks it",
+         [&] { ui.AtReport = [&] { temp.Write("home/Documents/kept/" + fs::path(today).filename().string(), "PK"); }; },
+         "cannot be read back; no older backup was removed."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        temp.Write("home/Documents/kept/" + fs::path(today).filename().string(), earlier);
+        temp.Write("home/Documents/kept/" + fs::path(older).filename().string(), earlier);
+        fs::remove(ErrorLogPath());
+        c.fault();
+        EXPECT_EQ(Run(task), 1);
+        SetBackupWrittenHook(nullptr);
+        EXPECT_THAT(Log(), ::testing::HasSubstr(c.logged));
+        EXPECT_EQ(ReadFile(older), earlier);
+    }
 }
 
 TEST_F(BatchBackupTest, KeepMustBeAWholeNumberOfOneOrMore)

@@ -8,7 +8,7 @@
 #include "support/TempDir.h"
 #include "support/Unprivileged.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <algorithm>
 #include <unistd.h>
@@ -420,10 +420,15 @@ TEST_F(ComponentsTest, ProfileWithoutReadablePrefsIsRefused)
     fs::create_directories(dir.Path() / "empty");
     dir.Write("dirprefs/prefs.js/x", "prefs.js is a folder");
 
-    expectRefused(WizardState(dir.Folder() + "empty"), std::nullopt);
+    // Never used is no damage: the page stays, the program goes on.
+    ui.Calls.clear();
+    TSharedState unused = WizardState(dir.Folder() + "empty");
+    EXPECT_EQ(DetectAvailableComponents(unused, ui), std::nullopt);
+    EXPECT_THAT(ui.CallsOf("Warning"),
+                ::testing::ElementsAre(::testing::HasSubstr("has not been used yet")));
     expectRefused(WizardState(dir.Folder() + "missing"), std::nullopt);
     expectRefused(TSharedState{}, std::nullopt); // no record, no folder chosen by hand
-    TSharedState unselected = WizardState(dir.Folder() + "empty");
+    TSharedState unselected = WizardState(dir.Folder() + "missing");
     unselected.SelectedProfile.clear();
     expectRefused(unselected, std::nullopt);
     expectRefused(TSharedState{}, dir.Folder() + "dirprefs");

@@ -65,7 +65,7 @@ const char* const Victim = "logins.json"; // the file made unreadable or removed
 // What the person was told.
 struct TOutcome {
     std::string
-        Told; // "exit N" or "report: text" (" status N" in batch mode), then "|Kind|text" per box
+        Told; // "exit N" or "report: text", then "|Kind|text" per box
     std::string Lines;
     bool Failed = false;
     std::string Skip; // the fault cannot be set up here
@@ -364,8 +364,6 @@ protected:
                     full.emplace(amount);
                 c.Restore ? RunRestore(s, ui) : RunBackup(s, ui, c.Batch);
                 o.Told = "report: " + ui.ReportText;
-                if (ui.RequestedExit)
-                    o.Told += " status " + std::to_string(*ui.RequestedExit);
             } catch (const TProgramExit& e) {
                 o.Told = "exit " + std::to_string(e.Code);
             }
@@ -513,7 +511,7 @@ TEST_P(FaultInjectionTest, PersonIsToldAndNoFileIsLostOrHalfWritten)
         case TFault::SmallDisk:
         case TFault::ReadOnlyTarget:
             if (!c.Restore) {
-                EXPECT_EQ(o.Told, notCreated + (c.Batch ? " status 1" : "") + box14);
+                EXPECT_EQ(o.Told, notCreated + box14);
                 EXPECT_TRUE(o.Failed);
             } else if (!ended) {
                 const bool fits = c.Fault != TFault::ReadOnlyTarget && o.Told == restored;

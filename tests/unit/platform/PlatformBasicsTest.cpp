@@ -269,9 +269,6 @@ TEST(ConsoleUserInterface, NeverBlocksAndLogsFailures)
     EXPECT_FALSE(ui.RetryCancelBox("Warning", "Firefox is running."));
     EXPECT_FALSE(ui.AskPassword());
     ui.ErrorBox("Error", "The backup file is corrupted.");
-    ui.RequestExit(3);
-    EXPECT_TRUE(ui.ExitRequested());
-    EXPECT_EQ(ui.ExitCode(), 3);
 
     std::rewind(out);
     std::string printed;

@@ -71,6 +71,7 @@ struct TSharedState {
     std::vector<TUnknowItem> UnknownItems;
     std::string ExternalProfileDir;
     bool BackupFailed = false; // the last run (backup or restore) did not write everything
+    bool ProfileBusyAtEnd = false; // a batch backup found the profile in use after writing
     std::int32_t BackupAppNumber = 0;
     std::string BackupVersion; // version of the application the backup came from; may be empty
     std::shared_ptr<TMozManager> Manager; // batch mode's application list

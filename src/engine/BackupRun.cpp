@@ -11,6 +11,7 @@
 #include "engine/ReportPages.h"
 #include "engine/UnknowFilesBL.h"
 #include "platform/FileUtil.h"
+#include "profiles/RunningCheck.h"
 #include "platform/Folders.h"
 #include "platform/IniFile.h"
 #include "profiles/Catalogue.h"
@@ -220,10 +221,24 @@ bool VerifyBackupOutput(const std::string& path, TSharedState& state, IUserInter
     return false;
 }
 
+namespace {
+
+bool ProfileOpenedMeanwhile(TSharedState& state, const std::string& profileDir)
+{
+    if (!IsApplicationRunning(state.AppNumber) && !ProfileInUse(profileDir))
+        return false;
+    state.BackupFailed = true;
+    state.ProfileBusyAtEnd = true;
+    return true;
+}
+
+} // namespace
+
 void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
 {
     state.ExternalMailDirs.clear();
     state.BackupFailed = false;
+    state.ProfileBusyAtEnd = false;
     const std::string profileDir = WithTrailingSeparator(state.ProfileDir);
     std::error_code ec;
     if (!fs::is_regular_file(profileDir + "prefs.js", ec)) {
@@ -313,6 +328,8 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
             state.BackupFailed = true;
         } else if (!VerifyBackupOutput(partial.string(), state, ui, batchMode)) {
             // The earlier backup stays; partialGuard removes the damaged one.
+        } else if (batchMode && ProfileOpenedMeanwhile(state, profileDir)) {
+            // The application started during the run: what was read may be torn.
         } else if (batchMode || CheckBackupOutput(partial.string(), state, ui)) {
             KeepBackupPrivate(partial, target);
             fs::rename(partial, target, ec);

@@ -13,9 +13,11 @@
 #include "profiles/Catalogue.h"
 #include "profiles/MozApp.h"
 #include "profiles/MozManager.h"
+#include "profiles/RunningCheck.h"
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 #include <utility>
@@ -160,6 +162,16 @@ bool TBatchBackup::LoadTaskFile(const std::string& path)
 
     task_.Password = Trim(ini.ReadString("General", "password"));
 
+    const std::string wait = Trim(ini.ReadString("General", "wait"));
+    if (!wait.empty()) {
+        const auto [end, ec] = std::from_chars(wait.data(), wait.data() + wait.size(), task_.WaitMinutes);
+        if (ec != std::errc() || end != wait.data() + wait.size() || task_.WaitMinutes < 0 ||
+            task_.WaitMinutes > 7 * 24 * 60) {
+            WriteErrorLog(Language().GetTextWithArg("Messages", "LANG_CMD_BAD_WAIT", wait));
+            return false;
+        }
+    }
+
     const std::string keep = Trim(ini.ReadString("General", "keep"));
     if (!keep.empty()) {
         const auto [end, ec] = std::from_chars(keep.data(), keep.data() + keep.size(), task_.Keep);
@@ -224,6 +236,42 @@ std::string TBatchBackup::BatchProfileFolder() const
     return task_.FoundProfile ? WithTrailingSeparator(task_.FoundProfile->GetPath()) : std::string();
 }
 
+bool TBatchBackup::ProfileBusy() const
+{
+    return IsApplicationRunning(state_.AppNumber) || ProfileInUse(state_.ProfileDir);
+}
+
+void TBatchBackup::ReportProfileBusy()
+{
+    WriteErrorLog(Language().GetTextWithArgs("Messages", "LANG_PROFILE_BUSY",
+                                             WizardRunningName(state_.AppNumber),
+                                             task_.FoundProfile->GetName()));
+}
+
+bool TBatchBackup::WaitForProfile()
+{
+    if (!ProfileBusy())
+        return true;
+    const auto until = Clock.Now() + std::chrono::minutes(task_.WaitMinutes);
+    if (task_.WaitMinutes > 0) {
+        std::fprintf(stderr, "tessarin: %s (wait=%d)\n",
+                     Language()
+                         .GetTextWithArgs("Messages", "LANG_WAITING_FOR_PROFILE",
+                                          WizardRunningName(state_.AppNumber),
+                                          task_.FoundProfile->GetName())
+                         .c_str(),
+                     task_.WaitMinutes);
+        std::fflush(stderr);
+    }
+    while (Clock.Now() < until) {
+        Clock.Sleep(std::chrono::seconds(5));
+        if (!ProfileBusy())
+            return true;
+    }
+    ReportProfileBusy();
+    return false;
+}
+
 int TBatchBackup::BackupAction(const std::string& argument, std::shared_ptr<TMozManager> manager)
 {
     if (!manager)
@@ -241,6 +289,9 @@ int TBatchBackup::BackupAction(const std::string& argument, std::shared_ptr<TMoz
 
     if (!DetectAvailableComponents(state_, ui_, BatchProfileFolder()))
         return 1; // never used: the warning said so
+    // A copy of a profile in use is no backup: its databases change while they are read.
+    if (!WaitForProfile())
+        return ExitProfileInUse;
 
     // Batch mode keeps every unknown item of the profile.
     state_.ChosenUnknownItems.clear();
@@ -250,6 +301,10 @@ int TBatchBackup::BackupAction(const std::string& argument, std::shared_ptr<TMoz
 
     RunBackup(state_, ui_, true);
     std::error_code ec;
+    if (state_.ProfileBusyAtEnd) {
+        ReportProfileBusy(); // the run discarded its archive; the earlier one stays
+        return ExitProfileInUse;
+    }
     if (state_.BackupFailed)
         return 1; // the run has said why
     if (!fs::is_regular_file(task_.Output, ec)) {

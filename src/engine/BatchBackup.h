@@ -5,10 +5,13 @@
 #include "config/SharedState.h"
 #include "platform/UserInterface.h"
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tessarin {
@@ -26,8 +29,23 @@ struct TBatchTask {
     std::string Password;
     std::string OutputPattern; // as the task file gives it
     int Keep = 0;              // backups kept in the output folder; 0 keeps all
+    int WaitMinutes = 0;       // how long a profile in use is waited for; 0: not at all
     const TMozApp* App = nullptr;
     const TAppProfile* FoundProfile = nullptr;
+};
+
+// Exit status of a run that found the profile in use (EX_TEMPFAIL): nothing was
+// written, and the same run later may well succeed.
+inline constexpr int ExitProfileInUse = 75;
+
+// How a wait for a profile in use passes; tests replace both.
+struct TWaitClock {
+    std::function<std::chrono::steady_clock::time_point()> Now = [] {
+        return std::chrono::steady_clock::now();
+    };
+    std::function<void(std::chrono::seconds)> Sleep = [](std::chrono::seconds s) {
+        std::this_thread::sleep_for(s);
+    };
 };
 
 class TBatchBackup {
@@ -39,6 +57,8 @@ public:
     // decided here, once everything after the run is done. May throw TProgramExit.
     int BackupAction(const std::string& argument,
                      std::shared_ptr<TMozManager> manager = nullptr);
+
+    TWaitClock Clock;
 
     // Finds and loads the task file; false (and one error-log line) on failure.
     bool InitBatchTask(std::shared_ptr<TMozManager> manager, const std::string& argument);
@@ -54,6 +74,12 @@ public:
 
 private:
     bool Fail(const std::string& key);
+    // The profile is open in its application (or the application runs at all).
+    bool ProfileBusy() const;
+    // Waits up to the task's wait for the profile to be free; false, with the error-log
+    // line, when it is still in use then.
+    bool WaitForProfile();
+    void ReportProfileBusy();
 
     TSharedState& state_;
     IUserInterface& ui_;

@@ -55,7 +55,7 @@ TEST_F(Language, BuiltInTableGivesTheStatedDefaults)
     EXPECT_EQ(Tl10n::DefaultText("LANG_NO_SUCH_KEY"), "");
 
     const auto table = DefaultLanguageTable();
-    ASSERT_EQ(table.size(), 233u);
+    ASSERT_EQ(table.size(), 236u);
     EXPECT_EQ(table.front().Key, "DefaultCharset");
     EXPECT_EQ(table[2].Key, "LANG_OKNO_1");
     EXPECT_EQ(table.back().Key, "LANG_OLD_BACKUP_REMOVED");

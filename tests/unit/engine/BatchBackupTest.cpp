@@ -1,6 +1,7 @@
 #include "config/ErrorLog.h"
 #include "engine/BatchBackup.h"
 #include "engine/BackupRun.h"
+#include "platform/ProcessList.h"
 #include "profiles/MozManager.h"
 #include "support/ZipDamage.h"
 
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <functional>
 #include <regex>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace tessarin;
@@ -33,6 +35,8 @@ CurrentVersion=128.5.1esr
 Install Directory=/usr/lib/firefox-esr
 )")));
         ResetInstallationTable();
+        // The machine's own Firefox, if one runs, is not this test's.
+        SetProcessList(std::make_shared<TFixedProcessList>(std::vector<std::vector<std::string>>{}));
         profile = CopyRealProfile("firefox", fs::path(home) / ".mozilla/firefox", "x7k2m9qa.default-esr");
         CopyRealProfile("firefox", fs::path(home) / ".mozilla/firefox", "ab12cd34.Work Default");
         temp.Write("home/.mozilla/firefox/profiles.ini",
@@ -40,6 +44,12 @@ Install Directory=/usr/lib/firefox-esr
                    "[Profile1]\nName=Work Default\nIsRelative=1\nPath=ab12cd34.Work Default\n\n"
                    "[Profile0]\nName=default-esr\nIsRelative=1\nPath=x7k2m9qa.default-esr\nDefault=1\n\n"
                    "[General]\nStartWithLastProfile=1\nVersion=2\n");
+    }
+
+    void TearDown() override
+    {
+        SetProcessList(nullptr);
+        BackupRunTest::TearDown();
     }
 
     std::string Log() const { return ReadFile(ErrorLogPath()); }
@@ -259,6 +269,63 @@ TEST_F(BatchBackupTest, EveryFailureAfterTheTaskIsCheckedEndsWithStatusOneAndRem
         EXPECT_THAT(Log(), ::testing::HasSubstr(c.logged));
         EXPECT_EQ(ReadFile(older), earlier);
     }
+}
+
+TEST_F(BatchBackupTest, ProfileInUseIsWaitedForElseStatus75AndNothingIsWritten)
+{
+    const std::string out = documents + "daily.pcv";
+    const std::string earlier = "earlier backup";
+    const std::string running = "127.0.1.1:+" + std::to_string(::getppid());
+    const std::string gone = "127.0.1.1:+999999999";
+    struct Case {
+        const char* name;
+        int wait;
+        std::string lockLink;                         // empty: none
+        std::vector<std::vector<std::string>> processes; // snapshots, the last repeats
+        int freeAfterSleeps;                          // the lock goes after so many; -1 never
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"a lock whose process is gone", 0, gone, {}, -1, 0},
+        {"held, no wait", 0, running, {}, -1, ExitProfileInUse},
+        {"held for longer than the wait", 1, running, {}, -1, ExitProfileInUse},
+        {"closed within the wait", 1, running, {}, 3, 0},
+        {"Firefox running, then quit", 1, "", {{"firefox-esr"}, {"firefox-esr"}, {}}, -1, 0},
+        {"Firefox started during the run", 0, "", {{}, {"firefox-esr"}}, -1, ExitProfileInUse},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        temp.Write("home/Documents/daily.pcv", earlier);
+        fs::remove(ErrorLogPath());
+        fs::remove(profile.Profile / "lock");
+        if (!c.lockLink.empty())
+            fs::create_symlink(c.lockLink, profile.Profile / "lock");
+        SetProcessList(std::make_shared<TFixedProcessList>(c.processes));
+        temp.Write("task.ini", "[General]\naction=backup\napplication=firefox\nprofile=esr\n"
+                               "output=" + out + "\nwait=" + std::to_string(c.wait) + "\n");
+        TBatchBackup batch(state, ui);
+        auto now = std::chrono::steady_clock::time_point{};
+        int sleeps = 0;
+        batch.Clock.Now = [&] { return now; };
+        batch.Clock.Sleep = [&](std::chrono::seconds s) {
+            now += s;
+            if (++sleeps == c.freeAfterSleeps)
+                fs::remove(profile.Profile / "lock");
+        };
+        EXPECT_EQ(batch.BackupAction((temp.Path() / "task.ini").string()), c.status) << Log();
+        if (c.status == 0) {
+            EXPECT_NE(ReadFile(out), earlier);
+            continue;
+        }
+        EXPECT_EQ(ReadFile(out), earlier);
+        EXPECT_EQ(FileNames(documents).size(), 1u) << "no new or partial file";
+        EXPECT_THAT(Log(), ::testing::HasSubstr(
+                               "Firefox is using the profile default-esr; close it or set wait="));
+        // A wait re-checks every few seconds until it runs out.
+        if (c.wait > 0 && c.freeAfterSleeps < 0)
+            EXPECT_EQ(sleeps, 12);
+    }
+    fs::remove(profile.Profile / "lock");
 }
 
 TEST_F(BatchBackupTest, KeepMustBeAWholeNumberOfOneOrMore)

@@ -579,6 +579,20 @@ protected:
         return archive;
     }
 
+    // The Profile selection page with the crafted backup: a restore of Thunderbird's
+    // General settings and Emails into target.
+    void ChooseBackup(bool encryptOutside)
+    {
+        const fs::path archive = MakeBackup(encryptOutside);
+        state.Operation = 2;
+        state.AppNumber = 3;
+        ASSERT_TRUE(CheckBackupFile(archive.string(), state, ui));
+        state.BackupFile = archive.string();
+        ReadBackupIndex(state, ui);
+        Choose(state, {1, 2});
+        state.ExternalProfileDir = target.string();
+    }
+
     std::string NotRestoredLine(const THostileFolder& row) const
     {
         return Text("Tessarin15", "LANG_NOT_RESTORED") + row.Folder + ": " +
@@ -592,15 +606,8 @@ protected:
 
 TEST_F(OutsideMailRestoreTest, OnlyAPlausibleMailFolderIsWrittenAndTheQuestionSaysWhere)
 {
-    const fs::path archive = MakeBackup(false);
     const auto sshBefore = FilesBelow(fs::path(home) / ".ssh");
-    state.Operation = 2;
-    state.AppNumber = 3;
-    ASSERT_TRUE(CheckBackupFile(archive.string(), state, ui));
-    state.BackupFile = archive.string();
-    ReadBackupIndex(state, ui);
-    Choose(state, {1, 2});
-    state.ExternalProfileDir = target.string();
+    ASSERT_NO_FATAL_FAILURE(ChooseBackup(false));
 
     ui.QuestionAnswers = {true};
     ASSERT_TRUE(ConfirmOutsideMailFolders(state, ui));
@@ -658,14 +665,7 @@ TEST_F(OutsideMailRestoreTest, OnlyAPlausibleMailFolderIsWrittenAndTheQuestionSa
 
 TEST_F(OutsideMailRestoreTest, CancelOnThePasswordOfAnOutsideFolderStopsTheRun)
 {
-    const fs::path archive = MakeBackup(true);
-    state.Operation = 2;
-    state.AppNumber = 3;
-    ASSERT_TRUE(CheckBackupFile(archive.string(), state, ui));
-    state.BackupFile = archive.string();
-    ReadBackupIndex(state, ui);
-    Choose(state, {1, 2});
-    state.ExternalProfileDir = target.string();
+    ASSERT_NO_FATAL_FAILURE(ChooseBackup(true));
     ui.Passwords = {std::nullopt};
     RunRestore(state, ui);
 

@@ -23,6 +23,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include <zip.h>
 
 namespace fs = std::filesystem;
@@ -237,6 +239,16 @@ private slots:
         w.Snapshot("4-components");
         QVERIFY(w.Find<QCheckBox>("CheckBox4")->isChecked());
         QVERIFY(w.Find<QCheckBox>("CheckBox7")->isVisible());
+        // Another instance holds the profile (no process name the check knows): Cancel
+        // on the close-it box keeps the page and writes nothing.
+        const fs::path lock = fs::path(w.form->State.ProfileDir) / "lock";
+        fs::create_symlink("127.0.1.1:+" + std::to_string(::getppid()), lock);
+        w.form->Boxes.Answers = {false};
+        w.Next();
+        QCOMPARE(w.Page(), std::string("4"));
+        QCOMPARE(w.form->Boxes.Calls.back().Kind, TBoxKind::RetryCancel);
+        QVERIFY(!fs::exists(proposed));
+        fs::remove(lock);
         w.Next();
         w.Snapshot("6-report-backup");
         QCOMPARE(w.Find<QLabel>("StaticText11")->text(),

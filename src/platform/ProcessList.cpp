@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
 #include <unistd.h>
@@ -107,8 +108,13 @@ std::vector<std::string> TFixedProcessList::Names() const
 const IProcessList& ProcessList()
 {
     std::lock_guard lock(g_listMutex);
-    if (!g_list)
-        g_list = std::make_shared<TProcFsProcessList>();
+    if (!g_list) {
+        // A test that runs the built program points it at a process folder of its own,
+        // so that an application the developer has open is not taken for the test's.
+        const char* root = std::getenv("TESSARIN_PROC_ROOT");
+        g_list = std::make_shared<TProcFsProcessList>(root != nullptr && *root != '\0' ? root
+                                                                                      : "/proc");
+    }
     return *g_list;
 }
 

@@ -4,8 +4,9 @@
 # Usage: run-e2e.sh SCENARIO PROGRAM DATA_DIR
 #   E2E_TIMEOUT  seconds for the whole run (default 150, 900 for real-*), below ctest's
 #                TIMEOUT so this script, not ctest, ends everything and says where it stood.
-#   real-firefox, real-thunderbird run the installed applications: only with
-#                TESSARIN_REAL_APPS=1, otherwise they end at once with status 77 (skipped).
+#   real-firefox, real-thunderbird, real-firstrun run the installed applications: only
+#                with TESSARIN_REAL_APPS=1, otherwise they end at once with status 77
+#                (skipped).
 #   E2E_SHOTS=FOLDER  real-*: PNG pictures of every page and dialog into FOLDER.
 #   E2E_BIG_MB=N real-firefox: an N MiB file in the profile, so the run lasts long enough
 #                for a picture of the Processing page.
@@ -14,7 +15,7 @@
 set -uo pipefail
 
 if [ $# -ne 3 ]; then
-  echo "usage: $0 cancel|roundtrip|hostile|real-firefox|real-thunderbird PROGRAM DATA_DIR" >&2
+  echo "usage: $0 cancel|roundtrip|hostile|real-firefox|real-thunderbird|real-firstrun PROGRAM DATA_DIR" >&2
   exit 2
 fi
 scenario="$1"
@@ -47,10 +48,19 @@ need /usr/libexec/at-spi2-registryd at-spi2-core
 need timeout coreutils
 need "$python" python3
 if [ "$real" -eq 1 ]; then
-  need sqlite3 sqlite3
   case "$scenario" in
-    real-firefox) need /usr/lib/firefox-esr/firefox-esr firefox-esr ;;
-    real-thunderbird) need /usr/lib/thunderbird/thunderbird thunderbird ;;
+    real-firefox)
+      need sqlite3 sqlite3
+      need /usr/lib/firefox-esr/firefox-esr firefox-esr
+      ;;
+    real-thunderbird)
+      need sqlite3 sqlite3
+      need /usr/lib/thunderbird/thunderbird thunderbird
+      ;;
+    real-firstrun)
+      need /usr/lib/firefox-esr/firefox-esr firefox-esr
+      need /usr/lib/thunderbird/thunderbird thunderbird
+      ;;
   esac
   if [ -n "${E2E_SHOTS:-}" ]; then
     need xwd x11-apps

@@ -12,6 +12,9 @@ Scenarios:
              profiles made and used by the installed application, backed up and
              restored through every page and dialog; the bookmark and cookie, or the
              mail, checked in the restored profile; pictures with E2E_SHOTS=FOLDER.
+  real-firstrun (the same opt-in) firefox-esr and thunderbird started once in the empty
+             home; the profile page must select the profile each used, which Next,
+             Next, Next backs up.
 """
 
 import argparse
@@ -863,10 +866,11 @@ class RealApps:
             "LANG": "C.UTF-8",
         })
 
-    def start(self, args):
+    def start(self, args, extra_env=None):
         log_file = open(self.log_path, "ab")
+        env = dict(self.env, **(extra_env or {}))
         try:
-            return subprocess.Popen(args, env=self.env, stdin=subprocess.DEVNULL, stdout=log_file,
+            return subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=log_file,
                                     stderr=subprocess.STDOUT, start_new_session=True,
                                     preexec_fn=die_with_parent)
         finally:
@@ -950,6 +954,36 @@ class RealApps:
             raise StepFailed("%s on %s did not end cleanly (quit asked: %s, status %s):\n%s"
                              % (exe, profile, asked, status, self.log_tail()))
         log("%s used %s and quit cleanly" % (os.path.basename(exe), profile))
+
+    def first_run(self, exe, roots, running):
+        """The application's first start in this home, without a profile named, quit
+        cleanly: returns the profile folder it really used, the one it wrote its Marionette
+        port into. A user.js cannot ask for a free port as in use(): no profile exists yet,
+        so the port comes from Marionette's own environment variable."""
+        proc = self.start([exe, "--headless", "--marionette"],
+                          {"MOZ_MARIONETTE_PREF_STATE_ACROSS_RESTARTS": '{"marionette.port": 0}'})
+        used = []
+        end = time.monotonic() + 90
+        while not used and proc.poll() is None and time.monotonic() < end:
+            time.sleep(0.2)
+            used = [os.path.join(root, name) for root in roots if os.path.isdir(root)
+                    for name in sorted(os.listdir(root))
+                    if read_text(os.path.join(root, name, "MarionetteActivePort")).strip()]
+        if len(used) != 1:
+            self.finish(proc, 0)
+            raise StepFailed("the first start of %s wrote a Marionette port into %r (status %s):\n%s"
+                             % (exe, used, proc.returncode, self.log_tail()))
+        profile = used[0]
+        time.sleep(running)  # its startup work done, as after a person's first look
+        port = int(read_text(os.path.join(profile, "MarionetteActivePort")).strip())
+        asked = self.marionette_quit(port)
+        status = self.finish(proc, 60 if asked else 0)
+        checkpoints = read_text(os.path.join(profile, "sessionCheckpoints.json"))
+        if status != 0 or '"profile-before-change":true' not in checkpoints:
+            raise StepFailed("the first start of %s on %s did not end cleanly (quit asked: %s, status %s):\n%s"
+                             % (exe, profile, asked, status, self.log_tail()))
+        log("first start of %s used %s and quit cleanly" % (os.path.basename(exe), profile))
+        return profile
 
     def sql(self, db, statement):
         done = subprocess.run([SQLITE, "-batch", "-bail", db, statement], capture_output=True,
@@ -1558,6 +1592,138 @@ def scenario_real_thunderbird(w, ctx):
     check("after thunderbird used it")
 
 
+# ---------------------------------------------------------------- a first run's profiles
+# Both applications, started once in an empty home, make two profiles: an unused
+# "default" that carries Default=1, and the one they really use.
+
+def ini_sections(path):
+    """[(section, {key: value})] of an ini file, in its order."""
+    out = []
+    for line in read_text(path).splitlines():
+        line = line.strip()
+        if line.startswith("[") and line.endswith("]"):
+            out.append((line[1:-1], {}))
+        elif "=" in line and out:
+            key, value = line.split("=", 1)
+            out[-1][1][key] = value
+    return out
+
+
+def first_run_home(apps, app):
+    """The home the application's first start makes; (the folder it used, its name)."""
+    roots = [os.path.join(apps.home, r) for r in app["roots"]]
+    used = apps.first_run(app["exe"], roots, app["running"])
+    root = os.path.dirname(used)
+    sections = ini_sections(os.path.join(root, "profiles.ini"))
+    log("%s/profiles.ini: %r" % (root, sections))
+    log("%s/installs.ini: %r" % (root, ini_sections(os.path.join(root, "installs.ini"))))
+    registered = registered_profiles(root)
+    names = [n for n, folder in registered.items() if folder == used]
+    for name, folder in sorted(registered.items()):
+        log("profile %s in %s: %s" % (name, folder, "prefs.js" if os.path.isfile(
+            os.path.join(folder, "prefs.js")) else "no prefs.js (%r)" % sorted(os.listdir(folder))))
+    # The layout the profile page has to see through; another one would test nothing.
+    if names != [app["used_name"]] or "default" not in registered:
+        raise StepFailed("the first start used %s (%r) among %r, not %s beside an unused default"
+                         % (used, names, registered, app["used_name"]))
+    if not os.path.isfile(os.path.join(used, "prefs.js")):
+        raise StepFailed("the first start left no prefs.js in %s" % used)
+    return used, names[0]
+
+
+def firstrun_backup(w, ctx, app, used, name):
+    """Backup of the profile the wizard selects by itself: Next, Next, Next."""
+    import zipfile
+
+    shots = ctx["shots"]
+    d = Driver(w, ctx, shots)
+    tag = app["tag"]
+    w.start()
+    w.wait_page(WELCOME, timeout=40.0)
+    w.press("Next >")
+    w.wait_page(OPERATION)
+    w.set_checked({pyatspi.ROLE_RADIO_BUTTON}, "Backup a profile")
+    pick_application(w, app["label"])
+    w.press("Next >")
+    w.wait_page(PROFILES)
+    w.require_text("Save backup to directory")
+
+    def rows():
+        return [(name_of(i), has_state(i, pyatspi.STATE_SELECTED))
+                for i in w.find(w.frame(), roles={pyatspi.ROLE_LIST_ITEM})]
+
+    try:  # nothing selected is a finding too, reported below with the list
+        w.wait("a selected profile", lambda: any(selected for _, selected in rows()), timeout=5.0)
+    except StepFailed:
+        pass
+    listed = rows()
+    selected = [n for n, on in listed if on]
+    log("profile list: %r; selected: %r" % ([n for n, _ in listed], selected))
+    save_tree(w, ctx, "firstrun-%s-profile" % tag)
+    shots.take("real-firstrun-03-profile-" + tag)
+    if selected != [name]:
+        raise StepFailed('the profile page selects %r, not "%s", the profile %s used; it lists %r'
+                         % (selected, name, os.path.basename(app["exe"]), [n for n, _ in listed]))
+    documents = os.path.join(ctx["home"], "Documents") + os.sep
+    backup = w.path_label(lambda p: p.startswith(documents) and p.endswith(".pcv"), 36)
+    if os.path.exists(backup):
+        raise StepFailed("%s exists before the backup" % backup)
+
+    w.press("Next >")
+    d.page(COMPONENTS, answers=[(PASSWORD_QUESTION, "No")])
+    w.require_text("Select the details you want to backup:")
+    log("ticked for the backup: %r" % checked_boxes(w))
+    w.press("Next >")
+    d.page(REPORT, timeout=600.0)
+    w.require_text(BACKUP_DONE)
+    report = [name_of(i) for i in w.find(w.frame(), roles={pyatspi.ROLE_LIST_ITEM})]
+    log("backup report: %r" % report)
+    for line in ("Backup contains:", "- General settings"):
+        if line not in report:
+            raise StepFailed('the backup report lacks "%s"' % line)
+    shots.take("real-firstrun-06-report-" + tag)
+    w.press("Finish")
+    status = w.wait_exit()
+    if status != 0:
+        raise StepFailed("Finish ended the program with status %s, not 0" % status)
+
+    if not os.path.isfile(backup):
+        raise StepFailed("the Report page says the backup was created, but %s is missing" % backup)
+    with zipfile.ZipFile(backup) as archive:
+        damaged = archive.testzip()
+        names = archive.namelist()
+        stored = archive.read("prefs.js") if "prefs.js" in names else None
+    if damaged is not None:
+        raise StepFailed("%s: the entry %s is damaged" % (backup, damaged))
+    with open(os.path.join(used, "prefs.js"), "rb") as f:
+        prefs = f.read()
+    if stored != prefs:
+        raise StepFailed("%s holds %s prefs.js of %s" % (
+            backup, "no" if stored is None else "another", used))
+    log("backup %s: %d entries, %d bytes; its prefs.js is that of %s"
+        % (backup, len(names), os.path.getsize(backup), used))
+
+
+def scenario_real_firstrun(w, ctx):
+    apps = ctx["apps"]
+    firefox = {
+        "tag": "firefox", "exe": "/usr/lib/firefox-esr/firefox-esr",
+        "roots": [".mozilla/firefox", ".config/mozilla/firefox"], "used_name": "default-esr",
+        "running": 8, "label": "Mozilla Firefox " + app_version("/usr/lib/firefox-esr"),
+    }
+    thunderbird = {
+        "tag": "thunderbird", "exe": "/usr/lib/thunderbird/thunderbird",
+        "roots": [".thunderbird", ".config/thunderbird"], "used_name": "default-default",
+        "running": 12, "label": "Mozilla Thunderbird " + app_version("/usr/lib/thunderbird"),
+    }
+    # Both first starts before the wizard: the home a person who tried both has.
+    made = []
+    for app in (firefox, thunderbird):
+        made.append((app,) + first_run_home(apps, app))
+    for app, used, name in made:
+        firstrun_backup(w, ctx, app, used, name)
+
+
 # ---------------------------------------------------------------- a crafted backup
 
 HOSTILE_PROFILE = "t5r4e3w2.target"
@@ -1677,6 +1843,7 @@ SCENARIOS = {
     "hostile": scenario_hostile,
     "real-firefox": scenario_real_firefox,
     "real-thunderbird": scenario_real_thunderbird,
+    "real-firstrun": scenario_real_firstrun,
 }
 
 

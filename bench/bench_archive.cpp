@@ -3,7 +3,7 @@
 // With --verify, reads a written archive back as a backup run checks it; with
 // --extract, restores a whole archive into an empty folder.
 //
-//   bench_archive PROFILE_FOLDER ARCHIVE [LEVEL [PASSWORD]]
+//   bench_archive [--reuse EARLIER_ARCHIVE] PROFILE_FOLDER ARCHIVE [LEVEL [PASSWORD]]
 //   bench_archive --verify ARCHIVE [PASSWORD]
 //   bench_archive --extract ARCHIVE TARGET_FOLDER [PASSWORD]
 
@@ -125,6 +125,13 @@ int main(int argc, char** argv)
     }
     if (argc >= 4 && std::string(argv[1]) == "--extract")
         return Extract(argv[2], argv[3], argc > 4 ? argv[4] : "");
+    // A second backup: unchanged files are copied from the earlier one.
+    std::string earlier;
+    if (argc >= 3 && std::string(argv[1]) == "--reuse") {
+        earlier = argv[2];
+        argv += 2;
+        argc -= 2;
+    }
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s PROFILE_FOLDER ARCHIVE [LEVEL [PASSWORD]]\n", argv[0]);
         return 2;
@@ -158,10 +165,13 @@ int main(int argc, char** argv)
     const long rssAfterWalk = PeakRssKiB();
     const auto start = std::chrono::steady_clock::now();
     bool written = false;
+    std::size_t reused = 0;
     {
         TZipFactory zip(archive, password, profile, state, ui);
+        zip.ReuseEntriesOf(earlier);
         // As a backup run hands its task over: the names are freed as they are stored.
         written = zip.AddTask(std::move(task.Files), task.Externals, task.TotalBytes);
+        reused = zip.ReusedEntries();
         for (const auto& problem : zip.Problems())
             std::fprintf(stderr, "left out: %s\n", problem.c_str());
     }
@@ -172,9 +182,9 @@ int main(int argc, char** argv)
     fs::remove_all(program, ec);
     std::printf("walk_seconds %.2f rss_after_walk_kib %ld ", walkSeconds, rssAfterWalk);
     std::printf("files %zu bytes %lld seconds %.2f peak_rss_kib %ld archive_bytes %lld "
-                "pumps %ld task_texts %ld bar_moves %ld last_bar %d written %d\n",
+                "pumps %ld task_texts %ld bar_moves %ld last_bar %d written %d reused %zu\n",
                 fileCount, static_cast<long long>(task.TotalBytes), seconds, PeakRssKiB(),
                 static_cast<long long>(written ? fs::file_size(archive) : 0), ui.Pumps,
-                ui.TaskTexts, ui.Positions, ui.LastPosition, written ? 1 : 0);
+                ui.TaskTexts, ui.Positions, ui.LastPosition, written ? 1 : 0, reused);
     return written ? 0 : 1;
 }

@@ -3,7 +3,9 @@
 # through the archive facade (bench_archive) and with Info-ZIP's zip, alternating, for
 # ROUNDS rounds, without and with a password, and prints one table: median wall times,
 # their ratio, both archive sizes and the peak resident memory of each. Then restores
-# the archives into empty folders, against `unzip -o -q` (and 7-Zip for the AES one).
+# the archives into empty folders, against `unzip -o -q` (and 7-Zip for the AES one), and
+# last writes a second backup beside the first, unchanged and with 1 % changed, against
+# `zip -FS`.
 #
 #   bench/run_archive_bench.sh [MEGABYTES] [ROUNDS]
 #
@@ -131,3 +133,73 @@ awk -v t="$tw" -v b="$tp" -v m="$(stat_of tessarin-password 3 | peak)" \
 if [ -s "$work/restore" ] && grep -q '^7z-aes' "$work/restore"; then
   echo "7-Zip extracting the AES archive: $(stat_of 7z-aes 2 | median) s"
 fi
+
+# A second backup beside the first: unchanged files are copied from it as stored. Against
+# Info-ZIP's file sync (zip -FS) on a copy of zip's own archive, with the same password.
+# First with the profile as it was, then with a few files changed (1 % of the bytes).
+second_round() { # $1 label, $2 password, $3 state (unchanged|changed)
+  local label=$1 pw=$2 state=$3 round
+  local zip_args=(-FS -r -9 -q)
+  [ -n "$pw" ] && zip_args+=(-P "$pw")
+  for round in $(seq "$rounds"); do
+    rm -f "$work/$label.next.pcv"
+    /usr/bin/time -f "%e %M" -o "$work/t" \
+      "$bench" --reuse "$work/$label.pcv" "$work/profile" "$work/$label.next.pcv" 9 ${pw:+"$pw"} \
+      > "$work/next.out"
+    echo "$(cat "$work/t") $(sed -n 's/.* reused \([0-9]*\).*/\1/p' "$work/next.out")" >> "$work/next.$label.$state"
+    cp "$work/$label.zip" "$work/$label.fs.zip"
+    (cd "$work/profile" && /usr/bin/time -f "%e" -o "$work/t" zip "${zip_args[@]}" "$work/$label.fs.zip" .)
+    cat "$work/t" >> "$work/fs.$label.$state"
+  done
+  # The second backup must be a whole backup of the profile as it is now.
+  rm -rf "$work/out"
+  "$bench" --extract "$work/$label.next.pcv" "$work/out" ${pw:+"$pw"} >/dev/null
+  diff -rq "$work/out" "$work/profile" >/dev/null || echo "  second $label $state: content DIFFERS"
+  rm -rf "$work/out"
+}
+for label in plain password; do
+  pw=''; [ "$label" = password ] && pw=$password
+  second_round "$label" "$pw" unchanged
+done
+# 1 % of the bytes: whole files of 0.1-0.5 % each, one byte flipped and the time now.
+python3 - "$work/profile" <<'PY'
+import os, sys, time
+root = sys.argv[1]
+files = sorted(os.path.join(d, f) for d, _, fs in os.walk(root) for f in fs)
+total = sum(os.path.getsize(f) for f in files)
+changed = 0
+for path in files:
+    size = os.path.getsize(path)
+    if not (total * 0.001 <= size <= total * 0.005):
+        continue
+    with open(path, "r+b") as f:
+        f.seek(size // 2)
+        byte = f.read(1)
+        f.seek(size // 2)
+        f.write(bytes([byte[0] ^ 0x5A]))
+    os.utime(path, (time.time() + 5, time.time() + 5))
+    changed += size
+    if changed >= total * 0.01:
+        break
+print(f"changed {changed} of {total} bytes ({100 * changed / total:.2f} %)")
+PY
+for label in plain password; do
+  pw=''; [ "$label" = password ] && pw=$password
+  second_round "$label" "$pw" changed
+done
+echo
+printf '%-20s %10s %9s %7s %10s %11s %7s %9s\n' "second backup" "tessarin s" "first s" ratio \
+  "zip -FS s" "/ zip -FS" reused "peak MiB"
+for label in plain password; do
+  first=$(cut -d' ' -f1 "$work/facade.$label" | median)
+  for state in unchanged changed; do
+    t=$(cut -d' ' -f1 "$work/next.$label.$state" | median)
+    fs_s=$(median < "$work/fs.$label.$state")
+    awk -v l="$label $state" -v t="$t" -v f="$first" -v z="$fs_s" \
+      -v r="$(cut -d' ' -f3 "$work/next.$label.$state" | tail -1)" \
+      -v m="$(cut -d' ' -f2 "$work/next.$label.$state" | peak)" \
+      'BEGIN {printf "%-20s %10.2f %9.2f %7.3f %10.2f %11.2f %7d %9.1f\n", l, t, f, t / f, z, (z > 0 ? t / z : 0), r, m / 1024}'
+  done
+done
+echo "(targets: unchanged <= 0.15 x the first backup; 1 % changed <= 0.25 x and no slower"
+echo " than zip -FS; peak < 128 MiB. zip -FS: Info-ZIP updating a copy of its own archive)"

@@ -5,6 +5,8 @@
 #include "config/L10n.h"
 #include "platform/FileUtil.h"
 
+#include <libdeflate.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -75,6 +77,18 @@ std::string RealPath(const std::string& path)
     std::string out = real;
     std::free(real);
     return out;
+}
+
+// The time a ZIP entry keeps of t: its DOS time, local and in steps of two seconds,
+// read back as libzip reads it.
+std::time_t DosTime(std::time_t t)
+{
+    std::tm local{};
+    if (::localtime_r(&t, &local) == nullptr)
+        return t;
+    local.tm_sec &= ~1;
+    local.tm_isdst = -1;
+    return std::mktime(&local);
 }
 
 void FsyncPath(const std::string& path, int flags)
@@ -427,13 +441,15 @@ zip_int64_t TAddSession::SourceCallback(void* userdata, void* data, zip_uint64_t
     }
     if (cmd == ZIP_SOURCE_OPEN)
         session.serveOpened_ = true;
-    const zip_int64_t result = session.pipeline_
-                                   ? session.HandlePiped(*item, data, len, cmd)
-                                   : session.HandleSource(*item, data, len, cmd);
+    const bool reused = item->Earlier >= 0;
+    const zip_int64_t result = reused            ? session.HandleReused(*item, data, len, cmd)
+                               : session.pipeline_ ? session.HandlePiped(*item, data, len, cmd)
+                                                   : session.HandleSource(*item, data, len, cmd);
     if (cmd == ZIP_SOURCE_STAT && session.serveOpened_) {
         // Its last stat (libzip asks for it after a failed open too): the next item.
         ++session.serveAt_;
-        ++session.serveSlot_;
+        if (!reused) // reused files never pass through the pipeline
+            ++session.serveSlot_;
         session.serveOpened_ = false;
     }
     return result;
@@ -546,7 +562,7 @@ void TAddSession::StartPipeline()
 {
     std::size_t count = 0;
     for (const TAddItem* item : byIndex_)
-        count += item != nullptr ? 1 : 0;
+        count += item != nullptr && item->Earlier < 0 ? 1 : 0;
     pipedItem_ = nullptr;
     // As many workers as cores; capped, because each keeps blocks in flight.
     const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
@@ -560,7 +576,7 @@ void TAddSession::FeedPipeline(std::size_t slots)
     // libzip writes the entries in index order; the pipeline reads the files in that order.
     while (pipeline_->Given() < slots && feedAt_ < byIndex_.size()) {
         const TAddItem* item = byIndex_[feedAt_++];
-        if (item == nullptr)
+        if (item == nullptr || item->Earlier >= 0)
             continue;
         TDeflatePipeline::TFile file;
         file.Path = PathOf(*item, EntryName(*item));
@@ -652,6 +668,181 @@ zip_int64_t TAddSession::HandlePiped(TAddItem& item, void* data, zip_uint64_t le
     }
 }
 
+bool TAddSession::OpenEarlier()
+{
+    struct stat st {};
+    if (::stat(earlierPath_.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    int error = 0;
+    earlier_.reset(zip_open(earlierPath_.c_str(), ZIP_RDONLY, &error));
+    if (!earlier_ || password_.empty())
+        return static_cast<bool>(earlier_);
+    // Entries another password encrypted would be copied into an archive that this
+    // password does not open: the verifier of one entry tells, as a reader checks it.
+    const zip_int64_t count = zip_get_num_entries(earlier_.get(), 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t entry;
+        if (zip_stat_index(earlier_.get(), static_cast<zip_uint64_t>(i), 0, &entry) != 0 ||
+            (entry.valid & ZIP_STAT_ENCRYPTION_METHOD) == 0 ||
+            entry.encryption_method != ZIP_EM_AES_256)
+            continue;
+        const TZipFilePtr file(zip_fopen_index_encrypted(
+            earlier_.get(), static_cast<zip_uint64_t>(i), 0, password_.c_str()));
+        if (file)
+            return true;
+        break;
+    }
+    earlier_.reset();
+    return false;
+}
+
+bool TAddSession::SameAsEarlier(TAddItem& item, const zip_stat_t& earlier)
+{
+    constexpr zip_uint64_t needed = ZIP_STAT_SIZE | ZIP_STAT_CRC | ZIP_STAT_MTIME |
+                                    ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
+    const zip_uint16_t encryption = password_.empty() ? ZIP_EM_NONE : ZIP_EM_AES_256;
+    // Stored entries gain nothing; an encrypted entry under 20 bytes keeps no CRC.
+    if ((earlier.valid & needed) != needed || earlier.size != item.Size ||
+        earlier.comp_method != ZIP_CM_DEFLATE || earlier.encryption_method != encryption ||
+        (encryption != ZIP_EM_NONE && item.Size < 20))
+        return false;
+    zip_stat_t now;
+    if (zip_stat_index(archive_.get(), static_cast<zip_uint64_t>(item.Index), 0, &now) != 0 ||
+        (now.valid & ZIP_STAT_MTIME) == 0 || DosTime(now.mtime) != earlier.mtime)
+        return false;
+    // Size and time say nothing of a file rewritten within the same two seconds: the
+    // CRC of what is there now decides.
+    TFd fd(::open(PathOf(item, currentName_).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    checkBuffer_.resize(ProgressStep);
+    std::uint32_t crc = 0;
+    std::uint64_t done = 0;
+    Report(item, 0);
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), checkBuffer_.data(), checkBuffer_.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n < 0)
+                return false;
+            break;
+        }
+        crc = libdeflate_crc32(crc, checkBuffer_.data(), static_cast<std::size_t>(n));
+        done += static_cast<std::uint64_t>(n);
+        if (done < item.Size)
+            Report(item, done);
+        if (pending_)
+            return false;
+    }
+    if (done != item.Size || crc != earlier.crc)
+        return false;
+    Report(item, item.Size);
+    item.Counted = true;
+    return true;
+}
+
+void TAddSession::MatchEarlierEntries()
+{
+    if (earlierPath_.empty() || !piped_ || archiveExists_ || !OpenEarlier())
+        return;
+    for (TAddItem* item : byIndex_) {
+        if (item == nullptr)
+            continue;
+        currentName_ = EntryName(*item);
+        const zip_int64_t at = zip_name_locate(earlier_.get(), currentName_.c_str(), ZIP_FL_ENC_RAW);
+        zip_stat_t entry;
+        if (at < 0 || zip_stat_index(earlier_.get(), static_cast<zip_uint64_t>(at), 0, &entry) != 0)
+            continue;
+        if (SameAsEarlier(*item, entry)) {
+            item->Earlier = at;
+            ++reused_;
+        }
+        if (pending_)
+            return;
+    }
+}
+
+void TAddSession::ForgetEarlier()
+{
+    for (TAddItem& item : items_) {
+        item.Earlier = -1;
+        item.Counted = false;
+    }
+    reused_ = 0;
+    reusedSource_.reset();
+    earlier_.reset();
+}
+
+zip_int64_t TAddSession::HandleReused(TAddItem& item, void* data, zip_uint64_t len,
+                                      zip_source_cmd_t cmd)
+{
+    const auto failed = [&](zip_source_t* from) -> zip_int64_t {
+        if (from != nullptr)
+            zip_error_set(&error_, zip_error_code_zip(zip_source_error(from)),
+                          zip_error_code_system(zip_source_error(from)));
+        else
+            zip_error_set(&error_, zip_error_code_zip(zip_get_error(archive_.get())), 0);
+        reuseFailed_ = true;
+        return -1;
+    };
+    switch (cmd) {
+    case ZIP_SOURCE_STAT: {
+        auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &error_);
+        if (st == nullptr)
+            return -1;
+        if (!reusedSource_) {
+            // The entry's bytes as the earlier archive holds them: deflated, and
+            // encrypted with its own salt when there is a password.
+            reusedSource_.reset(zip_source_zip(
+                archive_.get(), earlier_.get(), static_cast<zip_uint64_t>(item.Earlier),
+                password_.empty() ? ZIP_FL_COMPRESSED : ZIP_FL_ENCRYPTED, 0, 0));
+            if (!reusedSource_)
+                return failed(nullptr);
+        }
+        if (zip_source_stat(reusedSource_.get(), st) != 0)
+            return failed(reusedSource_.get());
+        reusedCompSize_ = (st->valid & ZIP_STAT_COMP_SIZE) != 0 ? st->comp_size : 0;
+        if (serveOpened_)
+            reusedSource_.reset(); // its last stat
+        return sizeof(*st);
+    }
+    case ZIP_SOURCE_OPEN:
+        if (!reusedSource_ || zip_source_open(reusedSource_.get()) != 0)
+            return failed(reusedSource_.get());
+        currentName_ = EntryName(item);
+        currentDone_ = 0;
+        reusedCopied_ = 0;
+        currentFinished_ = false;
+        Report(item, 0);
+        return Cancelled() ? -1 : 0;
+    case ZIP_SOURCE_READ: {
+        if (Cancelled())
+            return -1;
+        const zip_int64_t n = zip_source_read(reusedSource_.get(), data, len);
+        if (n < 0)
+            return failed(reusedSource_.get());
+        // Progress in the file's bytes: the copied share of the stored ones.
+        reusedCopied_ += static_cast<std::uint64_t>(n);
+        const std::uint64_t done =
+            reusedCompSize_ == 0
+                ? 0
+                : static_cast<std::uint64_t>(static_cast<long double>(reusedCopied_) /
+                                             static_cast<long double>(reusedCompSize_) *
+                                             static_cast<long double>(item.Size));
+        return AfterRead(item, n, 0, std::min(done, item.Size));
+    }
+    case ZIP_SOURCE_CLOSE:
+        if (reusedSource_)
+            zip_source_close(reusedSource_.get());
+        return 0;
+    default:
+        zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+}
+
 TAddSession::TResult TAddSession::Commit()
 {
     if (!archive_) {
@@ -669,20 +860,33 @@ TAddSession::TResult TAddSession::Commit()
 
     // A file that vanished or became unreadable since it was collected fails the
     // close; drop it and write again rather than lose the whole archive. Bounded,
-    // because each retry drops one file.
-    for (std::size_t attempt = 0; attempt <= items_.size(); ++attempt) {
+    // because each retry drops one file (and one more when the earlier backup fails).
+    for (std::size_t attempt = 0; attempt <= items_.size() + 1; ++attempt) {
         failedItem_ = nullptr;
+        reuseFailed_ = false;
         serveAt_ = serveSlot_ = 0;
         serveOpened_ = false;
         if (OnAttempt)
             OnAttempt();
+        if (attempt == 0)
+            MatchEarlierEntries();
+        else
+            for (TAddItem& item : items_)
+                item.Counted = false; // the bar starts over
+        if (pending_) {
+            archive_.reset();
+            earlier_.reset();
+            std::rethrow_exception(std::exchange(pending_, nullptr));
+        }
         if (piped_)
             StartPipeline();
         const int closed = zip_close(archive_.get());
         pipeline_.reset(); // stops the workers, whatever the outcome
         pipedItem_ = nullptr;
+        reusedSource_.reset();
         if (closed == 0) {
             archive_.release(); // freed by the successful close
+            earlier_.reset();
             // libzip renames without syncing; a backup is only made once it is on disk.
             FsyncPath(archivePath_, 0);
             const auto slash = archivePath_.rfind('/');
@@ -693,6 +897,13 @@ TAddSession::TResult TAddSession::Commit()
         if (pending_) {
             archive_.reset(); // discard; libzip has removed its temporary file
             std::rethrow_exception(std::exchange(pending_, nullptr));
+        }
+        if (reuseFailed_) {
+            // The earlier backup could not be read after all: everything from the files.
+            ForgetEarlier();
+            zip_error_fini(&error_);
+            zip_error_init(&error_);
+            continue;
         }
         if (failedItem_ == nullptr || failedItem_->Index < 0)
             break;

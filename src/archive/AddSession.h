@@ -40,6 +40,8 @@ struct TAddItem {
     int Weight = 1;            // how many times the caller listed this file
     bool StoredByName = false; // a format that is compressed already
     bool Replaces = false;     // takes the place of an earlier archive's entry
+    zip_int64_t Earlier = -1;  // the earlier backup's entry copied as stored, if any
+    bool Counted = false;      // its progress was reported when it was checked
 };
 
 class TAddSession {
@@ -68,6 +70,16 @@ public:
     void AddSpec(const std::string& spec, const std::string& root,
                  const std::string& storedAs = {});
 
+    // An earlier backup of the same files. At level 1..9, a file whose size, time and
+    // CRC-32 match an entry of it that is deflated (and, with a password, encrypted)
+    // as this session would do it is copied from there as stored, without deflating it
+    // again. The earlier archive is only read. One that does not open, or whose
+    // entries the password does not open, is not used; a write into an archive that
+    // exists already never uses one.
+    void ReuseFrom(std::string earlierArchive) { earlierPath_ = std::move(earlierArchive); }
+    // How many entries of the last write were copied from the earlier backup.
+    std::size_t ReusedEntries() const { return reused_; }
+
     // Sum of the sizes of the files collected, each counted as often as listed.
     std::uint64_t CollectedBytes() const;
 
@@ -89,6 +101,12 @@ private:
     TAddItem* Serving();
     zip_int64_t HandleSource(TAddItem& item, void* data, zip_uint64_t len, zip_source_cmd_t cmd);
     zip_int64_t HandlePiped(TAddItem& item, void* data, zip_uint64_t len, zip_source_cmd_t cmd);
+    zip_int64_t HandleReused(TAddItem& item, void* data, zip_uint64_t len, zip_source_cmd_t cmd);
+    // Before the first write: which files the earlier backup holds unchanged.
+    void MatchEarlierEntries();
+    bool OpenEarlier();
+    bool SameAsEarlier(TAddItem& item, const zip_stat_t& earlier);
+    void ForgetEarlier();
     // What a read of n bytes (or -1 with error) means for libzip and for the progress;
     // done: how much of the file that read brought in.
     zip_int64_t AfterRead(TAddItem& item, std::int64_t n, int error, std::uint64_t done);
@@ -160,6 +178,15 @@ private:
     TAddItem* pipedItem_ = nullptr; // the file the pipeline hands out now
     bool pipedStored_ = false;
     zip_error_t error_{};
+    // The earlier backup outlives the archive whose reused entries read from it.
+    std::string earlierPath_;
+    TZipArchivePtr earlier_;
+    TUniqueCPtr<zip_source_t, zip_source_free> reusedSource_; // the entry served now
+    std::size_t reused_ = 0;
+    bool reuseFailed_ = false; // reading the earlier backup failed: write without it
+    std::uint64_t reusedCompSize_ = 0;
+    std::uint64_t reusedCopied_ = 0;
+    std::vector<unsigned char> checkBuffer_;
     TZipArchivePtr archive_;
     bool openTried_ = false;
     dev_t archiveDevice_ = 0;

@@ -301,12 +301,19 @@ bool TZipFactory::Add(const std::function<void(TAddSession&)>& collect)
 
     TAddSession session(archivePath_, level_, password_,
                         [this](const TAddItem& item, const std::string& name, std::uint64_t done) {
-                            ReportProgress(name, item.Size, done, item.Weight);
+                            // A file checked against the earlier backup moved the bar
+                            // then; its copy only shows its name.
+                            if (item.Counted)
+                                ReportProgress(name, 0, 0, 0);
+                            else
+                                ReportProgress(name, item.Size, done, item.Weight);
                         });
+    session.ReuseFrom(std::exchange(reuseFrom_, {}));
     const std::int64_t doneAtStart = doneBytes_;
     session.OnAttempt = [this, doneAtStart] { doneBytes_ = doneAtStart; };
     collect(session);
     const TAddSession::TResult result = session.Commit(); // TProgramExit passes through
+    reused_ = session.ReusedEntries();
     problems_ = session.Problems();
     if (result == TAddSession::TResult::Failed) {
         problems_.push_back(session.ErrorText());

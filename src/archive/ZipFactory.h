@@ -93,6 +93,11 @@ public:
     }
     bool AddTask(std::vector<std::string>&& files,
                  const std::vector<TArchiveExternalFile>& externals, std::int64_t totalBytes);
+    // The next write copies unchanged files from this earlier backup as it stores them
+    // (see TAddSession::ReuseFrom) instead of deflating them again.
+    void ReuseEntriesOf(std::string earlierBackup) { reuseFrom_ = std::move(earlierBackup); }
+    // How many entries the last write copied from the earlier backup.
+    std::size_t ReusedEntries() const { return reused_; }
     bool AddFiles(const std::vector<std::string>& specs);
     bool AddFilesFrom(const std::string& spec, const std::string& rootFolder);
 
@@ -198,6 +203,8 @@ private:
     bool passwordRefused_ = false;
     bool askCancelled_ = false; // no more password questions in this extraction
     std::string fileText_;
+    std::string reuseFrom_;
+    std::size_t reused_ = 0;
     std::vector<std::string> problems_;
     TSharedState& state_;
     IUserInterface& ui_;

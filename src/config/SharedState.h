@@ -58,6 +58,9 @@ struct TSharedState {
     std::uint8_t AppNumber = 0;
     std::string AppCodeName;
     std::string BackupFile;
+    // Batch mode: the newest earlier backup the task made, whose unchanged entries the
+    // next one may copy. Empty when there is none.
+    std::string EarlierBackup;
     std::uint8_t BackupFormat = 0; // 1 legacy text backup, 2 ZIP archive
     std::string Password;
     // Mail folders outside the profile. Not capped: a profile may have any number of

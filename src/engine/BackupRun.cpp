@@ -4,6 +4,7 @@
 #include "archive/ZipFactory.h"
 #include "config/ErrorLog.h"
 #include "config/L10n.h"
+#include "engine/BackupFileCheck.h"
 #include "engine/BackupFormat.h"
 #include "engine/Components.h"
 #include "engine/DatabaseCheck.h"
@@ -186,8 +187,10 @@ void SetBackupWrittenHook(std::function<void(const std::string& path)> hook)
     BackupWrittenHook() = std::move(hook);
 }
 
-bool VerifyBackupOutput(const std::string& path, TSharedState& state, IUserInterface& ui,
-                        bool batchMode)
+namespace {
+
+std::optional<TVerifyFailure> CheckWrittenArchive(const std::string& path, TSharedState& state,
+                                                  IUserInterface& ui)
 {
     ui.SetTaskText(Text("Messages", "LANG_VERIFYING_BACKUP"));
     ui.SetProgressPosition(0);
@@ -202,13 +205,17 @@ bool VerifyBackupOutput(const std::string& path, TSharedState& state, IUserInter
         if (database)
             failure = TVerifyFailure{database->Entry, database->Reason};
     }
-    if (!failure) {
-        // The last pump may come before the last byte; the report page shows a full bar.
+    // The last pump may come before the last byte; the report page shows a full bar.
+    if (!failure)
         ui.SetProgressPosition(100);
-        return true;
-    }
+    return failure;
+}
+
+void ReportCheckFailure(const TVerifyFailure& failure, TSharedState& state, IUserInterface& ui,
+                        bool batchMode)
+{
     const std::string why =
-        failure->Entry.empty() ? failure->Reason : failure->Entry + ": " + failure->Reason;
+        failure.Entry.empty() ? failure.Reason : failure.Entry + ": " + failure.Reason;
     const std::string text = Language().GetTextWithArg("Messages", "LANG_BACKUP_CHECK_FAILED", why);
     // Nobody reads a box in batch mode; the error log also reaches stderr there.
     if (batchMode) {
@@ -218,10 +225,99 @@ bool VerifyBackupOutput(const std::string& path, TSharedState& state, IUserInter
         ui.WarningBox(Text("TForm1", "LANG_WARNING"), text);
     }
     state.BackupFailed = true;
-    return false;
+}
+
+} // namespace
+
+bool VerifyBackupOutput(const std::string& path, TSharedState& state, IUserInterface& ui,
+                        bool batchMode)
+{
+    const std::optional<TVerifyFailure> failure = CheckWrittenArchive(path, state, ui);
+    if (failure)
+        ReportCheckFailure(*failure, state, ui, batchMode);
+    return !failure;
 }
 
 namespace {
+
+bool IsEarlierBackupOf(const std::string& path, const TSharedState& state)
+{
+    std::error_code ec;
+    if (path.empty() || !fs::is_regular_file(path, ec))
+        return false;
+    // Read as a restore would, with this run's password and nobody to ask.
+    TQuietUserInterface quiet;
+    TSharedState check = state;
+    check.BackupFile = path;
+    check.AskForPassword = false;
+    try {
+        if (!CheckBackupFile(path, check, quiet) || check.BackupFormat != 2)
+            return false;
+        ReadBackupIndex(check, quiet);
+    } catch (...) {
+        return false;
+    }
+    return check.BackupAppNumber == state.AppNumber;
+}
+
+} // namespace
+
+std::string EarlierBackupFor(const TSharedState& state)
+{
+    if (IsEarlierBackupOf(state.BackupFile, state))
+        return state.BackupFile;
+    if (state.EarlierBackup != state.BackupFile && IsEarlierBackupOf(state.EarlierBackup, state))
+        return state.EarlierBackup;
+    return {};
+}
+
+namespace {
+
+// Writes the task into path. Files that vanished or became unreadable after the scan
+// are left out and named in problems, so nobody believes they are in the backup.
+// Without an earlier backup the task's names are handed over: no second write needs them.
+bool WriteArchive(const std::string& path, TBackupTask& task, const std::string& earlier,
+                  TSharedState& state, IUserInterface& ui, std::vector<std::string>& problems,
+                  std::size_t& reused)
+{
+    TZipFactory zip(path, state.Password, WithTrailingSeparator(state.ProfileDir), state, ui);
+    zip.ReuseEntriesOf(earlier);
+    const bool written = earlier.empty() ? zip.AddTask(std::move(task)) : zip.AddTask(task);
+    problems = zip.Problems();
+    reused = zip.ReusedEntries();
+    return written;
+}
+
+// The archive written and read back whole; nothing reported yet.
+struct TWriteOutcome {
+    bool Written = false;
+    std::optional<TVerifyFailure> Failure;
+    std::vector<std::string> Problems;
+};
+
+TWriteOutcome WriteAndCheck(const std::string& path, TBackupTask& task, TSharedState& state,
+                            IUserInterface& ui)
+{
+    TWriteOutcome outcome;
+    std::size_t reused = 0;
+    outcome.Written = WriteArchive(path, task, EarlierBackupFor(state), state, ui,
+                                   outcome.Problems, reused);
+    if (outcome.Written && BackupWrittenHook())
+        BackupWrittenHook()(path);
+    if (outcome.Written)
+        outcome.Failure = CheckWrittenArchive(path, state, ui);
+    if (outcome.Failure && reused > 0) {
+        // An entry copied from the earlier backup did not read back (that file was
+        // damaged since it was made): write every file anew.
+        outcome.Written = WriteArchive(path, task, {}, state, ui, outcome.Problems, reused);
+        outcome.Failure.reset();
+        if (outcome.Written && BackupWrittenHook())
+            BackupWrittenHook()(path);
+        if (outcome.Written)
+            outcome.Failure = CheckWrittenArchive(path, state, ui);
+    }
+    return outcome;
+}
 
 bool ProfileOpenedMeanwhile(TSharedState& state, const std::string& profileDir)
 {
@@ -313,21 +409,14 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
         RemoveStaleTemporaries(target.parent_path());
         const fs::path partial = TemporarySibling(target);
         TFileGuard partialGuard(partial);
-        bool written = false;
-        {
-            TZipFactory zip(partial.string(), state.Password, profileDir, state, ui);
-            written = zip.AddTask(std::move(task));
-            // Files that vanished or became unreadable after the scan are left out;
-            // the report names each so nobody believes they are in the backup.
-            for (const std::string& problem : zip.Problems())
-                ui.AddTaskLine(problem);
-        }
-        if (written && BackupWrittenHook())
-            BackupWrittenHook()(partial.string());
-        if (!written) {
+        const TWriteOutcome outcome = WriteAndCheck(partial.string(), task, state, ui);
+        for (const std::string& problem : outcome.Problems)
+            ui.AddTaskLine(problem);
+        if (!outcome.Written) {
             state.BackupFailed = true;
-        } else if (!VerifyBackupOutput(partial.string(), state, ui, batchMode)) {
+        } else if (outcome.Failure) {
             // The earlier backup stays; partialGuard removes the damaged one.
+            ReportCheckFailure(*outcome.Failure, state, ui, batchMode);
         } else if (batchMode && ProfileOpenedMeanwhile(state, profileDir)) {
             // The application started during the run: what was read may be torn.
         } else if (batchMode || CheckBackupOutput(partial.string(), state, ui)) {

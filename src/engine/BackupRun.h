@@ -34,6 +34,11 @@ bool CheckBackupOutput(const std::string& path, TSharedState& state, IUserInterf
 bool VerifyBackupOutput(const std::string& path, TSharedState& state, IUserInterface& ui,
                         bool batchMode);
 
+// The earlier backup whose unchanged entries this run may copy: the file it replaces,
+// else state.EarlierBackup; either only when it reads back as a backup of the same
+// application with the run's password. Empty when neither does.
+std::string EarlierBackupFor(const TSharedState& state);
+
 // For tests: called with the freshly written archive before it is read back.
 void SetBackupWrittenHook(std::function<void(const std::string& path)> hook);
 

@@ -183,11 +183,11 @@ bool TBatchBackup::LoadTaskFile(const std::string& path)
     return true;
 }
 
-std::vector<std::string> TBatchBackup::RemoveOldBackups()
+std::vector<std::string> TBatchBackup::EarlierBackups()
 {
-    std::vector<std::string> removed;
+    std::vector<std::string> found;
     if (task_.Keep < 1 || task_.App == nullptr || task_.FoundProfile == nullptr)
-        return removed;
+        return found;
     const fs::path output(task_.Output);
     const std::string namePattern = fs::path(task_.OutputPattern).filename().string();
     // The fixed parts of the name, expanded exactly as for the new backup.
@@ -219,14 +219,24 @@ std::vector<std::string> TBatchBackup::RemoveOldBackups()
         }
         backups.emplace_back(entry.last_write_time(ec), path);
     }
+    std::sort(backups.begin(), backups.end());
+    for (const auto& backup : backups)
+        found.push_back(backup.second.string());
+    return found;
+}
+
+std::vector<std::string> TBatchBackup::RemoveOldBackups()
+{
+    std::vector<std::string> removed;
+    const std::vector<std::string> backups = EarlierBackups();
     // The new backup is one of the Keep.
     if (backups.size() + 1 <= static_cast<std::size_t>(task_.Keep))
         return removed;
-    std::sort(backups.begin(), backups.end());
     const std::size_t surplus = backups.size() + 1 - static_cast<std::size_t>(task_.Keep);
+    std::error_code ec;
     for (std::size_t n = 0; n < surplus; ++n) {
-        if (fs::remove(backups[n].second, ec))
-            removed.push_back(backups[n].second.string());
+        if (fs::remove(backups[n], ec))
+            removed.push_back(backups[n]);
     }
     return removed;
 }
@@ -284,6 +294,9 @@ int TBatchBackup::BackupAction(const std::string& argument, std::shared_ptr<TMoz
 
     state_.Operation = 1;
     state_.BackupFile = task_.Output;
+    // Unchanged files are copied from the newest earlier backup instead of deflated again.
+    const std::vector<std::string> earlier = EarlierBackups();
+    state_.EarlierBackup = earlier.empty() ? std::string() : earlier.back();
     state_.ProfileDir = BatchProfileFolder();
     state_.Password = task_.Password;
 

@@ -71,6 +71,10 @@ public:
     // After a verified new backup: removes the oldest backups in its folder that the
     // task's output pattern produced, so that at most Keep remain. Returns the removed paths.
     std::vector<std::string> RemoveOldBackups();
+    // The task's earlier backups beside its output (its own name excluded), oldest
+    // first: files the output pattern names for this application and profile that open
+    // as its backups with its password.
+    std::vector<std::string> EarlierBackups();
 
 private:
     bool Fail(const std::string& key);

@@ -63,4 +63,24 @@ inline bool FlipByteInEntry(const std::string& archive, const std::string& name,
     return false;
 }
 
+// An entry's bytes as the archive stores them: deflated, and encrypted with the salt it
+// was given. Two backups that share them share the very entry; empty when not found.
+inline std::string StoredBytes(const std::string& archive, const std::string& name)
+{
+    int error = 0;
+    zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY, &error);
+    if (za == nullptr)
+        return {};
+    std::string out;
+    if (zip_file_t* f = zip_fopen(za, name.c_str(), ZIP_FL_ENCRYPTED)) {
+        char buf[8192];
+        zip_int64_t got;
+        while ((got = zip_fread(f, buf, sizeof buf)) > 0)
+            out.append(buf, static_cast<std::size_t>(got));
+        zip_fclose(f);
+    }
+    zip_discard(za);
+    return out;
+}
+
 } // namespace tessarin::test

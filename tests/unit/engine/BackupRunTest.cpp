@@ -442,6 +442,39 @@ TEST_F(BackupRunTest, ArchiveDamagedAfterTheWriteLeavesTheEarlierBackupAndSaysWh
     }
 }
 
+TEST_F(BackupRunTest, NextBackupCopiesUnchangedEntriesAndWritesAnewWhenTheEarlierIsDamaged)
+{
+    const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
+    state.AppNumber = 2;
+    state.Operation = 1;
+    state.ProfileDir = p.Folder();
+    state.BackupFile = documents + "daily.pcv";
+    state.Password = "secret";
+    Choose(state, {1});
+    int writes = 0;
+    SetBackupWrittenHook([&writes](const std::string&) { ++writes; });
+    RunBackup(state, ui, false);
+    ASSERT_FALSE(state.BackupFailed);
+    const std::string first = StoredBytes(state.BackupFile, "prefs.js");
+
+    RunBackup(state, ui, false);
+    EXPECT_FALSE(state.BackupFailed);
+    EXPECT_EQ(writes, 2);
+    // Copied as stored: a file encrypted anew would have a new salt.
+    EXPECT_TRUE(StoredBytes(state.BackupFile, "prefs.js") == first);
+
+    // Damaged since; its directory still promises the right CRC.
+    ASSERT_TRUE(FlipByteInEntry(state.BackupFile, "prefs.js"));
+    RunBackup(state, ui, false);
+    SetBackupWrittenHook(nullptr);
+    EXPECT_FALSE(state.BackupFailed);
+    EXPECT_EQ(writes, 4); // copied, found damaged when read back, written anew
+    EXPECT_TRUE(StoredBytes(state.BackupFile, "prefs.js") != first);
+    EXPECT_EQ(EntryText(state.BackupFile, "prefs.js", "secret"), ReadFile(p.Folder() + "prefs.js"));
+    EXPECT_THAT(ui.CallsOf("Warning"), ::testing::IsEmpty());
+    EXPECT_EQ(ui.ReportText, "The backup was created. You can read the report below:");
+}
+
 namespace {
 
 // A real database with an index over a thousand rows; damage overwrites one of its

@@ -230,6 +230,32 @@ TEST_F(BatchBackupTest, KeepRemovesOnlyTheOldestBackupsThePatternMade)
     EXPECT_FALSE(fs::exists(ErrorLogPath()));
 }
 
+TEST_F(BatchBackupTest, KeepCopiesUnchangedEntriesFromTheNewestEarlierBackupAndRemovesItOnlyAfter)
+{
+    const std::string folder = documents + "kept/";
+    const std::string task = "[General]\naction=backup\napplication=firefox\nprofile=esr\n"
+                             "output=" + folder + "<profile> <year>-<month>-<day>.pcv\n"
+                             "password=secret\n";
+    // Two earlier days, each encrypted anew (no keep: nothing earlier is looked for).
+    temp.Write("task.ini", task);
+    const auto now = fs::file_time_type::clock::now();
+    std::map<std::string, std::string> stored;
+    for (const int daysAgo : {2, 1}) {
+        ASSERT_EQ(Run((temp.Path() / "task.ini").string()), 0) << Log();
+        const std::string name = "default-esr 2020-01-0" + std::to_string(3 - daysAgo) + ".pcv";
+        fs::rename(folder + FileNames(folder).back(), folder + name); // today's sorts last
+        fs::last_write_time(folder + name, now - std::chrono::hours(24 * daysAgo));
+        stored[name] = StoredBytes(folder + name, "prefs.js");
+    }
+    ASSERT_TRUE(stored["default-esr 2020-01-01.pcv"] != stored["default-esr 2020-01-02.pcv"]);
+
+    temp.Write("task.ini", task + "keep=1\n");
+    ASSERT_EQ(Run((temp.Path() / "task.ini").string()), 0) << Log();
+    const std::vector<std::string> names = FileNames(folder);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_TRUE(StoredBytes(folder + names[0], "prefs.js") == stored["default-esr 2020-01-02.pcv"]);
+}
+
 TEST_F(BatchBackupTest, EveryFailureAfterTheTaskIsCheckedEndsWithStatusOneAndRemovesNothing)
 {
     // Today's backup and an older one lie in the output folder; each run fails after

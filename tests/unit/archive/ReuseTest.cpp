@@ -125,5 +125,20 @@ TEST_F(ReuseTest, AnEarlierArchiveThatCannotServeIsIgnored)
     }
 }
 
+TEST_F(ReuseTest, ClosingTheProgramWhileFilesAreComparedLeavesNoArchiveAndTheEarlierAsItWas)
+{
+    MakeProfile();
+    const std::string earlier = Path("earlier.pcv");
+    Backup(earlier, "");
+    const std::string earlierBytes = ReadFile(earlier);
+    auto facade = Facade(Path("next.pcv"), "", Path("p/"));
+    facade->ReuseEntriesOf(earlier);
+    ui_.ExitAfterProcessEvents = ui_.ProcessEventsCalls + 1; // inside the first comparison
+    EXPECT_THROW(facade->AddTask(TArchiveTask{files_, {}, 1}), TProgramExit);
+    EXPECT_FALSE(fs::exists(Path("next.pcv")));
+    EXPECT_TRUE(Leftovers(dir_.Path(), "next.pcv").empty());
+    EXPECT_TRUE(ReadFile(earlier) == earlierBytes);
+}
+
 } // namespace
 } // namespace tessarin::test

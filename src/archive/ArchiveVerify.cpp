@@ -1,6 +1,7 @@
 #include "archive/ArchiveVerify.h"
 
 #include "archive/EntryReader.h"
+#include "archive/WorkerPool.h"
 #include "archive/ZipHandles.h"
 
 #include <zip.h>
@@ -8,11 +9,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <exception>
 #include <limits>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace tessarin {
@@ -40,64 +39,31 @@ struct TEntry {
 
 class TVerifier {
 public:
-    TVerifier(zip_t* za, std::string password, std::vector<TEntry> entries)
-        : za_(za), password_(std::move(password)), entries_(std::move(entries))
+    // stop: the flag of the pool the entries are checked on.
+    TVerifier(zip_t* za, std::string password, std::vector<TEntry> entries,
+              const std::atomic<bool>& stop)
+        : za_(za), password_(std::move(password)), entries_(std::move(entries)), stop_(stop)
     {
     }
 
-    // One worker: entries taken from the shared list until none is left. The workers
-    // share one handle (one libzip call at a time): a handle per worker would hold
-    // the whole directory once more, a third of a kilobyte per entry.
-    void Work()
+    // One entry. The workers share one handle (one libzip call at a time): a handle
+    // per worker would hold the whole directory once more, a third of a kilobyte per
+    // entry.
+    void Work(std::size_t slot, std::vector<char>& buffer)
     {
-        {
-            std::vector<char> buffer;
-            for (;;) {
-                const std::size_t slot = next_.fetch_add(1);
-                if (slot >= entries_.size() || stop_)
-                    break;
-                // Past the first failure nothing changes the answer.
-                const zip_uint64_t index = entries_[slot].Index;
-                if (index > firstFailed_)
-                    continue;
-                try {
-                    Check(index, buffer);
-                } catch (const std::exception& e) {
-                    Fail(index, EntryName(index), e.what());
-                }
-            }
-        }
-        std::lock_guard lock(mutex_);
-        --running_;
-        finished_.notify_all();
-    }
-
-    // Waits for workers, pumping the caller's events meanwhile.
-    void WaitFor(std::vector<std::jthread>& workers, const TVerifyOptions& options,
-                 std::uint64_t total)
-    {
+        // Past the first failure nothing changes the answer.
+        const zip_uint64_t index = entries_[slot].Index;
+        if (index > firstFailed_)
+            return;
         try {
-            // Pumps at least once, however quick the check: a close the person asked
-            // for is seen here and not only by the next step.
-            std::unique_lock lock(mutex_);
-            do {
-                if (options.Pump) {
-                    lock.unlock();
-                    options.Pump(done_.load(), total);
-                    lock.lock();
-                }
-                finished_.wait_for(lock, PumpInterval, [this] { return running_ == 0; });
-            } while (running_ > 0);
-        } catch (...) {
-            stop_ = true;
-            workers.clear(); // joins
-            throw;
+            Check(index, buffer);
+        } catch (const std::exception& e) {
+            Fail(index, EntryName(index), e.what());
         }
-        workers.clear();
     }
 
-    void SetRunning(unsigned count) { running_ = count; }
-
+    std::size_t Count() const { return entries_.size(); }
+    std::uint64_t Done() const { return done_.load(); }
     std::optional<TVerifyFailure> Result()
     {
         std::lock_guard lock(mutex_);
@@ -156,13 +122,10 @@ private:
     std::mutex zipLock_;
     const std::string password_;
     const std::vector<TEntry> entries_;
-    std::atomic<std::size_t> next_{0};
+    const std::atomic<bool>& stop_;
     std::atomic<std::uint64_t> done_{0};
     std::atomic<zip_uint64_t> firstFailed_{NoFailure};
-    std::atomic<bool> stop_{false};
     std::mutex mutex_;
-    std::condition_variable finished_;
-    unsigned running_ = 0;
     std::optional<TVerifyFailure> result_;
 };
 
@@ -199,15 +162,18 @@ std::optional<TVerifyFailure> VerifyArchive(const std::string& path, const std::
         return a.CompressedSize > b.CompressedSize;
     });
 
-    unsigned threads = options.Threads != 0 ? options.Threads : std::thread::hardware_concurrency();
-    threads = static_cast<unsigned>(std::clamp<std::size_t>(threads, 1, entries.size()));
-    TVerifier verifier(archive.get(), password, std::move(entries));
-    verifier.SetRunning(threads);
-    std::vector<std::jthread> workers;
-    workers.reserve(threads);
-    for (unsigned t = 0; t < threads; ++t)
-        workers.emplace_back([&verifier] { verifier.Work(); });
-    verifier.WaitFor(workers, options, total);
+    TWorkerPool pool;
+    TVerifier verifier(archive.get(), password, std::move(entries), pool.StopFlag());
+    // Pumps at least once, however quick the check: a close the person asked for is
+    // seen here and not only by the next step.
+    pool.Run(
+        verifier.Count(), options.Threads,
+        [&verifier](std::size_t slot, std::vector<char>& buffer) { verifier.Work(slot, buffer); },
+        [&] {
+            if (options.Pump)
+                options.Pump(verifier.Done(), total);
+        },
+        PumpInterval);
     return verifier.Result();
 }
 

@@ -4,6 +4,7 @@
 #include "archive/ArchiveNames.h"
 #include "archive/EntryReader.h"
 #include "archive/SafeExtract.h"
+#include "archive/WorkerPool.h"
 #include "archive/ZipHandles.h"
 #include "config/L10n.h"
 #include "config/Settings.h"
@@ -619,83 +620,28 @@ void TZipFactory::ExtractInParallel(zip_t* za, const std::vector<TChosenEntry>& 
                                     const std::vector<std::string>& passwords,
                                     std::size_t dropComponents, std::vector<TEntryResult>& results)
 {
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> stop{false};
-    std::mutex mutex;
-    std::condition_variable wake;
-    unsigned running = 0;
-    // A file or a megabyte done: time to pump events, though not more than a window
-    // can use (waking this thread for each small file would cost more than the file).
-    std::atomic<unsigned> ticks{0};
-    std::atomic<std::int64_t> lastWake{0};
-    const std::function<void()> tick = [&] {
-        ++ticks;
-        const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
-        std::int64_t last = lastWake.load();
-        if (now - last >= std::chrono::nanoseconds(std::chrono::milliseconds(10)).count() &&
-            lastWake.compare_exchange_strong(last, now))
-            wake.notify_all();
-    };
     const std::string symlinkText = Text("Messages", "LANG_SYMLINK_SKIPPED");
-
     std::mutex zipLock;
-    auto work = [&] {
-        std::vector<char> buffer;
-        for (std::size_t k = next++; k < todo.size() && !stop; k = next++) {
-            TEntryResult& result = results[todo[k]];
+    TWorkerPool pool;
+    const std::function<void()> tick = [&pool] { pool.Tick(); };
+    pool.Run(
+        todo.size(), 0,
+        [&](std::size_t slot, std::vector<char>& buffer) {
+            TEntryResult& result = results[todo[slot]];
             result = {};
             try {
-                ExtractEntry(za, zipLock, chosen[todo[k]].Index, dropComponents, target,
-                             passwords, symlinkText, buffer, stop, tick, result);
+                ExtractEntry(za, zipLock, chosen[todo[slot]].Index, dropComponents, target,
+                             passwords, symlinkText, buffer, pool.StopFlag(), tick, result);
                 tick();
             } catch (const TStopped&) {
-                break;
+                pool.Stop();
             } catch (const std::bad_alloc&) {
                 result.Problem = std::strerror(ENOMEM);
             }
-        }
-        std::lock_guard lock(mutex);
-        --running;
-        wake.notify_all();
-    };
-
-    // One worker per core, none idle: a few entries get as many workers as entries.
-    const auto workers = static_cast<unsigned>(std::clamp<std::size_t>(
-        std::min<std::size_t>(std::thread::hardware_concurrency(), todo.size()), 1, 16));
-    std::vector<std::jthread> threads;
-    try {
-        for (unsigned i = 0; i < workers; ++i) {
-            {
-                std::lock_guard lock(mutex);
-                ++running;
-            }
-            try {
-                threads.emplace_back(work);
-            } catch (...) {
-                std::lock_guard lock(mutex);
-                --running;
-                if (threads.empty())
-                    throw;
-                break;
-            }
-        }
-        // This thread keeps the person's window alive; a close answered Yes comes out of
-        // ProcessEvents and stops the workers at their next megabyte.
-        std::unique_lock lock(mutex);
-        unsigned seen = 0;
-        while (running > 0) {
-            wake.wait_for(lock, std::chrono::milliseconds(50),
-                          [&] { return running == 0 || ticks != seen; });
-            seen = ticks;
-            lock.unlock();
-            ui_.ProcessEvents();
-            lock.lock();
-        }
-    } catch (...) {
-        stop = true;
-        threads.clear(); // joins; unfinished files are dropped with their temporary names
-        throw;
-    }
+        },
+        // A close answered Yes comes out of the pump and stops the workers at their next
+        // megabyte.
+        [this] { ui_.ProcessEvents(); }, std::chrono::milliseconds(50));
 }
 
 } // namespace tessarin

@@ -16,7 +16,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace tessarin {
@@ -63,34 +62,9 @@ public:
     {
         return AddTask(task.Files, task.Externals, task.TotalBytes);
     }
-    // A backup task as the engine keeps it: Files(), Externals() (Root, RelativeName)
-    // and TotalSize().
-    template <typename Task>
-    requires requires(const Task& t)
-    {
-        t.Files();
-        t.Externals();
-        t.TotalSize();
-    }
-    bool AddTask(const Task& task)
-    {
-        return AddTask(task.Files(), ExternalsOf(task), static_cast<std::int64_t>(task.TotalSize()));
-    }
-    // The same, taking the task's list of files: each name is freed as soon as the
-    // archive's entry holds its copy, so a profile of a hundred thousand files does not
-    // keep two lists of names at once.
-    template <typename Task>
-    requires(!std::is_lvalue_reference_v<Task>) && requires(Task& t)
-    {
-        t.TakeFiles();
-        t.Externals();
-        t.TotalSize();
-    }
-    bool AddTask(Task&& task)
-    {
-        return AddTask(task.TakeFiles(), ExternalsOf(task),
-                       static_cast<std::int64_t>(task.TotalSize()));
-    }
+    // The same, taking the list of files: each name is freed as soon as the archive's
+    // entry holds its copy, so a profile of a hundred thousand files does not keep two
+    // lists of names at once.
     bool AddTask(std::vector<std::string>&& files,
                  const std::vector<TArchiveExternalFile>& externals, std::int64_t totalBytes);
     // The next write copies unchanged files from this earlier backup as it stores them
@@ -145,19 +119,6 @@ public:
     };
 
 private:
-    template <typename Task>
-    static std::vector<TArchiveExternalFile> ExternalsOf(const Task& task)
-    {
-        std::vector<TArchiveExternalFile> externals;
-        externals.reserve(task.Externals().size());
-        for (const auto& external : task.Externals()) {
-            if constexpr (requires { external.EntryName; })
-                externals.push_back({external.Root, external.RelativeName, external.EntryName});
-            else
-                externals.push_back({external.Root, external.RelativeName});
-        }
-        return externals;
-    }
     bool AddTaskWith(const std::function<void(TAddSession&)>& addFiles,
                      const std::vector<TArchiveExternalFile>& externals, std::int64_t totalBytes);
     // collect adds the specs to the session straight from the caller's lists: a task

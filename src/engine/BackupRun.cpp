@@ -282,7 +282,10 @@ bool WriteArchive(const std::string& path, TBackupTask& task, const std::string&
 {
     TZipFactory zip(path, state.Password, WithTrailingSeparator(state.ProfileDir), state, ui);
     zip.ReuseEntriesOf(earlier);
-    const bool written = earlier.empty() ? zip.AddTask(std::move(task)) : zip.AddTask(task);
+    const auto total = static_cast<std::int64_t>(task.TotalSize());
+    const bool written = earlier.empty()
+                             ? zip.AddTask(task.TakeFiles(), task.Externals(), total)
+                             : zip.AddTask(task.Files(), task.Externals(), total);
     problems = zip.Problems();
     reused = zip.ReusedEntries();
     return written;

@@ -94,7 +94,7 @@ void TBackupTask::AddExternalFile(const std::string& name, const std::string& ro
                                   const std::string& entryName)
 {
     if (const auto size = SizeOf(root + name)) {
-        externals_.push_back(TBackupTaskExternal{root, name, entryName});
+        externals_.push_back(TArchiveExternalFile{root, name, entryName});
         totalSize_ += *size;
     }
 }

@@ -2,6 +2,7 @@
 // The list of files one backup stores: profile files by their profile-relative
 // names, files of outside mail folders by root and relative name, and their size.
 
+#include "archive/ZipFactory.h"
 #include "platform/UserInterface.h"
 
 #include <cstdint>
@@ -20,12 +21,6 @@ namespace tessarin {
 class TRunError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
-};
-
-struct TBackupTaskExternal {
-    std::string Root;         // ends in the separator
-    std::string RelativeName; // mail folder's own name, '/', path inside it
-    std::string EntryName = {}; // the name it is stored under; empty: RelativeName
 };
 
 class TBackupTask {
@@ -55,7 +50,7 @@ public:
     const std::string& Root() const { return root_; }
     const std::vector<std::string>& Files() const { return files_; }
     std::vector<std::string> TakeFiles() { return std::move(files_); }
-    const std::vector<TBackupTaskExternal>& Externals() const { return externals_; }
+    const std::vector<TArchiveExternalFile>& Externals() const { return externals_; }
     std::uint64_t TotalSize() const { return totalSize_; }
 
 private:
@@ -76,7 +71,7 @@ private:
     std::string root_;
     IUserInterface& ui_;
     std::vector<std::string> files_;
-    std::vector<TBackupTaskExternal> externals_;
+    std::vector<TArchiveExternalFile> externals_;
     std::uint64_t totalSize_ = 0;
     std::vector<std::string> leftOutPaths_;
     std::set<std::pair<dev_t, ino_t>> leftOut_;

@@ -165,22 +165,6 @@ TEST_F(ZipFactoryRead, AddTaskStoresOutsideFilesRelativeToTheirRoot)
         names.push_back(name);
     EXPECT_EQ(names, (std::vector<std::string>{"Mail/Local Folders/Inbox", "Work/Inbox",
                                                "Work/Inbox.msf", "prefs.js"}));
-
-    // The engine's task type goes in as it is.
-    struct TEngineExternal {
-        std::string Root, RelativeName;
-    };
-    struct TEngineTask {
-        std::vector<std::string> files{"abook.mab"};
-        std::vector<TEngineExternal> externals;
-        const std::vector<std::string>& Files() const { return files; }
-        const std::vector<TEngineExternal>& Externals() const { return externals; }
-        std::uint64_t TotalSize() const { return 138; }
-    } engineTask;
-    auto facade = Facade(Path("second.pcv"), "", profile);
-    ASSERT_TRUE(facade->AddTask(engineTask));
-    EXPECT_EQ(facade->TotalBytes(), 138);
-    EXPECT_EQ(ArchiveEntries(Path("second.pcv")).count("abook.mab"), 1u);
 }
 
 TEST_F(ZipFactoryRead, LaterAddsJoinTheExistingArchive)

@@ -63,16 +63,16 @@ inline bool FlipByteInEntry(const std::string& archive, const std::string& name,
     return false;
 }
 
-// An entry's bytes as the archive stores them: deflated, and encrypted with the salt it
-// was given. Two backups that share them share the very entry; empty when not found.
-inline std::string StoredBytes(const std::string& archive, const std::string& name)
+// The bytes of one entry, read with libzip's flags (and password); empty when not found.
+inline std::string EntryBytes(const std::string& archive, const std::string& name,
+                              zip_flags_t flags, const char* password = nullptr)
 {
     int error = 0;
     zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY, &error);
     if (za == nullptr)
         return {};
     std::string out;
-    if (zip_file_t* f = zip_fopen(za, name.c_str(), ZIP_FL_ENCRYPTED)) {
+    if (zip_file_t* f = zip_fopen_encrypted(za, name.c_str(), flags, password)) {
         char buf[8192];
         zip_int64_t got;
         while ((got = zip_fread(f, buf, sizeof buf)) > 0)
@@ -81,6 +81,13 @@ inline std::string StoredBytes(const std::string& archive, const std::string& na
     }
     zip_discard(za);
     return out;
+}
+
+// An entry's bytes as the archive stores them: deflated, and encrypted with the salt it
+// was given. Two backups that share them share the very entry.
+inline std::string StoredBytes(const std::string& archive, const std::string& name)
+{
+    return EntryBytes(archive, name, ZIP_FL_ENCRYPTED);
 }
 
 } // namespace tessarin::test

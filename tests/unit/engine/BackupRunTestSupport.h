@@ -12,6 +12,7 @@
 #include "support/FakeUserInterface.h"
 #include "support/ProfileFixture.h"
 #include "support/TempDir.h"
+#include "support/ZipDamage.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>
@@ -55,20 +56,7 @@ inline std::vector<std::string> EntryNames(const std::filesystem::path& archive)
 inline std::string EntryText(const std::filesystem::path& archive, const std::string& name,
                              const char* password = nullptr)
 {
-    int err = 0;
-    zip_t* za = zip_open(archive.c_str(), ZIP_RDONLY, &err);
-    if (za == nullptr)
-        return {};
-    std::string out;
-    if (zip_file_t* f = zip_fopen_encrypted(za, name.c_str(), 0, password)) {
-        char buf[4096];
-        zip_int64_t got;
-        while ((got = zip_fread(f, buf, sizeof buf)) > 0)
-            out.append(buf, static_cast<std::size_t>(got));
-        zip_fclose(f);
-    }
-    zip_discard(za);
-    return out;
+    return EntryBytes(archive.string(), name, 0, password);
 }
 
 class BackupRunTest : public ::testing::Test {

@@ -244,6 +244,8 @@ TEST_F(Catalogue, SelectionByFragmentsLaterMatchesWin)
 
 TEST_F(Catalogue, NameTables)
 {
+    for (std::size_t i = 0; i < Applications().size(); ++i)
+        EXPECT_EQ(Applications()[i].Number, i + 1); // a row out of place would shift them all
     EXPECT_EQ(ApplicationDisplayName(7), "Netscape Messanger");
     EXPECT_EQ(ApplicationDisplayName(11), "PostBox");
     EXPECT_EQ(ApplicationDisplayName(2), "Mozilla Firefox");

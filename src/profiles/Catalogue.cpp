@@ -3,6 +3,7 @@
 #include "config/L10n.h"
 #include "config/SharedState.h"
 #include "platform/Folders.h"
+#include "platform/IniFile.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -88,6 +89,28 @@ void LookUpInRegistry(const IRegistryView& registry, const TApplication& app,
             ProbeProfileOnly(app, list);
         ReadInstallFolder(registry, keys.FallbackFolderKeyPrefix, app.Number);
     }
+}
+
+// The first installation found of one of the application's builds gives version and
+// folder.
+void LookUpAmong(const std::vector<TInstalledApplication>& found, const TApplication& app,
+                 std::vector<std::string>& list)
+{
+    const auto isBuild = [&](const TInstalledApplication& installed) {
+        return std::any_of(app.IniNames.begin(), app.IniNames.end(), [&](const char* name) {
+            return EqualsNoCase(name, installed.Name);
+        });
+    };
+    const auto build = std::find_if(found.begin(), found.end(), isBuild);
+    if (build == found.end()) {
+        ProbeProfileOnly(app, list);
+        return;
+    }
+    TInstallRecord& record = InstallRecord(app.Number);
+    record.Installed = true;
+    record.Version = build->Version;
+    record.InstallFolder = build->Folder;
+    list.push_back(app.ListPrefix + build->Version);
 }
 
 } // namespace
@@ -180,24 +203,35 @@ void ResetInstallationTable()
     g_installations = {};
 }
 
-void LookUpApplication(const IRegistryView& registry, std::uint8_t number,
-                       std::vector<std::string>& list)
+TInstallationSource MachineInstallations()
 {
-    if (Detectable(number))
-        LookUpInRegistry(registry, Application(number), list);
+    TInstallationSource source;
+    source.Registry = MachineRegistry();
+    if (!source.Registry)
+        source.Found = FindInstalledApplications(DefaultInstallSearch("/", Folders().Home));
+    return source;
 }
 
-void ScanInstalledApplications(TSharedState& state)
+void LookUpApplication(const TInstallationSource& source, std::uint8_t number,
+                       std::vector<std::string>& list)
+{
+    if (!Detectable(number))
+        return;
+    if (source.Registry)
+        LookUpInRegistry(*source.Registry, Application(number), list);
+    else
+        LookUpAmong(source.Found, Application(number), list);
+}
+
+void ScanInstalledApplications(TSharedState& state, const TInstallationSource& source)
 {
     for (TInstallRecord& record : g_installations)
         record.InstallFolder.clear();
     state.AppNumber = AppNone;
     state.ProfileDir.clear();
-
-    const std::shared_ptr<const IRegistryView> registry = OpenMachineRegistry();
     state.ApplicationList.clear();
     for (const TApplication& app : Applications())
-        LookUpApplication(*registry, app.Number, state.ApplicationList);
+        LookUpApplication(source, app.Number, state.ApplicationList);
     state.ApplicationList.push_back(Text("Tessarin14", "LANG_PORTABLE_APPS"));
 }
 

@@ -4,6 +4,7 @@
 // installation table every other part reads, filled by one scan that the wizard and
 // batch mode share.
 
+#include "platform/InstalledApps.h"
 #include "platform/RegistryView.h"
 #include "profiles/Applications.h"
 
@@ -75,16 +76,26 @@ void ResetInstallationTable();
 
 // --- Scanning ---
 
-// Rebuilds state.ApplicationList and the installation table from OpenMachineRegistry():
-// sets AppNumber to 0 and empties ProfileDir.
-void ScanInstalledApplications(TSharedState& state);
+// What a scan learns the installations from: the registry view where one is set (a
+// test's, or a registry as Windows holds it), else the application.ini files the
+// platform finds on this system.
+struct TInstallationSource {
+    std::shared_ptr<const IRegistryView> Registry;
+    std::vector<TInstalledApplication> Found;
+};
+TInstallationSource MachineInstallations();
+
+// Rebuilds state.ApplicationList and the installation table: sets AppNumber to 0 and
+// empties ProfileDir.
+void ScanInstalledApplications(TSharedState& state,
+                               const TInstallationSource& source = MachineInstallations());
 
 // The lookups of one application, as the scan does them. When found: marks it
 // installed with version and folder and appends "list prefix + version" to list; when
 // not, appends a "(profiles only)" entry if one of its profile folders exists.
-// The version key, then the fallback keys of SeaMonkey, Firefox and Thunderbird when
-// no installation folder was found.
-void LookUpApplication(const IRegistryView& registry, std::uint8_t number,
+// Through a registry view: the version key, then the fallback keys of SeaMonkey,
+// Firefox and Thunderbird when no installation folder was found.
+void LookUpApplication(const TInstallationSource& source, std::uint8_t number,
                        std::vector<std::string>& list);
 
 // Sets AppNumber and AppCodeName from the text of the chosen list entry; both keep

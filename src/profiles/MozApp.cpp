@@ -60,7 +60,7 @@ std::string LowerCase(std::string text)
     return text;
 }
 
-TMozApp::TMozApp(std::uint8_t number) : number_(number)
+TMozApp::TMozApp(std::uint8_t number, const TInstallationSource& source) : number_(number)
 {
     const TApplication& app = Application(number);
     name_ = app.ProductName;
@@ -73,7 +73,7 @@ TMozApp::TMozApp(std::uint8_t number) : number_(number)
 
     // Batch mode shows no application list; the entries the lookups add are dropped.
     std::vector<std::string> unusedList;
-    LookUpApplication(*OpenMachineRegistry(), number, unusedList);
+    LookUpApplication(source, number, unusedList);
     if (IsKnownApplication(number)) {
         const TInstallRecord& record = InstallRecord(number);
         installed_ = record.Installed;

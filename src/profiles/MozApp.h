@@ -19,8 +19,9 @@ inline constexpr const char* AppDataPlaceholder = "[AppData]";
 
 class TMozApp {
 public:
-    // Detects the application in the registry view and reads its profile list.
-    explicit TMozApp(std::uint8_t number);
+    // Detects the application in source and reads its profile list.
+    explicit TMozApp(std::uint8_t number,
+                     const TInstallationSource& source = MachineInstallations());
     virtual ~TMozApp() = default;
     TMozApp(const TMozApp&) = delete;
     TMozApp& operator=(const TMozApp&) = delete;

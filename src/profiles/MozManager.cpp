@@ -4,10 +4,12 @@ namespace tessarin {
 
 TMozManager::TMozManager()
 {
+    // One look at the system serves every application.
+    const TInstallationSource source = MachineInstallations();
     for (const TApplication& row : Applications()) {
         if (*row.BatchName == '\0')
             continue;
-        auto app = std::make_unique<TMozApp>(row.Number);
+        auto app = std::make_unique<TMozApp>(row.Number, source);
         if (app->IsInstalled())
             apps_.push_back(std::move(app));
     }

@@ -191,21 +191,49 @@ Install Directory=/usr/lib/firefox-esr
     EXPECT_EQ(InstallRecord(AppFirefox).Version, "153.8.0");
 }
 
-TEST_F(Catalogue, ScanThroughTheSynthesisedRegistryOfAFakeSystem)
+TEST_F(Catalogue, ScanOfTheInstallationsOfAFakeSystem)
 {
     const std::string root = temp.Folder() + "root";
     fs::create_directories(root);
     fs::copy(std::string(TESSARIN_TEST_DATA) + "/profiles/install-tree", root,
              fs::copy_options::recursive);
-    SetMachineRegistry(std::make_shared<TMemoryRegistry>(
-        SynthesiseRegistry(FindInstalledApplications(DefaultInstallSearch(root, home)))));
-    ScanInstalledApplications(state);
+    ScanInstalledApplications(
+        state, {nullptr, FindInstalledApplications(DefaultInstallSearch(root, home))});
     EXPECT_EQ(state.ApplicationList,
               (List{"SeaMonkey2.53.18", "Mozilla Firefox 153.8.0", "Mozilla Thunderbird 153.8.0",
                     "Portable applications"}));
     EXPECT_EQ(InstallRecord(AppFirefox).InstallFolder, root + "/usr/lib/firefox-esr");
     EXPECT_EQ(InstallRecord(AppThunderbird).InstallFolder, root + "/usr/lib/thunderbird");
     EXPECT_EQ(InstallRecord(AppSeaMonkey).InstallFolder, root + "/opt/seamonkey");
+}
+
+TEST_F(Catalogue, InstallationsFoundAnswerWithoutARegistry)
+{
+    fs::create_directories(home + ".wyzo");
+    ScanInstalledApplications(state, {nullptr,
+                                      {{"Firefox", "153.8.0", "/usr/lib/firefox-esr"},
+                                       {"Firefox", "140.5.0", "/usr/lib/firefox"},
+                                       {"Waterfox", "6.5.0", "/opt/waterfox"},
+                                       {"iceape", "2.7.13", "/usr/lib/iceape"},
+                                       {"Flock", "2.6", "/opt/flock"},
+                                       {"Postbox", "7.0.60", "/opt/postbox"}}});
+    // The first installation of a build wins; Debian's rebranded builds count, names
+    // compare without case, unknown applications are left out.
+    EXPECT_EQ(state.ApplicationList,
+              (List{"SeaMonkey2.7.13", "Mozilla Firefox 153.8.0", "Flock 2.6", "PostBox 7.0.60",
+                    "Wyzo (profiles only)", "Portable applications"}));
+    const std::vector<std::tuple<std::uint8_t, std::string, std::string>> folders = {
+        {AppSeaMonkey, "2.7.13", "/usr/lib/iceape"},
+        {AppFirefox, "153.8.0", "/usr/lib/firefox-esr"},
+        {AppFlock, "2.6", "/opt/flock"},
+        {AppPostBox, "7.0.60", "/opt/postbox"},
+        {AppThunderbird, "", ""},
+    };
+    for (const auto& [number, version, folder] : folders) {
+        EXPECT_EQ(InstallRecord(number).Installed, !version.empty()) << int(number);
+        EXPECT_EQ(InstallRecord(number).Version, version) << int(number);
+        EXPECT_EQ(InstallRecord(number).InstallFolder, folder) << int(number);
+    }
 }
 
 TEST_F(Catalogue, SelectionByFragmentsLaterMatchesWin)

@@ -1,8 +1,9 @@
 #pragma once
 // Read-only view of the machine-wide registry (HKEY_LOCAL_MACHINE) in which the
-// catalogue looks up installed applications. Off Windows there is no registry, so
-// the real view is synthesised from the application.ini files of the applications
-// actually installed; tests inject a view built from a small text file.
+// catalogue looks up installed applications where one is set: tests set a view built
+// from a small text file. Off Windows there is no registry: the application.ini files
+// of the applications actually installed answer the catalogue directly
+// (InstalledApps.h).
 
 #include <filesystem>
 #include <map>
@@ -63,38 +64,10 @@ private:
     std::map<std::string, Key> keys_; // lower-cased normalised path -> key
 };
 
-// Where installed applications are looked for: each folder of Folders may hold an
-// application.ini; so may each direct subfolder of ParentFolders (/opt/<app>).
-struct TInstallSearch {
-    std::vector<std::string> Folders;
-    std::vector<std::string> ParentFolders;
-};
-
-// The known installation places of Debian packages, /opt, snaps and flatpaks (system
-// and per-user). sysroot is prepended to the system places and home is the user's
-// home folder; both exist so the layout can be tested against a fake tree.
-TInstallSearch DefaultInstallSearch(const std::string& sysroot, const std::string& home);
-
-// One installation found by its application.ini.
-struct TInstalledApplication {
-    std::string Name;    // [App] Name=
-    std::string Version; // [App] Version=
-    std::string Folder;  // the folder holding application.ini, without trailing separator
-};
-
-// Every installation under the search places with an [App] Name and a Version, in
-// search order. Unreadable or malformed application.ini files are skipped.
-std::vector<TInstalledApplication> FindInstalledApplications(const TInstallSearch& search);
-
-// The registry as the catalogue expects it on Windows: for each application known by
-// its Name=, the version key with "CurrentVersion" (the first installation found
-// wins) and, for every installation found, "<version>\Main" with "Install Directory".
-TMemoryRegistry SynthesiseRegistry(const std::vector<TInstalledApplication>& installed);
-
-// The view the catalogue uses: the one a test set, or else a fresh synthesis of the
-// machine's installations (so a scan always sees what is installed now).
-std::shared_ptr<const IRegistryView> OpenMachineRegistry();
-// nullptr goes back to the real view.
+// The view a test set; nullptr when none is, and the catalogue reads the
+// installations found instead.
+std::shared_ptr<const IRegistryView> MachineRegistry();
+// nullptr goes back to none.
 void SetMachineRegistry(std::shared_ptr<const IRegistryView> registry);
 
 } // namespace tessarin

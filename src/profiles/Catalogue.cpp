@@ -3,8 +3,9 @@
 #include "config/L10n.h"
 #include "config/SharedState.h"
 #include "platform/Folders.h"
-#include "platform/RegistryView.h"
+#include "platform/IniFile.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 
@@ -13,60 +14,6 @@ namespace fs = std::filesystem;
 namespace tessarin {
 
 namespace {
-
-struct TNameRow {
-    const char* ListPrefix;
-    const char* DisplayName;
-    const char* FileWord;
-    const char* CodeName;
-    const char* BackupFolderKey;
-};
-
-// Indexed by number; row 0 is "none selected". The spellings "Messanger" and
-// "PostBox" are what stored file names and older messages carry.
-constexpr TNameRow Names[ApplicationCount + 1] = {
-    {"", "", "", "", ""},
-    {"SeaMonkey", "SeaMonkey", "SeaMonkey", "Mozilla", "suitedir"},
-    {"Mozilla Firefox ", "Mozilla Firefox", "Firefox", "Firefox", "firefoxdir"},
-    {"Mozilla Thunderbird ", "Mozilla Thunderbird", "Thunderbird", "Thunderbird", "thunderbirddir"},
-    {"Mozilla Sunbird ", "Mozilla Sunbird", "Sunbird", "Sunbird", "sunbirddir"},
-    {"Flock ", "Flock", "Flock", "Flock", "flockdir"},
-    {"Netscape ", "Netscape", "Netscape", "Netscape", "netscapedir"},
-    {"Netscape Messenger ", "Netscape Messanger", "Messanger", "Netscape Messenger",
-     "netscapemessdir"},
-    {"Spicebird ", "Spicebird", "Spicebird", "Spicebird", "spicebirddir"},
-    {"Songbird ", "Songbird", "Songbird", "Songbird", "songbirddir"},
-    {"", "", "Portable", "Portable", ""},
-    {"PostBox ", "PostBox", "PostBox", "PostBox", ""},
-    {"Wyzo ", "Wyzo", "Wyzo", "Wyzo", ""},
-};
-
-// Songbird never had a key of its own in the lookups; it is looked for under
-// "SOFTWARE\mozilla\Songbird", next to the other applications built on Mozilla's
-// platform (the registry view presents it there too).
-constexpr TRegistryKeys Keys[ApplicationCount + 1] = {
-    {},
-    {"SOFTWARE\\mozilla\\SeaMonkey\\", "SOFTWARE\\mozilla\\SeaMonkey\\",
-     "SOFTWARE\\mozilla.org\\SeaMonkey", "SOFTWARE\\mozilla.org\\SeaMonkey\\"},
-    {"SOFTWARE\\mozilla\\Mozilla Firefox", "SOFTWARE\\mozilla\\Mozilla Firefox\\",
-     "SOFTWARE\\mozilla.org\\Mozilla Firefox", "SOFTWARE\\mozilla.org\\Mozilla Firefox\\"},
-    {"SOFTWARE\\mozilla\\Mozilla Thunderbird", "SOFTWARE\\mozilla\\Mozilla Thunderbird\\",
-     "SOFTWARE\\mozilla.org\\Mozilla Thunderbird", "SOFTWARE\\mozilla.org\\Mozilla Thunderbird\\"},
-    {"SOFTWARE\\mozilla\\Mozilla Sunbird", "SOFTWARE\\mozilla\\Mozilla Sunbird\\", "", ""},
-    {"SOFTWARE\\Flock", "SOFTWARE\\Flock\\Flock\\", "", ""},
-    {"SOFTWARE\\mozilla\\Netscape Navigator", "SOFTWARE\\mozilla\\Netscape Navigator\\", "", ""},
-    {"SOFTWARE\\mozilla\\Netscape Messenger", "SOFTWARE\\mozilla\\Netscape Messenger\\", "", ""},
-    {"SOFTWARE\\mozilla\\Spicebird", "SOFTWARE\\mozilla\\Spicebird\\", "", ""},
-    {"SOFTWARE\\mozilla\\Songbird", "SOFTWARE\\mozilla\\Songbird\\", "", ""},
-    {},
-    {"SOFTWARE\\PostBox\\PostBox", "SOFTWARE\\PostBox\\PostBox\\", "", ""},
-    {"SOFTWARE\\mozilla\\Wyzo", "SOFTWARE\\mozilla\\Wyzo\\", "", ""},
-};
-
-bool Known(std::uint8_t number)
-{
-    return number >= 1 && number <= ApplicationCount;
-}
 
 std::array<TInstallRecord, ApplicationCount> g_installations;
 
@@ -87,126 +34,156 @@ bool Contains(const std::string& text, const std::string& fragment)
     return !fragment.empty() && text.find(fragment) != std::string::npos;
 }
 
+bool Detectable(std::uint8_t number)
+{
+    return IsKnownApplication(number) && number != AppPortable;
+}
+
+void ProbeProfileOnly(const TApplication& app, std::vector<std::string>& list)
+{
+    const std::string home = HomeFolder();
+    std::error_code ec;
+    const bool exists =
+        std::any_of(app.ProfileRoots.begin(), app.ProfileRoots.end(),
+                    [&](const char* root) { return fs::is_directory(home + root, ec); }) ||
+        (*app.LegacyRoot != '\0' && fs::is_directory(home + app.LegacyRoot, ec) &&
+         fs::exists(home + app.LegacyRoot + "/appreg", ec));
+    if (exists && !InstallRecord(app.Number).Installed)
+        list.push_back(app.ProbePrefix + Text("TForm1", "LANG_ONLYPROFIL"));
+}
+
+// One version lookup: marks the application installed when the value is there.
+bool ReadVersion(const IRegistryView& registry, const char* key, const TApplication& app,
+                 std::vector<std::string>& list)
+{
+    const std::optional<std::string> version = registry.ReadString(key, VersionValueName);
+    if (!version)
+        return false;
+    TInstallRecord& record = InstallRecord(app.Number);
+    record.Installed = true;
+    record.Version = *version;
+    list.push_back(app.ListPrefix + *version);
+    return true;
+}
+
+// The folder under "<prefix><version>\Main", for the version the record holds now.
+void ReadInstallFolder(const IRegistryView& registry, const char* prefix, std::uint8_t number)
+{
+    TInstallRecord& record = InstallRecord(number);
+    const std::string key = std::string(prefix) + record.Version + "\\Main";
+    if (const std::optional<std::string> folder =
+            registry.ReadString(key, InstallDirectoryValueName))
+        record.InstallFolder = *folder;
+}
+
+void LookUpInRegistry(const IRegistryView& registry, const TApplication& app,
+                      std::vector<std::string>& list)
+{
+    const TRegistryKeys& keys = app.Keys;
+    const bool withFallback = *keys.FallbackVersionKey != '\0';
+    if (!ReadVersion(registry, keys.VersionKey, app, list) && !withFallback)
+        ProbeProfileOnly(app, list);
+    ReadInstallFolder(registry, keys.FolderKeyPrefix, app.Number);
+    if (withFallback && InstallRecord(app.Number).InstallFolder.empty()) {
+        if (!ReadVersion(registry, keys.FallbackVersionKey, app, list))
+            ProbeProfileOnly(app, list);
+        ReadInstallFolder(registry, keys.FallbackFolderKeyPrefix, app.Number);
+    }
+}
+
+// The first installation found of one of the application's builds gives version and
+// folder.
+void LookUpAmong(const std::vector<TInstalledApplication>& found, const TApplication& app,
+                 std::vector<std::string>& list)
+{
+    const auto isBuild = [&](const TInstalledApplication& installed) {
+        return std::any_of(app.IniNames.begin(), app.IniNames.end(), [&](const char* name) {
+            return EqualsNoCase(name, installed.Name);
+        });
+    };
+    const auto build = std::find_if(found.begin(), found.end(), isBuild);
+    if (build == found.end()) {
+        ProbeProfileOnly(app, list);
+        return;
+    }
+    TInstallRecord& record = InstallRecord(app.Number);
+    record.Installed = true;
+    record.Version = build->Version;
+    record.InstallFolder = build->Folder;
+    list.push_back(app.ListPrefix + build->Version);
+}
+
 } // namespace
 
 std::string ApplicationListPrefix(std::uint8_t number)
 {
-    return number <= ApplicationCount ? Names[number].ListPrefix : "";
+    return Application(number).ListPrefix;
 }
 
 std::string ApplicationProbePrefix(std::uint8_t number)
 {
-    return number == AppSeaMonkey ? "SeaMonkey/Mozilla " : ApplicationListPrefix(number);
+    return Application(number).ProbePrefix;
 }
 
 std::string ApplicationDisplayName(std::uint8_t number, const std::string& otherwise)
 {
-    if (!Known(number) || number == AppPortable)
-        return otherwise;
-    return Names[number].DisplayName;
+    return Detectable(number) ? std::string(Application(number).DisplayName) : otherwise;
 }
 
 std::string ApplicationFileWord(std::uint8_t number, const std::string& portableFolder)
 {
-    if (Known(number) && number != AppPortable)
-        return Names[number].FileWord;
+    if (Detectable(number))
+        return Application(number).FileWord;
     return portableFolder.empty() ? "" : "Portable";
 }
 
 std::string ApplicationCodeName(std::uint8_t number)
 {
-    return number <= ApplicationCount ? Names[number].CodeName : "";
+    return Application(number).CodeName;
 }
 
 std::string BackupFolderKey(std::uint8_t number)
 {
-    return number <= ApplicationCount ? Names[number].BackupFolderKey : "";
+    return Application(number).BackupFolderKey;
 }
 
 TRegistryKeys ApplicationRegistryKeys(std::uint8_t number)
 {
-    return number <= ApplicationCount ? Keys[number] : TRegistryKeys{};
+    return Application(number).Keys;
 }
 
 std::vector<std::string> ProfileRootCandidates(std::uint8_t number)
 {
-    switch (number) {
-    case AppSeaMonkey:
-        return {".mozilla/seamonkey"};
-    case AppFirefox:
-        return {".mozilla/firefox", ".config/mozilla/firefox",
-                "snap/firefox/common/.mozilla/firefox",
-                ".var/app/org.mozilla.firefox/.mozilla/firefox",
-                ".var/app/org.mozilla.firefox/config/mozilla/firefox"};
-    case AppThunderbird:
-        return {".thunderbird", ".config/thunderbird", "snap/thunderbird/common/.thunderbird",
-                ".var/app/org.mozilla.Thunderbird/.thunderbird"};
-    case AppSunbird:
-        return {".mozilla/sunbird"};
-    case AppFlock:
-        return {".flock/browser"};
-    case AppNetscape:
-        return {".netscape/navigator"};
-    case AppNetscapeMessenger:
-        return {".netscape/messenger"};
-    case AppSpicebird:
-        return {".spicebird"};
-    case AppSongbird:
-        return {".songbird2"};
-    case AppPostBox:
-        return {".postbox"};
-    case AppWyzo:
-        return {".wyzo"};
-    default:
-        return {};
-    }
+    const auto& roots = Application(number).ProfileRoots;
+    return {roots.begin(), roots.end()};
+}
+
+std::string FirstRootWithProfileList(const std::vector<std::string>& roots)
+{
+    const auto found = std::find_if(roots.begin(), roots.end(), HoldsProfileList);
+    return found == roots.end() ? std::string() : *found;
 }
 
 std::string ProfileRootFor(std::uint8_t number)
 {
-    const std::vector<std::string> candidates = ProfileRootCandidates(number);
-    if (candidates.empty())
+    std::vector<std::string> roots;
+    for (const char* candidate : Application(number).ProfileRoots)
+        roots.push_back(HomeFolder() + candidate);
+    if (roots.empty())
         return {};
-    const std::string home = HomeFolder();
-    for (const std::string& candidate : candidates)
-        if (HoldsProfileList(home + candidate))
-            return WithTrailingSeparator(home + candidate);
-    return WithTrailingSeparator(home + candidates.front());
+    const std::string found = FirstRootWithProfileList(roots);
+    return WithTrailingSeparator(found.empty() ? roots.front() : found);
 }
 
 std::string OldSuiteProfileRoot()
 {
-    return HomeFolder() + ".mozilla/";
+    return WithTrailingSeparator(HomeFolder() + Application(AppSeaMonkey).LegacyRoot);
 }
 
 std::vector<std::string> ApplicationExecutables(std::uint8_t number)
 {
-    switch (number) {
-    case AppSeaMonkey:
-        return {"seamonkey", "seamonkey-bin"};
-    case AppFirefox:
-        return {"firefox", "firefox-esr", "firefox-bin"};
-    case AppThunderbird:
-        return {"thunderbird", "thunderbird-bin"};
-    case AppSunbird:
-        return {"sunbird", "sunbird-bin"};
-    case AppFlock:
-        return {"flock", "flock-bin"};
-    case AppNetscape:
-        return {"netscape", "navigator"};
-    case AppNetscapeMessenger:
-        return {"messenger"};
-    case AppSpicebird:
-        return {"spicebird", "spicebird-bin"};
-    case AppSongbird:
-        return {"songbird"};
-    case AppPostBox:
-        return {"postbox"};
-    case AppWyzo:
-        return {"wyzo"};
-    default:
-        return {};
-    }
+    const auto& names = Application(number).Executables;
+    return {names.begin(), names.end()};
 }
 
 std::array<TInstallRecord, ApplicationCount>& InstallationTable()
@@ -216,7 +193,7 @@ std::array<TInstallRecord, ApplicationCount>& InstallationTable()
 
 TInstallRecord& InstallRecord(std::uint8_t number)
 {
-    if (!Known(number))
+    if (!IsKnownApplication(number))
         throw std::out_of_range("no installation record for application " + std::to_string(number));
     return g_installations[number - 1];
 }
@@ -226,127 +203,50 @@ void ResetInstallationTable()
     g_installations = {};
 }
 
-bool DetectByRegistry(const IRegistryView& registry, const std::string& versionKey,
-                      const std::string& valueName, std::uint8_t number, bool firefoxQuiet,
-                      bool probeWhenMissing, std::vector<std::string>& list)
+TInstallationSource MachineInstallations()
 {
-    if (!Known(number) || number == AppPortable)
-        return false;
-    const std::optional<std::string> version = registry.ReadString(versionKey, valueName);
-    if (version) {
-        TInstallRecord& record = InstallRecord(number);
-        record.Installed = true;
-        record.Version = *version;
-        list.push_back(ApplicationListPrefix(number) + *version);
-        return true;
-    }
-    if (probeWhenMissing)
-        ProbeProfileOnly(number, firefoxQuiet, list);
-    return false;
+    TInstallationSource source;
+    source.Registry = MachineRegistry();
+    if (!source.Registry)
+        source.Found = FindInstalledApplications(DefaultInstallSearch("/", Folders().Home));
+    return source;
 }
 
-void ReadInstallDirectory(const IRegistryView& registry, const std::string& folderKey,
-                          const std::string& valueName, std::uint8_t number)
-{
-    if (!Known(number) || number == AppPortable)
-        return;
-    if (const std::optional<std::string> folder = registry.ReadString(folderKey, valueName))
-        InstallRecord(number).InstallFolder = *folder;
-}
-
-void ProbeProfileOnly(std::uint8_t number, bool firefoxQuiet, std::vector<std::string>& list)
-{
-    if (!Known(number) || number == AppPortable)
-        return;
-    const std::string home = HomeFolder();
-    std::error_code ec;
-    bool exists = false;
-    for (const std::string& candidate : ProfileRootCandidates(number))
-        if (fs::is_directory(home + candidate, ec)) {
-            exists = true;
-            break;
-        }
-    // The old suite shares ~/.mozilla with Firefox: only its registry marks it.
-    if (!exists && number == AppSeaMonkey)
-        exists = fs::is_directory(OldSuiteProfileRoot(), ec) &&
-                 fs::exists(OldSuiteProfileRoot() + "appreg", ec);
-    if (!exists || InstallRecord(number).Installed)
-        return;
-    if (number == AppFirefox && firefoxQuiet)
-        return;
-    list.push_back(ApplicationProbePrefix(number) + Text("TForm1", "LANG_ONLYPROFIL"));
-}
-
-void LookUpApplication(const IRegistryView& registry, std::uint8_t number,
+void LookUpApplication(const TInstallationSource& source, std::uint8_t number,
                        std::vector<std::string>& list)
 {
-    if (!Known(number) || number == AppPortable)
+    if (!Detectable(number))
         return;
-    const TRegistryKeys keys = ApplicationRegistryKeys(number);
-    const bool withFallback = *keys.FallbackVersionKey != '\0';
-    const auto folderKey = [&](const char* prefix) {
-        return std::string(prefix) + InstallRecord(number).Version + "\\Main";
-    };
-    DetectByRegistry(registry, keys.VersionKey, VersionValueName, number, number == AppFirefox,
-                     !withFallback, list);
-    ReadInstallDirectory(registry, folderKey(keys.FolderKeyPrefix), InstallDirectoryValueName,
-                         number);
-    if (withFallback && InstallRecord(number).InstallFolder.empty()) {
-        DetectByRegistry(registry, keys.FallbackVersionKey, VersionValueName, number, false, true,
-                         list);
-        ReadInstallDirectory(registry, folderKey(keys.FallbackFolderKeyPrefix),
-                             InstallDirectoryValueName, number);
-    }
+    if (source.Registry)
+        LookUpInRegistry(*source.Registry, Application(number), list);
+    else
+        LookUpAmong(source.Found, Application(number), list);
 }
 
-void ScanInstalledApplications(TSharedState& state)
+void ScanInstalledApplications(TSharedState& state, const TInstallationSource& source)
 {
     for (TInstallRecord& record : g_installations)
         record.InstallFolder.clear();
     state.AppNumber = AppNone;
     state.ProfileDir.clear();
-
-    const std::shared_ptr<const IRegistryView> registry = OpenMachineRegistry();
     state.ApplicationList.clear();
-    for (std::uint8_t number :
-         {AppSeaMonkey, AppFirefox, AppThunderbird, AppSunbird, AppFlock, AppNetscape,
-          AppNetscapeMessenger, AppSpicebird, AppSongbird, AppPostBox, AppWyzo})
-        LookUpApplication(*registry, number, state.ApplicationList);
+    for (const TApplication& app : Applications())
+        LookUpApplication(source, app.Number, state.ApplicationList);
     state.ApplicationList.push_back(Text("Tessarin14", "LANG_PORTABLE_APPS"));
 }
 
 void SelectApplication(TSharedState& state, const std::string& entry)
 {
-    const auto pick = [&](std::uint8_t number) {
-        state.AppNumber = number;
-        state.AppCodeName = ApplicationCodeName(number);
-    };
-    // Every matching fragment overrides the one before: an entry naming both
-    // Firefox and Thunderbird selects Thunderbird.
-    if (Contains(entry, "SeaMonkey"))
-        pick(AppSeaMonkey);
-    if (Contains(entry, "Firefox"))
-        pick(AppFirefox);
-    if (Contains(entry, "Thunderbird"))
-        pick(AppThunderbird);
-    if (Contains(entry, "Sunbird"))
-        pick(AppSunbird);
-    if (Contains(entry, "Flock"))
-        pick(AppFlock);
-    if (Contains(entry, "Netscape Messenger"))
-        pick(AppNetscapeMessenger);
-    else if (Contains(entry, "Netscape"))
-        pick(AppNetscape);
-    if (Contains(entry, "Spicebird"))
-        pick(AppSpicebird);
-    if (Contains(entry, "Songbird"))
-        pick(AppSongbird);
-    if (Contains(entry, Text("Tessarin14", "LANG_PORTABLE_APPS")))
-        pick(AppPortable);
-    if (Contains(entry, "PostBox"))
-        pick(AppPostBox);
-    if (Contains(entry, "Wyzo"))
-        pick(AppWyzo);
+    // Every matching fragment overrides the one before: an entry naming both Firefox
+    // and Thunderbird selects Thunderbird, "Netscape Messenger" the messenger.
+    for (const TApplication& app : Applications()) {
+        const std::string fragment =
+            app.Number == AppPortable ? Text("Tessarin14", "LANG_PORTABLE_APPS") : app.WizardName;
+        if (Contains(entry, fragment)) {
+            state.AppNumber = app.Number;
+            state.AppCodeName = app.CodeName;
+        }
+    }
 }
 
 } // namespace tessarin

@@ -1,34 +1,22 @@
 #pragma once
-// The closed list of applications whose profiles Tessarin handles: their numbers,
-// the names they go by, where the registry view reveals an installation, where their
-// profiles live, and the installation table every other part reads.
+// What the rest of the program asks about the applications, read from their table
+// (Applications.h): the names they go by, where their profiles live, and the
+// installation table every other part reads, filled by one scan that the wizard and
+// batch mode share.
+
+#include "platform/InstalledApps.h"
+#include "platform/RegistryView.h"
+#include "profiles/Applications.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace tessarin {
 
-class IRegistryView;
 struct TSharedState;
-
-enum : std::uint8_t {
-    AppNone = 0,
-    AppSeaMonkey = 1,
-    AppFirefox = 2,
-    AppThunderbird = 3,
-    AppSunbird = 4,
-    AppFlock = 5,
-    AppNetscape = 6,
-    AppNetscapeMessenger = 7,
-    AppSpicebird = 8,
-    AppSongbird = 9,
-    AppPortable = 10,
-    AppPostBox = 11,
-    AppWyzo = 12,
-};
-constexpr int ApplicationCount = 12;
 
 // --- Name tables (empty text for a number without that name) ---
 
@@ -48,12 +36,6 @@ std::string BackupFolderKey(std::uint8_t number);
 
 // --- Registry keys, read under HKEY_LOCAL_MACHINE ---
 
-struct TRegistryKeys {
-    const char* VersionKey = "";
-    const char* FolderKeyPrefix = "";    // + version + "\Main"
-    const char* FallbackVersionKey = ""; // empty: no fallback
-    const char* FallbackFolderKeyPrefix = "";
-};
 // Keys of an application; all empty for 0, 10 and unknown numbers.
 TRegistryKeys ApplicationRegistryKeys(std::uint8_t number);
 
@@ -65,6 +47,9 @@ inline constexpr const char* InstallDirectoryValueName = "Install Directory";
 // Candidate profile roots relative to the home folder, in order of preference.
 // SeaMonkey's list holds only its own root; the old suite's is OldSuiteProfileRoot.
 std::vector<std::string> ProfileRootCandidates(std::uint8_t number);
+// The first of roots (each ending in '/' or not) that holds profiles.ini, registry.dat
+// or appreg; empty when none does.
+std::string FirstRootWithProfileList(const std::vector<std::string>& roots);
 // The profile root of an application: home + the first candidate that holds
 // profiles.ini, registry.dat or appreg, else the first candidate; ends in '/'.
 // Empty for 0, 10 and unknown numbers.
@@ -77,9 +62,9 @@ std::vector<std::string> ApplicationExecutables(std::uint8_t number);
 // --- Installation table ---
 
 struct TInstallRecord {
-    bool Installed = false;    // the registry holds a version for the application
-    std::string Version;       // "CurrentVersion" as read
-    std::string InstallFolder; // "Install Directory" as read; empty when not found
+    bool Installed = false;    // a version of the application was found
+    std::string Version;       // as read
+    std::string InstallFolder; // as read; empty when not found
 };
 
 // The run-long table, indexed by number - 1 (the portable record is never filled).
@@ -91,25 +76,26 @@ void ResetInstallationTable();
 
 // --- Scanning ---
 
-// Rebuilds state.ApplicationList and the installation table from OpenMachineRegistry():
-// sets AppNumber to 0 and empties ProfileDir.
-void ScanInstalledApplications(TSharedState& state);
+// What a scan learns the installations from: the registry view where one is set (a
+// test's, or a registry as Windows holds it), else the application.ini files the
+// platform finds on this system.
+struct TInstallationSource {
+    std::shared_ptr<const IRegistryView> Registry;
+    std::vector<TInstalledApplication> Found;
+};
+TInstallationSource MachineInstallations();
 
-// One lookup of a version value. When found: marks the application installed, stores
-// the version and appends "prefix + version" to list. When missing and probe is set,
-// ProbeProfileOnly. Returns whether the value was found.
-bool DetectByRegistry(const IRegistryView& registry, const std::string& versionKey,
-                      const std::string& valueName, std::uint8_t number, bool firefoxQuiet,
-                      bool probeWhenMissing, std::vector<std::string>& list);
-// Stores the value under folderKey as the installation folder of number when it exists.
-void ReadInstallDirectory(const IRegistryView& registry, const std::string& folderKey,
-                          const std::string& valueName, std::uint8_t number);
-// Appends a "(profiles only)" entry when a profile folder of the application exists
-// but the application is not installed.
-void ProbeProfileOnly(std::uint8_t number, bool firefoxQuiet, std::vector<std::string>& list);
-// The lookups of one application as the scan does them (with the fallback keys for
-// SeaMonkey, Firefox and Thunderbird when no installation folder was found).
-void LookUpApplication(const IRegistryView& registry, std::uint8_t number,
+// Rebuilds state.ApplicationList and the installation table: sets AppNumber to 0 and
+// empties ProfileDir.
+void ScanInstalledApplications(TSharedState& state,
+                               const TInstallationSource& source = MachineInstallations());
+
+// The lookups of one application, as the scan does them. When found: marks it
+// installed with version and folder and appends "list prefix + version" to list; when
+// not, appends a "(profiles only)" entry if one of its profile folders exists.
+// Through a registry view: the version key, then the fallback keys of SeaMonkey,
+// Firefox and Thunderbird when no installation folder was found.
+void LookUpApplication(const TInstallationSource& source, std::uint8_t number,
                        std::vector<std::string>& list);
 
 // Sets AppNumber and AppCodeName from the text of the chosen list entry; both keep

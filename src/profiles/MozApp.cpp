@@ -2,7 +2,6 @@
 
 #include "platform/FileUtil.h"
 #include "platform/Folders.h"
-#include "platform/RegistryView.h"
 #include "profiles/Catalogue.h"
 #include "profiles/ProfileFiles.h"
 
@@ -61,31 +60,29 @@ std::string LowerCase(std::string text)
     return text;
 }
 
-void TMozApp::Construct()
+TMozApp::TMozApp(std::uint8_t number, const TInstallationSource& source) : number_(number)
 {
-    InitDefinition();
-    DetectInstallation();
-    FindProfiles();
-}
-
-void TMozApp::SetProfileRoots(const std::vector<std::string>& relativeRoots)
-{
-    profileRoots_.clear();
-    for (const std::string& root : relativeRoots)
+    const TApplication& app = Application(number);
+    name_ = app.ProductName;
+    shortName_ = app.BatchName;
+    executables_.assign(app.Executables.begin(), app.Executables.end());
+    for (const char* root : app.ProfileRoots)
         profileRoots_.push_back(std::string(AppDataPlaceholder) + "/" + root);
-}
+    if (*app.LegacyRoot != '\0')
+        profileRoots_.push_back(std::string(AppDataPlaceholder) + "/" + app.LegacyRoot);
 
-void TMozApp::DetectWith(const IRegistryView& registry)
-{
     // Batch mode shows no application list; the entries the lookups add are dropped.
     std::vector<std::string> unusedList;
-    LookUpApplication(registry, static_cast<std::uint8_t>(number_), unusedList);
-    const TInstallRecord& record = InstallRecord(static_cast<std::uint8_t>(number_));
-    installed_ = record.Installed;
-    if (installed_) {
-        version_ = record.Version;
-        installFolder_ = record.InstallFolder;
+    LookUpApplication(source, number, unusedList);
+    if (IsKnownApplication(number)) {
+        const TInstallRecord& record = InstallRecord(number);
+        installed_ = record.Installed;
+        if (installed_) {
+            version_ = record.Version;
+            installFolder_ = record.InstallFolder;
+        }
     }
+    FindProfiles();
 }
 
 const TAppProfile* TMozApp::FindProfile(const std::string& fragment) const
@@ -116,32 +113,34 @@ void TMozApp::FindProfiles()
 {
     profiles_.reset();
     const std::string appData = AppDataFolder();
-    for (const std::string& pattern : profileRoots_) {
-        const std::string root =
-            WithTrailingSeparator(ReplaceAll(pattern, AppDataPlaceholder, appData));
-        const bool hasIni = Exists(root + "profiles.ini");
-        std::string registry = root + "registry.dat";
-        if (!Exists(registry))
-            registry = root + "appreg";
-        const bool hasRegistry = Exists(registry);
-        if (!hasIni && !hasRegistry)
-            continue;
-        profiles_.emplace();
-        if (hasIni)
-            LoadProfilesIni(root + "profiles.ini");
-        else
-            LoadRegistryDat(registry);
+    std::vector<std::string> roots;
+    for (const std::string& pattern : profileRoots_)
+        roots.push_back(ReplaceAll(pattern, AppDataPlaceholder, appData));
+    const std::string found = FirstRootWithProfileList(roots);
+    if (found.empty())
         return;
-    }
+    const std::string root = WithTrailingSeparator(found);
+    profiles_.emplace();
+    if (Exists(root + "profiles.ini"))
+        LoadProfilesIni(root + "profiles.ini");
+    else if (Exists(root + "registry.dat"))
+        LoadRegistryDat(root + "registry.dat");
+    else
+        LoadRegistryDat(root + "appreg");
+}
+
+bool TMozApp::StartList(const std::string& file, std::string& data)
+{
+    if (!profiles_)
+        profiles_.emplace();
+    std::error_code ec;
+    return ReadWholeFile(file, data, ec);
 }
 
 void TMozApp::LoadProfilesIni(const std::string& file)
 {
-    if (!profiles_)
-        profiles_.emplace();
     std::string data;
-    std::error_code ec;
-    if (!ReadWholeFile(file, data, ec))
+    if (!StartList(file, data))
         return;
     const std::string folder = FolderOf(file);
     for (const TProfilesIniEntry& entry : ReadProfilesIni(data)) {
@@ -157,11 +156,8 @@ void TMozApp::LoadProfilesIni(const std::string& file)
 
 void TMozApp::LoadRegistryDat(const std::string& file)
 {
-    if (!profiles_)
-        profiles_.emplace();
     std::string data;
-    std::error_code ec;
-    if (!ReadWholeFile(file, data, ec))
+    if (!StartList(file, data))
         return;
     const std::string folder = FolderOf(file);
     for (const TRegistryDatProfile& profile : ReadRegistryDat(data).Profiles) {

@@ -1,8 +1,10 @@
 #pragma once
-// Applications on the object road (batch mode): each object knows its definition,
-// detects its installation through the registry view and finds its own profiles.
+// Applications on the object road (batch mode): each object reads its row of the
+// application table, detects its installation with the scan's lookups and finds its
+// own profiles.
 
 #include "profiles/AppProfile.h"
+#include "profiles/Catalogue.h"
 
 #include <memory>
 #include <optional>
@@ -11,14 +13,15 @@
 
 namespace tessarin {
 
-class IRegistryView;
-
 // The placeholder in profile-root patterns that stands for the application-data
 // folder (the home folder here).
 inline constexpr const char* AppDataPlaceholder = "[AppData]";
 
 class TMozApp {
 public:
+    // Detects the application in source and reads its profile list.
+    explicit TMozApp(std::uint8_t number,
+                     const TInstallationSource& source = MachineInstallations());
     virtual ~TMozApp() = default;
     TMozApp(const TMozApp&) = delete;
     TMozApp& operator=(const TMozApp&) = delete;
@@ -50,20 +53,9 @@ public:
     void LoadProfilesIni(const std::string& file);
     void LoadRegistryDat(const std::string& file);
 
-protected:
-    TMozApp() = default;
-    // InitDefinition, DetectInstallation, FindProfiles. Each final class calls it at the
-    // end of its constructor, where the virtual calls reach its own overrides.
-    void Construct();
-
-    virtual void InitDefinition() = 0;
-    virtual void DetectInstallation() = 0;
-
-    // The scan's lookups for this application, then version, folder and installed
-    // copied from the installation table.
-    void DetectWith(const IRegistryView& registry);
-    // "[AppData]/" + each root relative to the home folder.
-    void SetProfileRoots(const std::vector<std::string>& relativeRoots);
+private:
+    // Starts an empty profile list and reads file; false when it cannot be read.
+    bool StartList(const std::string& file, std::string& data);
 
     int number_ = 0;
     std::string name_;
@@ -75,6 +67,17 @@ protected:
     bool installed_ = false;
     std::optional<std::vector<TAppProfile>> profiles_;
 };
+
+// A class name for each application batch mode serves.
+template <std::uint8_t Number> class TMozAppOf final : public TMozApp {
+public:
+    TMozAppOf() : TMozApp(Number) {}
+};
+using TSeaMonkeyApp = TMozAppOf<AppSeaMonkey>;
+using TFirefoxApp = TMozAppOf<AppFirefox>;
+using TThunderbirdApp = TMozAppOf<AppThunderbird>;
+using TSunbirdApp = TMozAppOf<AppSunbird>;
+using TPostBoxApp = TMozAppOf<AppPostBox>;
 
 // The home folder without its trailing separator, which "[AppData]" stands for.
 std::string AppDataFolder();

@@ -1,29 +1,18 @@
 #include "profiles/MozManager.h"
 
-#include "profiles/FirefoxApp.h"
-#include "profiles/PostBoxApp.h"
-#include "profiles/SeaMonkeyApp.h"
-#include "profiles/SunbirdApp.h"
-#include "profiles/ThunderbirdApp.h"
-
 namespace tessarin {
-
-namespace {
-template <typename App> void KeepWhenInstalled(std::vector<std::unique_ptr<TMozApp>>& apps)
-{
-    auto app = std::make_unique<App>();
-    if (app->IsInstalled())
-        apps.push_back(std::move(app));
-}
-} // namespace
 
 TMozManager::TMozManager()
 {
-    KeepWhenInstalled<TSeaMonkeyApp>(apps_);
-    KeepWhenInstalled<TFirefoxApp>(apps_);
-    KeepWhenInstalled<TThunderbirdApp>(apps_);
-    KeepWhenInstalled<TSunbirdApp>(apps_);
-    KeepWhenInstalled<TPostBoxApp>(apps_);
+    // One look at the system serves every application.
+    const TInstallationSource source = MachineInstallations();
+    for (const TApplication& row : Applications()) {
+        if (*row.BatchName == '\0')
+            continue;
+        auto app = std::make_unique<TMozApp>(row.Number, source);
+        if (app->IsInstalled())
+            apps_.push_back(std::move(app));
+    }
 }
 
 TMozApp* TMozManager::FindApp(const std::string& name) const

@@ -1,6 +1,7 @@
 #pragma once
-// The applications batch mode can serve: the installed ones of SeaMonkey, Firefox,
-// Thunderbird, Sunbird and Postbox, in that order.
+// The applications batch mode can serve: the installed ones of those with a batch
+// name in the application table (SeaMonkey, Firefox, Thunderbird, Sunbird and
+// Postbox), in number order.
 
 #include "profiles/MozApp.h"
 
@@ -12,7 +13,7 @@ namespace tessarin {
 
 class TMozManager {
 public:
-    // Creates the five application objects and keeps those that are installed.
+    // Creates their application objects and keeps those that are installed.
     TMozManager();
 
     // The last application whose short name contains the lower-cased name; nullptr

@@ -156,8 +156,9 @@ void ListProfiles(TSharedState& state)
     } else {
         state.ProfileDir = root;
         ParseProfileRoot(state, state.ProfileDir);
-        if (state.AppNumber == AppSeaMonkey && state.ProfileRecords.empty())
-            ParseProfileRoot(state, OldSuiteProfileRoot());
+        const std::string legacy = Application(state.AppNumber).LegacyRoot;
+        if (!legacy.empty() && state.ProfileRecords.empty())
+            ParseProfileRoot(state, WithTrailingSeparator(Folders().Home) + legacy + "/");
     }
     if (!state.ExternalProfileDir.empty())
         InsertSorted(state.ProfileList, PortableEntryText());

@@ -104,6 +104,59 @@ constexpr std::size_t MaxProfiles = 100000;
 
 enum : std::size_t { NodeSelf = 0, NodeName = 4, NodeSibling = 12, NodeChild = 16, NodeValue = 20 };
 
+// The name runs from its offset up to the node, padded with zero bytes. Its bytes
+// count against the budget too: nodes may share one long name region. Nullopt when
+// the budget does not reach.
+std::optional<std::string> NodeNameAt(std::string_view data, std::uint32_t nameOffset,
+                                      std::uint32_t node, std::size_t& budget)
+{
+    std::string name;
+    if (nameOffset < node && nameOffset < data.size()) {
+        const std::size_t end =
+            std::min<std::size_t>({node, data.size(), nameOffset + MaxNameBytes});
+        if (end - nameOffset > budget)
+            return std::nullopt;
+        budget -= end - nameOffset;
+        for (std::size_t i = nameOffset; i < end; ++i)
+            if (data[i] != '\0')
+                name += data[i];
+    }
+    return name;
+}
+
+// Backwards from the first value entry to the 32-bit value that equals the node's
+// offset, collecting the non-zero bytes on the way (given back in file order). Nullopt
+// when no such value is met within the walk.
+std::optional<std::string> BytesBackToNode(std::string_view data, std::uint32_t firstValue,
+                                           std::uint32_t node, std::size_t& budget)
+{
+    std::string collected;
+    std::size_t start = firstValue;
+    std::size_t steps = 0;
+    while (start > 0 && steps < MaxBackwardWalk && budget > 0) {
+        const std::size_t i = --start;
+        ++steps;
+        --budget;
+        if (data[i] != '\0')
+            collected += data[i];
+        bool inside = true;
+        if (ReadU32(data, i, inside) == node && inside) {
+            std::reverse(collected.begin(), collected.end());
+            return collected;
+        }
+    }
+    return std::nullopt;
+}
+
+// The folder behind the "directory" entry name in those bytes.
+std::string DirectoryIn(const std::string& collected)
+{
+    const std::size_t word = collected.find("directory");
+    if (word != std::string::npos)
+        return collected.substr(word + 9);
+    return collected.size() > 11 ? collected.substr(11) : std::string();
+}
+
 } // namespace
 
 std::int64_t ParseIniInteger(std::string_view text)
@@ -211,59 +264,23 @@ TRegistryDatContents ReadRegistryDat(std::string_view data)
         const std::uint32_t sibling = link(p, NodeSibling);
         if (!ok)
             break;
-
-        // The name runs from its offset up to the node, padded with zero bytes. Its
-        // bytes count against the budget too: nodes may share one long name region.
-        std::string name;
-        if (nameOffset < p && nameOffset < data.size()) {
-            const std::size_t end =
-                std::min<std::size_t>({p, data.size(), nameOffset + MaxNameBytes});
-            if (end - nameOffset > budget)
-                break; // the file has used up its share of work: keep what was read
-            budget -= end - nameOffset;
-            for (std::size_t i = nameOffset; i < end; ++i)
-                if (data[i] != '\0')
-                    name += data[i];
-        }
-
-        // Backwards from the first value entry to the 32-bit value that equals the
-        // node's offset, collecting the non-zero bytes on the way.
+        const std::optional<std::string> name = NodeNameAt(data, nameOffset, p, budget);
+        if (!name)
+            break; // the file has used up its share of work: keep what was read
         // A value entry past the end means the folder was cut off with it: the profile
         // is left out rather than listed with part of a folder.
         if (firstValue > data.size()) {
             p = sibling;
             continue;
         }
-        std::string collected;
-        bool matched = false;
-        std::size_t start = firstValue;
-        std::size_t steps = 0;
-        while (start > 0 && steps < MaxBackwardWalk && budget > 0) {
-            const std::size_t i = --start;
-            ++steps;
-            --budget;
-            if (data[i] != '\0')
-                collected += data[i];
-            bool inside = true;
-            if (ReadU32(data, i, inside) == p && inside) {
-                matched = true;
-                break;
-            }
-        }
-        if (!matched && budget == 0)
+        const std::optional<std::string> collected = BytesBackToNode(data, firstValue, p, budget);
+        if (!collected && budget == 0)
             break; // the file has used up its share of work: keep what was read
-        if (matched) {
-            std::reverse(collected.begin(), collected.end());
-            const std::size_t word = collected.find("directory");
-            std::string folder;
-            if (word != std::string::npos)
-                folder = collected.substr(word + 9);
-            else if (collected.size() > 11)
-                folder = collected.substr(11);
-            name = Utf8ToAnsi(name);
-            folder = Utf8ToAnsi(folder);
-            if (!name.empty() && !folder.empty())
-                contents.Profiles.push_back({std::move(name), std::move(folder)});
+        if (collected) {
+            std::string ansiName = Utf8ToAnsi(*name);
+            std::string folder = Utf8ToAnsi(DirectoryIn(*collected));
+            if (!ansiName.empty() && !folder.empty())
+                contents.Profiles.push_back({std::move(ansiName), std::move(folder)});
         }
         p = sibling;
     }

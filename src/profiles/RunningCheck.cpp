@@ -1,9 +1,9 @@
 #include "profiles/RunningCheck.h"
 
 #include "config/L10n.h"
+#include "platform/Folders.h"
 #include "platform/ProcessList.h"
 #include "platform/UserInterface.h"
-#include "platform/Folders.h"
 #include "profiles/Catalogue.h"
 
 #include <algorithm>
@@ -15,37 +15,6 @@
 
 namespace tessarin {
 
-namespace {
-
-struct TRunningNames {
-    const char* Wizard;
-    const char* Engine;
-    const char* EngineExit;
-};
-
-constexpr TRunningNames RunningNames[ApplicationCount + 1] = {
-    {"", "", ""},
-    {"SeaMonkey", "SeaMonkey", "SeaMonkey"},
-    {"Firefox", "Mozilla Firefox", "Mozilla Firefox"},
-    {"Thunderbird", "Mozilla Thunderbird", "Mozilla Thunderbird"},
-    {"Sunbird", "Mozilla Sunbird", "Mozilla Sunbird"},
-    {"Flock", "Flock", "Flock"},
-    {"Netscape", "Netscape Navigator", "Netscape Navigator"},
-    {"Netscape Messenger", "Netscape Messenger", "Netscape Messenger"},
-    {"Spicebird", "Spicebird", "Spicebird"},
-    {"Songbird", "Songbird", "Songbird"},
-    {"", "", ""},
-    {"PostBox", "Postbox", "PostBox"},
-    {"Wyzo", "Wyzo", "Wyzo"},
-};
-
-const TRunningNames& NamesOf(std::uint8_t number)
-{
-    return RunningNames[number <= ApplicationCount ? number : 0];
-}
-
-} // namespace
-
 std::vector<std::string> ListProcessNames()
 {
     return ProcessList().Names();
@@ -53,7 +22,7 @@ std::vector<std::string> ListProcessNames()
 
 std::vector<std::string> RunningCheckExecutables(std::uint8_t number)
 {
-    return number == AppPortable ? std::vector<std::string>{} : ApplicationExecutables(number);
+    return ApplicationExecutables(number);
 }
 
 bool IsApplicationRunning(std::uint8_t number)
@@ -69,42 +38,55 @@ bool IsApplicationRunning(std::uint8_t number)
 
 std::string WizardRunningName(std::uint8_t number)
 {
-    return NamesOf(number).Wizard;
+    return Application(number).WizardName;
 }
 std::string EngineRunningName(std::uint8_t number)
 {
-    return NamesOf(number).Engine;
+    return Application(number).ProductName;
 }
 std::string EngineExitName(std::uint8_t number)
 {
-    return NamesOf(number).EngineExit;
+    return Application(number).ExitName;
 }
+
+namespace {
+
+std::string OrElse(std::string text, const std::string& otherwise)
+{
+    return text.empty() ? otherwise : text;
+}
+
+// A Retry/Cancel box naming name for as long as busy() holds; false on Cancel.
+template <typename Busy>
+bool RetryWhile(Busy busy, const char* section, const std::string& name, IUserInterface& ui)
+{
+    while (busy())
+        if (!ui.RetryCancelBox(Text("TForm1", "LANG_WARNING"),
+                               Language().GetTextWithArg(section, "LANG_DETEKCE", name)))
+            return false;
+    return true;
+}
+
+[[noreturn]] void ExitForEngine(const std::string& name, IUserInterface& ui)
+{
+    ui.WarningBox(Text("TForm1", "LANG_WARNING"),
+                  Language().GetTextWithArg("TForm1", "LANG_DETEKCE2", name));
+    throw TProgramExit{1};
+}
+
+} // namespace
 
 bool WaitUntilApplicationClosed(std::uint8_t number, IUserInterface& ui)
 {
-    while (IsApplicationRunning(number)) {
-        const bool retry = ui.RetryCancelBox(
-            Text("TForm1", "LANG_WARNING"),
-            Language().GetTextWithArg("Tessarin14", "LANG_DETEKCE", WizardRunningName(number)));
-        if (!retry)
-            return false;
-    }
-    return true;
+    return RetryWhile([&] { return IsApplicationRunning(number); }, "Tessarin14",
+                      WizardRunningName(number), ui);
 }
 
 void EnsureApplicationClosedForEngine(std::uint8_t number, IUserInterface& ui)
 {
-    while (IsApplicationRunning(number)) {
-        const bool retry = ui.RetryCancelBox(
-            Text("TForm1", "LANG_WARNING"),
-            Language().GetTextWithArg("TForm1", "LANG_DETEKCE", EngineRunningName(number)));
-        if (!retry) {
-            ui.WarningBox(
-                Text("TForm1", "LANG_WARNING"),
-                Language().GetTextWithArg("TForm1", "LANG_DETEKCE2", EngineExitName(number)));
-            throw TProgramExit{1};
-        }
-    }
+    if (!RetryWhile([&] { return IsApplicationRunning(number); }, "TForm1",
+                    EngineRunningName(number), ui))
+        ExitForEngine(EngineExitName(number), ui);
 }
 
 int ProfileLockOwner(const std::string& profileDir)
@@ -149,37 +131,15 @@ bool ProfileInUse(const std::string& profileDir)
 
 bool WaitUntilProfileClosed(const std::string& profileDir, std::uint8_t number, IUserInterface& ui)
 {
-    while (IsApplicationRunning(number) || ProfileInUse(profileDir)) {
-        std::string name = WizardRunningName(number);
-        if (name.empty())
-            name = profileDir;
-        const bool retry = ui.RetryCancelBox(
-            Text("TForm1", "LANG_WARNING"),
-            Language().GetTextWithArg("Tessarin14", "LANG_DETEKCE", name));
-        if (!retry)
-            return false;
-    }
-    return true;
+    return RetryWhile([&] { return IsApplicationRunning(number) || ProfileInUse(profileDir); },
+                      "Tessarin14", OrElse(WizardRunningName(number), profileDir), ui);
 }
 
 void EnsureProfileNotInUse(const std::string& profileDir, std::uint8_t number, IUserInterface& ui)
 {
-    while (ProfileInUse(profileDir)) {
-        std::string name = EngineRunningName(number);
-        if (name.empty())
-            name = profileDir;
-        const bool retry = ui.RetryCancelBox(
-            Text("TForm1", "LANG_WARNING"),
-            Language().GetTextWithArg("TForm1", "LANG_DETEKCE", name));
-        if (!retry) {
-            std::string exitName = EngineExitName(number);
-            if (exitName.empty())
-                exitName = name;
-            ui.WarningBox(Text("TForm1", "LANG_WARNING"),
-                          Language().GetTextWithArg("TForm1", "LANG_DETEKCE2", exitName));
-            throw TProgramExit{1};
-        }
-    }
+    const std::string name = OrElse(EngineRunningName(number), profileDir);
+    if (!RetryWhile([&] { return ProfileInUse(profileDir); }, "TForm1", name, ui))
+        ExitForEngine(OrElse(EngineExitName(number), name), ui);
 }
 
 } // namespace tessarin

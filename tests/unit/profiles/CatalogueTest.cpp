@@ -191,21 +191,41 @@ Install Directory=/usr/lib/firefox-esr
     EXPECT_EQ(InstallRecord(AppFirefox).Version, "153.8.0");
 }
 
-TEST_F(Catalogue, ScanThroughTheSynthesisedRegistryOfAFakeSystem)
+TEST_F(Catalogue, ScanOfTheInstallationsOfAFakeSystem)
 {
     const std::string root = temp.Folder() + "root";
     fs::create_directories(root);
     fs::copy(std::string(TESSARIN_TEST_DATA) + "/profiles/install-tree", root,
              fs::copy_options::recursive);
-    SetMachineRegistry(std::make_shared<TMemoryRegistry>(
-        SynthesiseRegistry(FindInstalledApplications(DefaultInstallSearch(root, home)))));
-    ScanInstalledApplications(state);
+    ScanInstalledApplications(
+        state, {nullptr, FindInstalledApplications(DefaultInstallSearch(root, home))});
     EXPECT_EQ(state.ApplicationList,
               (List{"SeaMonkey2.53.18", "Mozilla Firefox 153.8.0", "Mozilla Thunderbird 153.8.0",
                     "Portable applications"}));
     EXPECT_EQ(InstallRecord(AppFirefox).InstallFolder, root + "/usr/lib/firefox-esr");
     EXPECT_EQ(InstallRecord(AppThunderbird).InstallFolder, root + "/usr/lib/thunderbird");
     EXPECT_EQ(InstallRecord(AppSeaMonkey).InstallFolder, root + "/opt/seamonkey");
+}
+
+TEST_F(Catalogue, InstallationsFoundAnswerWithoutARegistry)
+{
+    fs::create_directories(home + ".wyzo");
+    ScanInstalledApplications(state, {nullptr,
+                                      {{"Firefox", "153.8.0", "/usr/lib/firefox-esr"},
+                                       {"Firefox", "140.5.0", "/usr/lib/firefox"},
+                                       {"Waterfox", "6.5.0", "/opt/waterfox"},
+                                       {"iceape", "2.7.13", "/usr/lib/iceape"},
+                                       {"Flock", "2.6", "/opt/flock"},
+                                       {"Postbox", "7.0.60", "/opt/postbox"}}});
+    // The first installation of a build wins; Debian's rebranded builds count, names
+    // compare without case, unknown applications are left out.
+    EXPECT_EQ(state.ApplicationList,
+              (List{"SeaMonkey2.7.13", "Mozilla Firefox 153.8.0", "Flock 2.6", "PostBox 7.0.60",
+                    "Wyzo (profiles only)", "Portable applications"}));
+    EXPECT_EQ(InstallRecord(AppSeaMonkey).InstallFolder, "/usr/lib/iceape");
+    EXPECT_EQ(InstallRecord(AppFirefox).InstallFolder, "/usr/lib/firefox-esr");
+    EXPECT_EQ(InstallRecord(AppPostBox).Version, "7.0.60");
+    EXPECT_FALSE(InstallRecord(AppThunderbird).Installed);
 }
 
 TEST_F(Catalogue, SelectionByFragmentsLaterMatchesWin)
@@ -244,6 +264,8 @@ TEST_F(Catalogue, SelectionByFragmentsLaterMatchesWin)
 
 TEST_F(Catalogue, NameTables)
 {
+    for (std::size_t i = 0; i < Applications().size(); ++i)
+        EXPECT_EQ(Applications()[i].Number, i + 1); // a row out of place would shift them all
     EXPECT_EQ(ApplicationDisplayName(7), "Netscape Messanger");
     EXPECT_EQ(ApplicationDisplayName(11), "PostBox");
     EXPECT_EQ(ApplicationDisplayName(2), "Mozilla Firefox");

@@ -1,11 +1,7 @@
 #include "ProfilesTestSupport.h"
 
-#include "profiles/FirefoxApp.h"
+#include "profiles/MozApp.h"
 #include "profiles/MozManager.h"
-#include "profiles/PostBoxApp.h"
-#include "profiles/SeaMonkeyApp.h"
-#include "profiles/SunbirdApp.h"
-#include "profiles/ThunderbirdApp.h"
 
 using namespace tessarin;
 using tessarin::test::ProfilesTest;

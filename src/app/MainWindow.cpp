@@ -5,18 +5,12 @@
 #include "app/SidePicture.h"
 #include "app/dialogs/DialogSupport.h"
 #include "config/BatchMode.h"
-#include "engine/BatchBackup.h"
 #include "config/ErrorLog.h"
 #include "config/L10n.h"
-#include "config/OutputNames.h"
 #include "config/Settings.h"
-#include "engine/BackupFileCheck.h"
-#include "engine/OutsideMail.h"
-#include "engine/BackupRun.h"
+#include "engine/BatchBackup.h"
 #include "engine/Components.h"
-#include "engine/ReportPages.h"
-#include "engine/RestoreRun.h"
-#include "engine/UnknowFilesBL.h"
+#include "engine/WizardSteps.h"
 #include "profiles/Catalogue.h"
 #include "profiles/ProfileCreation.h"
 #include "profiles/ProfileDiscovery.h"
@@ -43,16 +37,11 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cstring>
 #include <exception>
-#include <filesystem>
-#include <stdexcept>
 
 #ifndef TESSARIN_VERSION
 #define TESSARIN_VERSION "1.5.1"
 #endif
-
-namespace fs = std::filesystem;
 
 namespace tessarin {
 
@@ -168,12 +157,6 @@ QString ShortenForLabel(const QString& path, int tail)
         return QString::fromUcs4(reinterpret_cast<const char32_t*>(slice.constData()), slice.size());
     };
     return part(0, 3) + QStringLiteral("...") + part(chars.size() - tail, tail);
-}
-
-std::string StripNameChars(std::string name)
-{
-    std::erase_if(name, [](char c) { return c == '<' || c == '>' || c == '?' || c == '|' || c == '^'; });
-    return name;
 }
 
 TForm1::TForm1(TSharedState& state, QWidget* parent)
@@ -385,7 +368,7 @@ void TForm1::SetTexts()
     RadioButton2->setText(Form1Text("LANG_OBNOVA"));
     StaticText10->setText(Form1Text(NoProgramFound() ? "LANG_NO_PROGRAM" : "LANG_MEMO2"));
     ListBox1->setAccessibleName(StaticText10->text());
-    const bool backup = state_.Operation != 2;
+    const bool backup = state_.Operation != TOperation::Restore;
     SetAutoSizeText(StaticText2, Form1Text(backup ? "LANG_TEXT2_1" : "LANG_TEXT2_2"));
     ListBox2->setAccessibleName(StaticText2->text());
     Button6->setText(Form1Text("LANG_RELOAD"));
@@ -398,7 +381,7 @@ void TForm1::SetTexts()
     GroupBox3->setTitle(Form1Text("LANG_GROUPBOX3"));
     for (int n = 1; n <= ComponentCount; ++n)
         componentBoxes_[n]->setText(Form1Text(("LANG_CHECKBOX" + std::to_string(n)).c_str()));
-    componentBoxes_[14]->setToolTip(Form1Text("LANG_CHECKBOX14_HINT"));
+    componentBoxes_[ComponentExtensions]->setToolTip(Form1Text("LANG_CHECKBOX14_HINT"));
     UnknowFilesBT->setText(Lang14Text("LANG_UNKNOW_FILES"));
     SetAutoSizeText(StaticText6, StaticText6->text());
     CheckBox16->setText(Form1Text("LANG_NEW_BR"));
@@ -443,7 +426,7 @@ void TForm1::ShowWelcomePage()
     Button1->show();
     Button2->show();
     Button3->hide();
-    state_.PageNumber = 1;
+    state_.PageNumber = TPageNumber::Welcome;
     state_.CloseWithoutQuestion = false;
 }
 
@@ -482,13 +465,10 @@ void TForm1::ShowNoProgram()
 
 void TForm1::ShowProfilePage()
 {
-    state_.Operation = RadioButton1->isChecked() ? 1 : 2;
+    state_.Operation = RadioButton1->isChecked() ? TOperation::Backup : TOperation::Restore;
     SetCaptionSuffix("LANG_VOLBA_PROFILU");
     SetTexts();
-    const bool restore = state_.Operation == 2;
-    Button5->setEnabled(restore && state_.AppNumber >= 1 && state_.AppNumber <= ApplicationCount &&
-                        state_.AppNumber != AppPortable &&
-                        !InstallRecord(state_.AppNumber).InstallFolder.empty());
+    Button5->setEnabled(CanCreateProfile(state_));
     ShowOnly(panels_[3]);
     Button1->setEnabled(false);
     ListProfiles(state_);
@@ -537,7 +517,7 @@ void TForm1::ProfileClicked()
 {
     UpdateNextForProfile();
     // The proposed name follows the chosen profile.
-    if (state_.Operation == 1 && state_.PatternHasProfile)
+    if (state_.Operation == TOperation::Backup && state_.PatternHasProfile)
         ProposeBackupFile();
 }
 
@@ -564,13 +544,7 @@ void TForm1::SetBackupFileLabel(const std::string& path, int tail)
 void TForm1::ProposeBackupFile()
 {
     state_.SelectedProfile = SelectedProfileText();
-    const std::string version = state_.AppNumber >= 1 && state_.AppNumber <= ApplicationCount &&
-                                        state_.AppNumber != AppPortable
-                                    ? InstallRecord(state_.AppNumber).Version
-                                    : std::string();
-    const TApplicationNames names{ApplicationFileWord(state_.AppNumber, state_.ExternalProfileDir),
-                                  version};
-    state_.BackupFile = BuildDefaultBackupPath(state_, names);
+    tessarin::ProposeBackupFile(state_);
     SetBackupFileLabel(state_.BackupFile, 36);
 }
 
@@ -630,100 +604,25 @@ void TForm1::NewProfile()
 
 void TForm1::ChooseBackupFile()
 {
-    const bool backup = state_.Operation == 1;
-    const fs::path current(state_.BackupFile);
-    TFileQuestion question;
-    question.Save = backup;
-    question.Filter = Text("TForm1", "LANG_DIALOGS");
-    question.Folder = current.parent_path().string();
-    if (backup) {
-        std::string rest = state_.BackupFile;
-        for (std::size_t at; (at = rest.find("<profile>")) != std::string::npos;)
-            rest.erase(at, 9);
-        if (rest.size() < 5)
-            rest = "backup" + rest;
-        question.Name = StripNameChars(fs::path(rest).filename().string());
-    } else {
-        question.Name = StripNameChars(current.filename().string());
-    }
-    if (std::optional<std::string> chosen = ui_->ChooseFile(question)) {
-        bool take = true;
-        if (!backup) {
-            std::error_code ec;
-            take = fs::is_regular_file(*chosen, ec) && CheckBackupFile(*chosen, state_, *ui_);
-            if (!take)
-                ui_->WarningBox(Text("TForm1", "LANG_WARNING"), Text("TForm1", "LANG_BAD_FILE2"));
-        }
-        if (take) {
-            state_.BackupFile = fs::path(*chosen).replace_extension(".pcv").string();
-            SetBackupFileLabel(state_.BackupFile, 33);
-        }
-    }
-    // Repeated separators are one; a "/" chosen here is a folder separator and stays.
-    std::string& path = state_.BackupFile;
-    for (std::size_t at; (at = path.find("//")) != std::string::npos;)
-        path.erase(at, 1);
-    SetBackupFileLabel(path, labelTail_);
+    // A file taken shows more of its path than the proposed one.
+    if (tessarin::ChooseBackupFile(state_, *ui_))
+        labelTail_ = 33;
+    SetBackupFileLabel(state_.BackupFile, labelTail_);
 }
 
 bool TForm1::ShowComponentsPage()
 {
-    const bool backup = state_.Operation == 1;
-    if (SelectedProfileText().empty()) {
-        ui_->ErrorBox(Text("TForm1", "LANG_QUESTION"), Text("Tessarin15", "LANG_NO_PROFILE_SELECTION"));
+    const std::optional<TComponentsPage> page =
+        PrepareComponents(state_, *ui_, SelectedProfileText());
+    if (!page)
         return false;
-    }
-    state_.SelectedProfile = SelectedProfileText();
-    std::error_code ec;
-    bool stay = false;
-    if (backup) {
-        if (fs::exists(state_.BackupFile, ec))
-            stay = !ui_->QuestionBox(Text("TForm1", "LANG_QUESTION"), Text("TForm1", "LANG_SOUBOR_EXIST"));
-    } else if (!fs::exists(state_.BackupFile, ec)) {
-        ui_->ErrorBox(Text("Tessarin14", "LANG_ERROR"), Text("TForm1", "LANG_BACKUP_NOT_FOUND"));
-        stay = true;
-    } else if (!CheckBackupFile(state_.BackupFile, state_, *ui_)) {
-        ui_->ErrorBox(Text("Tessarin14", "LANG_ERROR"), Text("TForm1", "LANG_NO_BACKUP_FILE"));
-        stay = true;
-    } else if (!BackupMatchesApplication(state_.BackupFile, state_.AppNumber, state_, *ui_)) {
-        ui_->ErrorBox(Text("Tessarin14", "LANG_ERROR"),
-                      Language().GetTextWithArgs(
-                          "Tessarin15", "LANG_INVALID_BACKUP_VERSION",
-                          ApplicationDisplayName(state_.AppNumber),
-                          ApplicationDisplayName(static_cast<std::uint8_t>(state_.BackupAppNumber))));
-        stay = true;
-    }
-    WriteRememberedFolder(state_.BackupFile, state_.AppNumber);
-    if (stay)
-        return false;
-
-    // The profile is looked at before the password question: one never used keeps
-    // the page, and nobody is asked for a password for nothing.
-    ResetComponentBoxes(state_);
-    state_.ExternalMailDirs.clear();
-    if (backup && !DetectAvailableComponents(state_, *ui_))
-        return false;
-    if (backup) {
-        state_.Password.clear();
-        if (state_.AskForPassword &&
-            ui_->QuestionBox(Text("TForm1", "LANG_QUESTION"), Text("TForm4", "LANG_ENCRYPT")))
-            if (std::optional<std::string> password = ui_->AskNewPassword())
-                state_.Password = *password;
-    } else {
-        ReadBackupIndex(state_, *ui_);
-    }
-    state_.Boxes[AccountsSettingsOnly].Visible = backup;
-
     SetCaptionSuffix("LANG_SOUCASTI");
     SetTexts();
     ShowOnly(panels_[4]);
     SyncBoxesFromState();
-
-    const std::vector<TUnknowItem> unknown = backup ? FillUnknownFilesForBackup(state_.ProfileDir)
-                                                    : FillUnknownFilesForRestore(state_);
     if (UnknowFilesFM)
-        UnknowFilesFM->SetItems(unknown);
-    UnknowFilesBT->setVisible(!unknown.empty());
+        UnknowFilesFM->SetItems(page->UnknownItems);
+    UnknowFilesBT->setVisible(!page->UnknownItems.empty());
     return true;
 }
 
@@ -736,49 +635,30 @@ void TForm1::SyncBoxesFromState()
         componentBoxes_[n]->setEnabled(box.Enabled);
         componentBoxes_[n]->setVisible(box.Visible);
     }
-    // The hint of 14 shows when its box is off for want of extensions.
-    componentBoxes_[14]->setToolTip(state_.Boxes[14].Hint || !state_.Boxes[14].Enabled
-                                        ? Form1Text("LANG_CHECKBOX14_HINT")
-                                        : QString());
+    // The hint of Extensions shows when its box is off for want of extensions.
+    const TComponentBox& extensions = state_.Boxes[ComponentExtensions];
+    componentBoxes_[ComponentExtensions]->setToolTip(
+        extensions.Hint || !extensions.Enabled ? Form1Text("LANG_CHECKBOX14_HINT") : QString());
 }
 
 void TForm1::BoxToggled(int number, bool checked)
 {
     state_.Boxes[number].Checked = checked;
-    if (number == AccountsSettingsOnly) {
+    if (number == ComponentAccountsOnly) {
         SetAccountsSettingsOnly(state_, checked);
         SyncBoxesFromState();
     }
 }
 
-bool TForm1::ConfirmOverwrite()
-{
-    if (state_.Operation == 1)
-        return true;
-    return ui_->QuestionBox(Text("TForm1", "LANG_QUESTION"),
-                            Text("Tessarin14", "LANG_OVERWRITE_PROFILE"));
-}
-
 void TForm1::StartRun()
 {
-    // A backup also waits for the profile itself: another instance may hold it.
-    const bool closed = state_.Operation == 1
-                            ? WaitUntilProfileClosed(state_.ProfileDir, state_.AppNumber, *ui_)
-                            : WaitUntilApplicationClosed(state_.AppNumber, *ui_);
-    if (!closed || !ConfirmOverwrite())
-        return;
-    if (state_.Operation == 2 &&
-        (!ConfirmRestoreOfNewerBackup(state_, *ui_) || !ConfirmOutsideMailFolders(state_, *ui_)))
+    if (!ConfirmRunStart(state_, *ui_))
         return;
     state_.ChosenUnknownItems = UnknowFilesFM ? UnknowFilesFM->CheckedNames() : std::vector<std::string>{};
     // Nothing may cross the event loop: a close confirmed during the run ends it here,
     // after the run's own clean-up has removed every half-written file.
     try {
-        ShowProcessingPage(state_, *ui_);
-        if (state_.Operation == 1)
-            RunBackup(state_, *ui_, false);
-        else
-            RunRestore(state_, *ui_);
+        RunChosenOperation(state_, *ui_);
     } catch (const TProgramExit& e) {
         EndProgram(e.Code);
     } catch (const std::exception& e) {
@@ -794,24 +674,24 @@ void TForm1::NextClicked()
         return;
     try {
         switch (state_.PageNumber) {
-        case 1:
+        case TPageNumber::Welcome:
             ShowOperationPage();
-            state_.PageNumber = 2;
+            state_.PageNumber = TPageNumber::Operation;
             break;
-        case 2:
+        case TPageNumber::Operation:
             if (ListBox1->selectedItems().isEmpty())
                 break;
             SelectApplication(state_, ListBox1->selectedItems().front()->text().toStdString());
             if (!WaitUntilApplicationClosed(state_.AppNumber, *ui_))
                 break;
             ShowProfilePage();
-            state_.PageNumber = 3;
+            state_.PageNumber = TPageNumber::Profile;
             break;
-        case 3:
+        case TPageNumber::Profile:
             if (ShowComponentsPage())
-                state_.PageNumber = 4;
+                state_.PageNumber = TPageNumber::Components;
             break;
-        case 4:
+        case TPageNumber::Components:
             StartRun();
             break;
         default:
@@ -824,27 +704,27 @@ void TForm1::NextClicked()
 
 void TForm1::ApplicationDoubleClicked()
 {
-    if (state_.PageNumber != 2 || ListBox1->selectedItems().isEmpty())
+    if (state_.PageNumber != TPageNumber::Operation || ListBox1->selectedItems().isEmpty())
         return;
     SelectApplication(state_, ListBox1->selectedItems().front()->text().toStdString());
     if (state_.AppCodeName.empty() || !WaitUntilApplicationClosed(state_.AppNumber, *ui_))
         return;
     ShowProfilePage();
-    state_.PageNumber = 3;
+    state_.PageNumber = TPageNumber::Profile;
 }
 
 void TForm1::BackClicked()
 {
     switch (state_.PageNumber) {
-    case 2:
-        state_.PageNumber = 1;
+    case TPageNumber::Operation:
+        state_.PageNumber = TPageNumber::Welcome;
         ShowWelcomePage();
         break;
-    case 3:
+    case TPageNumber::Profile:
         ShowOperationPage();
-        state_.PageNumber = 2;
+        state_.PageNumber = TPageNumber::Operation;
         break;
-    case 4: {
+    case TPageNumber::Components: {
         // The list is read again, but the profile the person chose stays chosen: Next
         // right after Back must not back up or restore another profile.
         const QString chosen = QString::fromStdString(state_.SelectedProfile);
@@ -853,7 +733,7 @@ void TForm1::BackClicked()
             ListBox2->setCurrentItem(found.front());
             ProposeBackupFile();
         }
-        state_.PageNumber = 3;
+        state_.PageNumber = TPageNumber::Profile;
         break;
     }
     default:
@@ -882,7 +762,7 @@ void TForm1::ShowPage(TPage page)
         // While a run works only Cancel and the close box can act.
         Button1->hide();
         Button3->hide();
-        state_.PageNumber = 5;
+        state_.PageNumber = TPageNumber::Run;
         break;
     case TPage::Report:
         SetCaptionSuffix("LANG_ZAVER");
@@ -892,7 +772,7 @@ void TForm1::ShowPage(TPage page)
         Button1->hide();
         Button3->hide();
         Button2->setFocus();
-        state_.PageNumber = 5;
+        state_.PageNumber = TPageNumber::Run;
         break;
     }
 }
@@ -1050,7 +930,7 @@ void TForm1::CancelClicked()
     CheckBox16->setChecked(false);
     ListBox3->clear();
     ListBox4->clear();
-    state_.PageNumber = 1;
+    state_.PageNumber = TPageNumber::Welcome;
     ShowWelcomePage();
     Button1->setFocus();
 }

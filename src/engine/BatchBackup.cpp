@@ -282,7 +282,7 @@ int TBatchBackup::BackupAction(const std::string& argument, std::shared_ptr<TMoz
     if (!manager_)
         throw std::logic_error("Cannot call BackupAction before init!");
 
-    state_.Operation = 1;
+    state_.Operation = TOperation::Backup;
     state_.BackupFile = task_.Output;
     state_.ProfileDir = BatchProfileFolder();
     state_.Password = task_.Password;

@@ -64,7 +64,7 @@ void ReportPagesTest::backupListsItsComponents()
 {
     auto* task = t_->Find<QLabel>("StaticText6");
     QCOMPARE(task->text(), QStringLiteral("Akce: "));
-    t_->State.Operation = 1;
+    t_->State.Operation = TOperation::Backup;
     t_->State.Boxes[1].Checked = true;
     t_->State.Boxes[10].Checked = true;
     ShowProcessingPage(t_->State, t_->Form->Ui());
@@ -85,7 +85,7 @@ void ReportPagesTest::backupListsItsComponents()
 void ReportPagesTest::failedBackupThenGoodBackup()
 {
     auto* result = t_->Find<QLabel>("StaticText11");
-    t_->State.Operation = 1;
+    t_->State.Operation = TOperation::Backup;
     t_->State.Boxes[4].Checked = true;
     ShowProcessingPage(t_->State, t_->Form->Ui());
     t_->State.BackupFailed = true;
@@ -113,7 +113,7 @@ void ReportPagesTest::failedBackupThenGoodBackup()
 
 void ReportPagesTest::restoreReportRepeatsTaskLines()
 {
-    t_->State.Operation = 2;
+    t_->State.Operation = TOperation::Restore;
     t_->State.Boxes[1].Checked = true; // a restore lists nothing up front
     ShowProcessingPage(t_->State, t_->Form->Ui());
     QCOMPARE(List("ListBox3")->count(), 0);
@@ -130,7 +130,7 @@ void ReportPagesTest::restoreReportRepeatsTaskLines()
 void ReportPagesTest::reportPageLeavesTheExitToTheRun()
 {
     // A batch run still has work after the page (checks, keep): the status is its own.
-    t_->State.Operation = 1;
+    t_->State.Operation = TOperation::Backup;
     ShowProcessingPage(t_->State, t_->Form->Ui());
     ShowReportPage(t_->State, t_->Form->Ui());
     QVERIFY(!t_->Find<QWidget>("Panel6")->isHidden());
@@ -172,7 +172,7 @@ void ReportPagesTest::closingDuringRunStopsIt_data()
 void ReportPagesTest::closingDuringRunStopsIt()
 {
     QFETCH(bool, yes);
-    t_->State.Operation = 1;
+    t_->State.Operation = TOperation::Backup;
     ShowProcessingPage(t_->State, t_->Form->Ui());
     t_->Boxes.Answers.push_back(yes);
     // The close box is pressed while the run pumps events.

@@ -499,7 +499,7 @@ void StartupTest::batchRunFailuresEndTheProgram()
             return 1;
         default:
             // The run reported a backup, then a later step (keep, a lost file) failed.
-            state.Operation = 1;
+            state.Operation = TOperation::Backup;
             ShowReportPage(state, ui);
             return 1;
         }

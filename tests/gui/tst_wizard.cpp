@@ -6,6 +6,7 @@
 
 #include "config/OutputNames.h"
 #include "engine/ReportPages.h"
+#include "engine/WizardSteps.h"
 #include "platform/ProcessList.h"
 #include "platform/RegistryView.h"
 #include "profiles/Catalogue.h"
@@ -179,7 +180,7 @@ public:
         QVERIFY2(!found.isEmpty(), qPrintable(list + QStringLiteral(": ") + text));
         widget->setCurrentItem(found.front());
     }
-    std::string Page() const { return std::to_string(form->State.PageNumber); }
+    std::string Page() const { return std::to_string(int(form->State.PageNumber)); }
     void Snapshot(const QString& name) const
     {
         const QString folder = QStringLiteral(TESSARIN_BIN_DIR "/../screenshots");
@@ -284,7 +285,7 @@ private slots:
         QCOMPARE(ReadFile(second / "places.sqlite"), ReadFile(w.firefox.Profile / "places.sqlite"));
         QVERIFY(!w.form->Boxes.Unscripted);
         // The Processing page as a run shows it while it works.
-        w.form->State.Operation = 1;
+        w.form->State.Operation = TOperation::Backup;
         w.form->Form->SetButtonCaptions();
         ShowProcessingPage(w.form->State, w.form->Form->Ui());
         w.form->Form->Ui().SetTaskText(Text("Tessarin14", "LANG_FILE") + ": places.sqlite");

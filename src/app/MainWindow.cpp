@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/ControlNames.h"
 #include "app/Placement.h"
 #include "app/QtUserInterface.h"
 #include "app/SidePicture.h"
@@ -77,40 +78,73 @@ void LeaveEventLoop(int code)
 }
 
 using dialogs::TPlace;
+namespace wiz = names::wizard;
 
 // Where every control of the window stands inside its parent; a width of 0 marks a
 // label that takes the size of its text.
 constexpr TPlace Layout[] = {
     // Frame.
-    {"Bevel1", 16, 16, 122, 262}, {"Image1", 18, 18, 118, 257}, {"Bevel2", 16, 288, 441, 2},
-    {"Button3", 213, 296, 75, 25}, {"Button1", 288, 296, 75, 25}, {"Button2", 384, 296, 75, 25},
-    {"Panel1", 144, 16, 313, 265}, {"Panel2", 144, 16, 313, 265}, {"Panel3", 144, 16, 313, 265},
-    {"Panel4", 144, 16, 313, 265}, {"Panel5", 144, 16, 313, 265}, {"Panel6", 144, 16, 313, 265},
+    {wiz::PictureFrame, 16, 16, 122, 262},
+    {wiz::Picture, 18, 18, 118, 257},
+    {wiz::ButtonLine, 16, 288, 441, 2},
+    {wiz::Back, 213, 296, 75, 25},
+    {wiz::Next, 288, 296, 75, 25},
+    {wiz::Cancel, 384, 296, 75, 25},
+    {wiz::WelcomePage, 144, 16, 313, 265},
+    {wiz::OperationPage, 144, 16, 313, 265},
+    {wiz::ProfilePage, 144, 16, 313, 265},
+    {wiz::ComponentsPage, 144, 16, 313, 265},
+    {wiz::ProcessingPage, 144, 16, 313, 265},
+    {wiz::ReportPage, 144, 16, 313, 265},
     // Welcome.
-    {"Label1", 8, 8, 0, 0}, {"StaticText7", 8, 40, 305, 40}, {"StaticText8", 8, 80, 305, 50},
-    {"StaticText9", 8, 130, 305, 50},
+    {wiz::WelcomeTitle, 8, 8, 0, 0},
+    {wiz::WelcomeText, 8, 40, 305, 40},
+    {wiz::CloseProgramsText, 8, 80, 305, 50},
+    {wiz::ContinueText, 8, 130, 305, 50},
     // Operation.
-    {"StaticText1", 8, 8, 0, 0}, {"GroupBox1", 8, 32, 305, 57},
-    {"RadioButton1", 16, 24, 125, 17}, {"RadioButton2", 148, 24, 125, 17},
-    {"StaticText10", 8, 112, 305, 50}, {"ListBox1", 8, 164, 305, 97},
+    {wiz::OperationTitle, 8, 8, 0, 0},
+    {wiz::OperationBox, 8, 32, 305, 57},
+    {wiz::BackupChoice, 16, 24, 125, 17},
+    {wiz::RestoreChoice, 148, 24, 125, 17},
+    {wiz::ApplicationText, 8, 112, 305, 50},
+    {wiz::ApplicationList, 8, 164, 305, 97},
     // Profile selection.
-    {"StaticText2", 8, 8, 0, 0}, {"ListBox2", 8, 32, 305, 97}, {"Button6", 8, 136, 75, 25},
-    {"Button7", 120, 136, 75, 25}, {"Button5", 232, 136, 75, 25}, {"StaticText4", 8, 184, 0, 0},
-    {"GroupBox2", 8, 212, 305, 49}, {"StaticText3", 8, 22, 204, 17}, {"Button4", 216, 16, 75, 25},
+    {wiz::ProfileTitle, 8, 8, 0, 0},
+    {wiz::ProfileList, 8, 32, 305, 97},
+    {wiz::Refresh, 8, 136, 75, 25},
+    {wiz::FindProfile, 120, 136, 75, 25},
+    {wiz::NewProfile, 232, 136, 75, 25},
+    {wiz::BackupFileTitle, 8, 184, 0, 0},
+    {wiz::BackupFileBox, 8, 212, 305, 49},
+    {wiz::BackupFilePath, 8, 22, 204, 17},
+    {wiz::Browse, 216, 16, 75, 25},
     // Components; the boxes stand in two columns.
-    {"StaticText5", 8, 8, 0, 0}, {"GroupBox3", 8, 40, 305, 221},
-    {"CheckBox1", 15, 17, 140, 17}, {"CheckBox2", 15, 40, 140, 17}, {"CheckBox3", 15, 63, 140, 17},
-    {"CheckBox4", 15, 86, 140, 17}, {"CheckBox5", 15, 109, 140, 17},
-    {"CheckBox6", 15, 132, 140, 17}, {"CheckBox8", 15, 155, 140, 17},
-    {"CheckBox14", 15, 178, 140, 17}, {"CheckBox9", 158, 17, 140, 17},
-    {"CheckBox10", 158, 40, 140, 17}, {"CheckBox11", 158, 63, 140, 17},
-    {"CheckBox12", 158, 86, 140, 17}, {"CheckBox13", 158, 109, 140, 17},
-    {"CheckBox15", 158, 132, 140, 17}, {"CheckBox7", 158, 159, 140, 17},
-    {"UnknowFilesBT", 159, 182, 130, 25},
+    {wiz::ComponentsTitle, 8, 8, 0, 0},
+    {wiz::ComponentsBox, 8, 40, 305, 221},
+    {wiz::ComponentBox[ComponentGeneral], 15, 17, 140, 17},
+    {wiz::ComponentBox[ComponentEmails], 15, 40, 140, 17},
+    {wiz::ComponentBox[ComponentAddressBooks], 15, 63, 140, 17},
+    {wiz::ComponentBox[ComponentBookmarks], 15, 86, 140, 17},
+    {wiz::ComponentBox[ComponentHistory], 15, 109, 140, 17},
+    {wiz::ComponentBox[ComponentSidebars], 15, 132, 140, 17},
+    {wiz::ComponentBox[ComponentUserStyles], 15, 155, 140, 17},
+    {wiz::ComponentBox[ComponentExtensions], 15, 178, 140, 17},
+    {wiz::ComponentBox[ComponentPasswords], 158, 17, 140, 17},
+    {wiz::ComponentBox[ComponentCookies], 158, 40, 140, 17},
+    {wiz::ComponentBox[ComponentFormDetails], 158, 63, 140, 17},
+    {wiz::ComponentBox[ComponentDownloads], 158, 86, 140, 17},
+    {wiz::ComponentBox[ComponentCertificates], 158, 109, 140, 17},
+    {wiz::ComponentBox[ComponentCache], 158, 132, 140, 17},
+    {wiz::ComponentBox[ComponentAccountsOnly], 158, 159, 140, 17},
+    {wiz::UnknownFiles, 159, 182, 130, 25},
     // Processing.
-    {"ListBox3", 8, 8, 305, 185}, {"StaticText6", 8, 208, 0, 0}, {"ProgressBar1", 8, 240, 305, 16},
+    {wiz::TaskList, 8, 8, 305, 185},
+    {wiz::TaskText, 8, 208, 0, 0},
+    {wiz::Progress, 8, 240, 305, 16},
     // Report.
-    {"StaticText11", 8, 8, 305, 33}, {"ListBox4", 8, 48, 305, 193}, {"CheckBox16", 8, 248, 305, 17},
+    {wiz::ResultText, 8, 8, 305, 33},
+    {wiz::ReportList, 8, 48, 305, 193},
+    {wiz::NewRun, 8, 248, 305, 17},
 };
 
 template <class W> W* Make(QWidget* parent, const char* name)
@@ -163,7 +197,7 @@ TForm1::TForm1(TSharedState& state, QWidget* parent)
     : QMainWindow(parent), state_(state), ui_(std::make_unique<TQtUserInterface>(*this)),
       exitHandler_(LeaveEventLoop), batchRunner_(RunBatchBackup)
 {
-    setObjectName(QStringLiteral("Form1"));
+    setObjectName(QLatin1String(wiz::Window));
     // Fixed border with system menu and minimise box only.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -218,8 +252,7 @@ void TForm1::CreateDialogs()
 
 QWidget* TForm1::MakePanel(int number)
 {
-    const std::string name = "Panel" + std::to_string(number);
-    auto* panel = Make<QWidget>(client_, name.c_str());
+    auto* panel = Make<QWidget>(client_, wiz::Pages[number - 1]);
     panel->hide();
     panels_[number] = panel;
     return panel;
@@ -232,19 +265,19 @@ void TForm1::BuildFrame()
     client_->setFixedSize(ClientWidth, ClientHeight);
     setCentralWidget(client_);
 
-    Bevel1 = Make<QFrame>(client_, "Bevel1");
+    Bevel1 = Make<QFrame>(client_, wiz::PictureFrame);
     Bevel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Image1 = Make<QLabel>(client_, "Image1");
+    Image1 = Make<QLabel>(client_, wiz::Picture);
     if (const QImage picture = LoadSidePicture(); !picture.isNull())
         Image1->setPixmap(QPixmap::fromImage(picture));
-    Bevel2 = Make<QFrame>(client_, "Bevel2");
+    Bevel2 = Make<QFrame>(client_, wiz::ButtonLine);
     Bevel2->setFrameStyle(QFrame::HLine | QFrame::Sunken);
 
-    Button3 = Make<QPushButton>(client_, "Button3");
+    Button3 = Make<QPushButton>(client_, wiz::Back);
     Button3->hide();
-    Button1 = Make<QPushButton>(client_, "Button1");
+    Button1 = Make<QPushButton>(client_, wiz::Next);
     Button1->setDefault(true);
-    Button2 = Make<QPushButton>(client_, "Button2");
+    Button2 = Make<QPushButton>(client_, wiz::Cancel);
     connect(Button1, &QPushButton::clicked, this, &TForm1::NextClicked);
     connect(Button2, &QPushButton::clicked, this, &TForm1::CancelClicked);
     connect(Button3, &QPushButton::clicked, this, &TForm1::BackClicked);
@@ -253,23 +286,23 @@ void TForm1::BuildFrame()
 void TForm1::BuildWelcomePage()
 {
     QWidget* page = MakePanel(1);
-    Label1 = MakeLabel(page, "Label1");
-    StaticText7 = MakeLabel(page, "StaticText7");
-    StaticText8 = MakeLabel(page, "StaticText8");
-    StaticText9 = MakeLabel(page, "StaticText9");
+    Label1 = MakeLabel(page, wiz::WelcomeTitle);
+    StaticText7 = MakeLabel(page, wiz::WelcomeText);
+    StaticText8 = MakeLabel(page, wiz::CloseProgramsText);
+    StaticText9 = MakeLabel(page, wiz::ContinueText);
 }
 
 void TForm1::BuildOperationPage()
 {
     QWidget* page = MakePanel(2);
-    StaticText1 = MakeLabel(page, "StaticText1");
-    GroupBox1 = Make<QGroupBox>(page, "GroupBox1");
+    StaticText1 = MakeLabel(page, wiz::OperationTitle);
+    GroupBox1 = Make<QGroupBox>(page, wiz::OperationBox);
     dialogs::UseDesignGroupBox(*GroupBox1, *this);
-    RadioButton1 = Make<QRadioButton>(GroupBox1, "RadioButton1");
+    RadioButton1 = Make<QRadioButton>(GroupBox1, wiz::BackupChoice);
     RadioButton1->setChecked(true); // backup is the choice at start
-    RadioButton2 = Make<QRadioButton>(GroupBox1, "RadioButton2");
-    StaticText10 = MakeLabel(page, "StaticText10");
-    ListBox1 = Make<QListWidget>(page, "ListBox1");
+    RadioButton2 = Make<QRadioButton>(GroupBox1, wiz::RestoreChoice);
+    StaticText10 = MakeLabel(page, wiz::ApplicationText);
+    ListBox1 = Make<QListWidget>(page, wiz::ApplicationList);
     connect(ListBox1, &QListWidget::itemSelectionChanged, this, &TForm1::UpdateNextForApplication);
     connect(ListBox1, &QListWidget::itemDoubleClicked, this, &TForm1::ApplicationDoubleClicked);
 }
@@ -277,21 +310,21 @@ void TForm1::BuildOperationPage()
 void TForm1::BuildProfilePage()
 {
     QWidget* page = MakePanel(3);
-    StaticText2 = MakeLabel(page, "StaticText2");
-    ListBox2 = Make<QListWidget>(page, "ListBox2");
+    StaticText2 = MakeLabel(page, wiz::ProfileTitle);
+    ListBox2 = Make<QListWidget>(page, wiz::ProfileList);
     ListBox2->setSortingEnabled(true);
-    Button6 = Make<QPushButton>(page, "Button6");
-    Button7 = Make<QPushButton>(page, "Button7");
-    Button5 = Make<QPushButton>(page, "Button5");
-    StaticText4 = MakeLabel(page, "StaticText4");
-    GroupBox2 = Make<QGroupBox>(page, "GroupBox2");
+    Button6 = Make<QPushButton>(page, wiz::Refresh);
+    Button7 = Make<QPushButton>(page, wiz::FindProfile);
+    Button5 = Make<QPushButton>(page, wiz::NewProfile);
+    StaticText4 = MakeLabel(page, wiz::BackupFileTitle);
+    GroupBox2 = Make<QGroupBox>(page, wiz::BackupFileBox);
     dialogs::UseDesignGroupBox(*GroupBox2, *this);
     // Only the caption is bold; the path label and Browse stay regular.
     GroupBox2->setFont(WeightOnly(true));
-    StaticText3 = MakeLabel(GroupBox2, "StaticText3");
+    StaticText3 = MakeLabel(GroupBox2, wiz::BackupFilePath);
     StaticText3->setWordWrap(false);
     StaticText3->setFont(WeightOnly(false));
-    Button4 = Make<QPushButton>(GroupBox2, "Button4");
+    Button4 = Make<QPushButton>(GroupBox2, wiz::Browse);
     Button4->setFont(WeightOnly(false));
     connect(ListBox2, &QListWidget::itemClicked, this, &TForm1::ProfileClicked);
     // Arrow keys choose as a click does.
@@ -306,22 +339,21 @@ void TForm1::BuildProfilePage()
 void TForm1::BuildComponentsPage()
 {
     QWidget* page = MakePanel(4);
-    StaticText5 = MakeLabel(page, "StaticText5");
-    GroupBox3 = Make<QGroupBox>(page, "GroupBox3");
+    StaticText5 = MakeLabel(page, wiz::ComponentsTitle);
+    GroupBox3 = Make<QGroupBox>(page, wiz::ComponentsBox);
     dialogs::UseDesignGroupBox(*GroupBox3, *this);
     // Tab order: down the left column, then the right one as the boxes were laid out.
     static constexpr int tabOrder[] = {1, 2, 3, 4, 5, 6, 8, 10, 11, 12, 9, 7, 13, 14, 15};
     QWidget* previous = nullptr;
     for (int number : tabOrder) {
-        const std::string name = "CheckBox" + std::to_string(number);
-        auto* box = Make<QCheckBox>(GroupBox3, name.c_str());
+        auto* box = Make<QCheckBox>(GroupBox3, wiz::ComponentBox[number]);
         componentBoxes_[number] = box;
         connect(box, &QCheckBox::toggled, this, [this, number](bool on) { BoxToggled(number, on); });
         if (previous != nullptr)
             QWidget::setTabOrder(previous, box);
         previous = box;
     }
-    UnknowFilesBT = Make<QPushButton>(GroupBox3, "UnknowFilesBT");
+    UnknowFilesBT = Make<QPushButton>(GroupBox3, wiz::UnknownFiles);
     UnknowFilesBT->hide();
     QWidget::setTabOrder(previous, UnknowFilesBT);
     connect(UnknowFilesBT, &QPushButton::clicked, this, [this] {
@@ -333,11 +365,11 @@ void TForm1::BuildComponentsPage()
 void TForm1::BuildProcessingPage()
 {
     QWidget* page = MakePanel(5);
-    ListBox3 = Make<QListWidget>(page, "ListBox3");
+    ListBox3 = Make<QListWidget>(page, wiz::TaskList);
     UseButtonFace(ListBox3);
-    StaticText6 = MakeLabel(page, "StaticText6");
+    StaticText6 = MakeLabel(page, wiz::TaskText);
     SetAutoSizeText(StaticText6, QStringLiteral("Akce: "));
-    ProgressBar1 = Make<QProgressBar>(page, "ProgressBar1");
+    ProgressBar1 = Make<QProgressBar>(page, wiz::Progress);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
@@ -346,10 +378,10 @@ void TForm1::BuildProcessingPage()
 void TForm1::BuildReportPage()
 {
     QWidget* page = MakePanel(6);
-    StaticText11 = MakeLabel(page, "StaticText11");
-    ListBox4 = Make<QListWidget>(page, "ListBox4");
+    StaticText11 = MakeLabel(page, wiz::ResultText);
+    ListBox4 = Make<QListWidget>(page, wiz::ReportList);
     UseButtonFace(ListBox4);
-    CheckBox16 = Make<QCheckBox>(page, "CheckBox16");
+    CheckBox16 = Make<QCheckBox>(page, wiz::NewRun);
     connect(CheckBox16, &QCheckBox::toggled, this, &TForm1::NewRunToggled);
 }
 

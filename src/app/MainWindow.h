@@ -2,10 +2,9 @@
 // TForm1: the wizard window. Six pages on one fixed-size frame; the shared state
 // belongs to the program and is only referred to here.
 
-#include "app/dialogs/Form2.h"
-#include "app/dialogs/Form4.h"
-#include "app/dialogs/Form5.h"
-#include "app/dialogs/UnknowFilesFM.h"
+#include "app/dialogs/NewProfileDialog.h"
+#include "app/dialogs/PasswordDialogs.h"
+#include "app/dialogs/UnknownFilesDialog.h"
 #include "config/SharedState.h"
 #include "platform/UserInterface.h"
 

@@ -82,7 +82,7 @@ int Extract(const std::string& archive, const std::string& target, const std::st
 {
     const std::string program = PrepareProgramFolder("9");
     TSharedState state;
-    state.Operation = 2;
+    state.Operation = TOperation::Restore;
     TCountingUserInterface ui;
     const auto start = std::chrono::steady_clock::now();
     int files = 0;
@@ -156,7 +156,7 @@ int main(int argc, char** argv)
     const std::size_t fileCount = task.Files.size();
 
     TSharedState state;
-    state.Operation = 1;
+    state.Operation = TOperation::Backup;
     TCountingUserInterface ui;
     fs::remove(archive);
 

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::WriteFile(archive, fuzz::Bytes(data, size));
 
     TSharedState state;
-    state.Operation = 2;
+    state.Operation = TOperation::Restore;
     state.AppNumber = 2;
     fuzz::TFuzzUserInterface ui;
     try {

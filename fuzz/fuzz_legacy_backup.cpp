@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::WriteFile(backup, text);
 
     TSharedState state;
-    state.Operation = 2;
+    state.Operation = TOperation::Restore;
     state.AppNumber = 1;
     for (int app = 1; app <= 12; ++app)
         if (IsLegacyBackupFor(text, app))

@@ -1,22 +1,17 @@
 #include "app/MainWindow.h"
 
+#include "app/ControlNames.h"
 #include "app/Placement.h"
 #include "app/QtUserInterface.h"
 #include "app/SidePicture.h"
 #include "app/dialogs/DialogSupport.h"
 #include "config/BatchMode.h"
-#include "engine/BatchBackup.h"
 #include "config/ErrorLog.h"
 #include "config/L10n.h"
-#include "config/OutputNames.h"
 #include "config/Settings.h"
-#include "engine/BackupFileCheck.h"
-#include "engine/OutsideMail.h"
-#include "engine/BackupRun.h"
+#include "engine/BatchBackup.h"
 #include "engine/Components.h"
-#include "engine/ReportPages.h"
-#include "engine/RestoreRun.h"
-#include "engine/UnknowFilesBL.h"
+#include "engine/WizardSteps.h"
 #include "profiles/Catalogue.h"
 #include "profiles/ProfileCreation.h"
 #include "profiles/ProfileDiscovery.h"
@@ -43,16 +38,11 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cstring>
 #include <exception>
-#include <filesystem>
-#include <stdexcept>
 
 #ifndef TESSARIN_VERSION
 #define TESSARIN_VERSION "1.5.1"
 #endif
-
-namespace fs = std::filesystem;
 
 namespace tessarin {
 
@@ -88,40 +78,73 @@ void LeaveEventLoop(int code)
 }
 
 using dialogs::TPlace;
+namespace wiz = names::wizard;
 
 // Where every control of the window stands inside its parent; a width of 0 marks a
 // label that takes the size of its text.
 constexpr TPlace Layout[] = {
     // Frame.
-    {"Bevel1", 16, 16, 122, 262}, {"Image1", 18, 18, 118, 257}, {"Bevel2", 16, 288, 441, 2},
-    {"Button3", 213, 296, 75, 25}, {"Button1", 288, 296, 75, 25}, {"Button2", 384, 296, 75, 25},
-    {"Panel1", 144, 16, 313, 265}, {"Panel2", 144, 16, 313, 265}, {"Panel3", 144, 16, 313, 265},
-    {"Panel4", 144, 16, 313, 265}, {"Panel5", 144, 16, 313, 265}, {"Panel6", 144, 16, 313, 265},
+    {wiz::PictureFrame, 16, 16, 122, 262},
+    {wiz::Picture, 18, 18, 118, 257},
+    {wiz::ButtonLine, 16, 288, 441, 2},
+    {wiz::Back, 213, 296, 75, 25},
+    {wiz::Next, 288, 296, 75, 25},
+    {wiz::Cancel, 384, 296, 75, 25},
+    {wiz::WelcomePage, 144, 16, 313, 265},
+    {wiz::OperationPage, 144, 16, 313, 265},
+    {wiz::ProfilePage, 144, 16, 313, 265},
+    {wiz::ComponentsPage, 144, 16, 313, 265},
+    {wiz::ProcessingPage, 144, 16, 313, 265},
+    {wiz::ReportPage, 144, 16, 313, 265},
     // Welcome.
-    {"Label1", 8, 8, 0, 0}, {"StaticText7", 8, 40, 305, 40}, {"StaticText8", 8, 80, 305, 50},
-    {"StaticText9", 8, 130, 305, 50},
+    {wiz::WelcomeTitle, 8, 8, 0, 0},
+    {wiz::WelcomeText, 8, 40, 305, 40},
+    {wiz::CloseProgramsText, 8, 80, 305, 50},
+    {wiz::ContinueText, 8, 130, 305, 50},
     // Operation.
-    {"StaticText1", 8, 8, 0, 0}, {"GroupBox1", 8, 32, 305, 57},
-    {"RadioButton1", 16, 24, 125, 17}, {"RadioButton2", 148, 24, 125, 17},
-    {"StaticText10", 8, 112, 305, 50}, {"ListBox1", 8, 164, 305, 97},
+    {wiz::OperationTitle, 8, 8, 0, 0},
+    {wiz::OperationBox, 8, 32, 305, 57},
+    {wiz::BackupChoice, 16, 24, 125, 17},
+    {wiz::RestoreChoice, 148, 24, 125, 17},
+    {wiz::ApplicationText, 8, 112, 305, 50},
+    {wiz::ApplicationList, 8, 164, 305, 97},
     // Profile selection.
-    {"StaticText2", 8, 8, 0, 0}, {"ListBox2", 8, 32, 305, 97}, {"Button6", 8, 136, 75, 25},
-    {"Button7", 120, 136, 75, 25}, {"Button5", 232, 136, 75, 25}, {"StaticText4", 8, 184, 0, 0},
-    {"GroupBox2", 8, 212, 305, 49}, {"StaticText3", 8, 22, 204, 17}, {"Button4", 216, 16, 75, 25},
+    {wiz::ProfileTitle, 8, 8, 0, 0},
+    {wiz::ProfileList, 8, 32, 305, 97},
+    {wiz::Refresh, 8, 136, 75, 25},
+    {wiz::FindProfile, 120, 136, 75, 25},
+    {wiz::NewProfile, 232, 136, 75, 25},
+    {wiz::BackupFileTitle, 8, 184, 0, 0},
+    {wiz::BackupFileBox, 8, 212, 305, 49},
+    {wiz::BackupFilePath, 8, 22, 204, 17},
+    {wiz::Browse, 216, 16, 75, 25},
     // Components; the boxes stand in two columns.
-    {"StaticText5", 8, 8, 0, 0}, {"GroupBox3", 8, 40, 305, 221},
-    {"CheckBox1", 15, 17, 140, 17}, {"CheckBox2", 15, 40, 140, 17}, {"CheckBox3", 15, 63, 140, 17},
-    {"CheckBox4", 15, 86, 140, 17}, {"CheckBox5", 15, 109, 140, 17},
-    {"CheckBox6", 15, 132, 140, 17}, {"CheckBox8", 15, 155, 140, 17},
-    {"CheckBox14", 15, 178, 140, 17}, {"CheckBox9", 158, 17, 140, 17},
-    {"CheckBox10", 158, 40, 140, 17}, {"CheckBox11", 158, 63, 140, 17},
-    {"CheckBox12", 158, 86, 140, 17}, {"CheckBox13", 158, 109, 140, 17},
-    {"CheckBox15", 158, 132, 140, 17}, {"CheckBox7", 158, 159, 140, 17},
-    {"UnknowFilesBT", 159, 182, 130, 25},
+    {wiz::ComponentsTitle, 8, 8, 0, 0},
+    {wiz::ComponentsBox, 8, 40, 305, 221},
+    {wiz::ComponentBox[ComponentGeneral], 15, 17, 140, 17},
+    {wiz::ComponentBox[ComponentEmails], 15, 40, 140, 17},
+    {wiz::ComponentBox[ComponentAddressBooks], 15, 63, 140, 17},
+    {wiz::ComponentBox[ComponentBookmarks], 15, 86, 140, 17},
+    {wiz::ComponentBox[ComponentHistory], 15, 109, 140, 17},
+    {wiz::ComponentBox[ComponentSidebars], 15, 132, 140, 17},
+    {wiz::ComponentBox[ComponentUserStyles], 15, 155, 140, 17},
+    {wiz::ComponentBox[ComponentExtensions], 15, 178, 140, 17},
+    {wiz::ComponentBox[ComponentPasswords], 158, 17, 140, 17},
+    {wiz::ComponentBox[ComponentCookies], 158, 40, 140, 17},
+    {wiz::ComponentBox[ComponentFormDetails], 158, 63, 140, 17},
+    {wiz::ComponentBox[ComponentDownloads], 158, 86, 140, 17},
+    {wiz::ComponentBox[ComponentCertificates], 158, 109, 140, 17},
+    {wiz::ComponentBox[ComponentCache], 158, 132, 140, 17},
+    {wiz::ComponentBox[ComponentAccountsOnly], 158, 159, 140, 17},
+    {wiz::UnknownFiles, 159, 182, 130, 25},
     // Processing.
-    {"ListBox3", 8, 8, 305, 185}, {"StaticText6", 8, 208, 0, 0}, {"ProgressBar1", 8, 240, 305, 16},
+    {wiz::TaskList, 8, 8, 305, 185},
+    {wiz::TaskText, 8, 208, 0, 0},
+    {wiz::Progress, 8, 240, 305, 16},
     // Report.
-    {"StaticText11", 8, 8, 305, 33}, {"ListBox4", 8, 48, 305, 193}, {"CheckBox16", 8, 248, 305, 17},
+    {wiz::ResultText, 8, 8, 305, 33},
+    {wiz::ReportList, 8, 48, 305, 193},
+    {wiz::NewRun, 8, 248, 305, 17},
 };
 
 template <class W> W* Make(QWidget* parent, const char* name)
@@ -170,17 +193,11 @@ QString ShortenForLabel(const QString& path, int tail)
     return part(0, 3) + QStringLiteral("...") + part(chars.size() - tail, tail);
 }
 
-std::string StripNameChars(std::string name)
-{
-    std::erase_if(name, [](char c) { return c == '<' || c == '>' || c == '?' || c == '|' || c == '^'; });
-    return name;
-}
-
 TForm1::TForm1(TSharedState& state, QWidget* parent)
     : QMainWindow(parent), state_(state), ui_(std::make_unique<TQtUserInterface>(*this)),
       exitHandler_(LeaveEventLoop), batchRunner_(RunBatchBackup)
 {
-    setObjectName(QStringLiteral("Form1"));
+    setObjectName(QLatin1String(wiz::Window));
     // Fixed border with system menu and minimise box only.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -235,8 +252,7 @@ void TForm1::CreateDialogs()
 
 QWidget* TForm1::MakePanel(int number)
 {
-    const std::string name = "Panel" + std::to_string(number);
-    auto* panel = Make<QWidget>(client_, name.c_str());
+    auto* panel = Make<QWidget>(client_, wiz::Pages[number - 1]);
     panel->hide();
     panels_[number] = panel;
     return panel;
@@ -249,19 +265,19 @@ void TForm1::BuildFrame()
     client_->setFixedSize(ClientWidth, ClientHeight);
     setCentralWidget(client_);
 
-    Bevel1 = Make<QFrame>(client_, "Bevel1");
+    Bevel1 = Make<QFrame>(client_, wiz::PictureFrame);
     Bevel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Image1 = Make<QLabel>(client_, "Image1");
+    Image1 = Make<QLabel>(client_, wiz::Picture);
     if (const QImage picture = LoadSidePicture(); !picture.isNull())
         Image1->setPixmap(QPixmap::fromImage(picture));
-    Bevel2 = Make<QFrame>(client_, "Bevel2");
+    Bevel2 = Make<QFrame>(client_, wiz::ButtonLine);
     Bevel2->setFrameStyle(QFrame::HLine | QFrame::Sunken);
 
-    Button3 = Make<QPushButton>(client_, "Button3");
+    Button3 = Make<QPushButton>(client_, wiz::Back);
     Button3->hide();
-    Button1 = Make<QPushButton>(client_, "Button1");
+    Button1 = Make<QPushButton>(client_, wiz::Next);
     Button1->setDefault(true);
-    Button2 = Make<QPushButton>(client_, "Button2");
+    Button2 = Make<QPushButton>(client_, wiz::Cancel);
     connect(Button1, &QPushButton::clicked, this, &TForm1::NextClicked);
     connect(Button2, &QPushButton::clicked, this, &TForm1::CancelClicked);
     connect(Button3, &QPushButton::clicked, this, &TForm1::BackClicked);
@@ -270,23 +286,23 @@ void TForm1::BuildFrame()
 void TForm1::BuildWelcomePage()
 {
     QWidget* page = MakePanel(1);
-    Label1 = MakeLabel(page, "Label1");
-    StaticText7 = MakeLabel(page, "StaticText7");
-    StaticText8 = MakeLabel(page, "StaticText8");
-    StaticText9 = MakeLabel(page, "StaticText9");
+    Label1 = MakeLabel(page, wiz::WelcomeTitle);
+    StaticText7 = MakeLabel(page, wiz::WelcomeText);
+    StaticText8 = MakeLabel(page, wiz::CloseProgramsText);
+    StaticText9 = MakeLabel(page, wiz::ContinueText);
 }
 
 void TForm1::BuildOperationPage()
 {
     QWidget* page = MakePanel(2);
-    StaticText1 = MakeLabel(page, "StaticText1");
-    GroupBox1 = Make<QGroupBox>(page, "GroupBox1");
+    StaticText1 = MakeLabel(page, wiz::OperationTitle);
+    GroupBox1 = Make<QGroupBox>(page, wiz::OperationBox);
     dialogs::UseDesignGroupBox(*GroupBox1, *this);
-    RadioButton1 = Make<QRadioButton>(GroupBox1, "RadioButton1");
+    RadioButton1 = Make<QRadioButton>(GroupBox1, wiz::BackupChoice);
     RadioButton1->setChecked(true); // backup is the choice at start
-    RadioButton2 = Make<QRadioButton>(GroupBox1, "RadioButton2");
-    StaticText10 = MakeLabel(page, "StaticText10");
-    ListBox1 = Make<QListWidget>(page, "ListBox1");
+    RadioButton2 = Make<QRadioButton>(GroupBox1, wiz::RestoreChoice);
+    StaticText10 = MakeLabel(page, wiz::ApplicationText);
+    ListBox1 = Make<QListWidget>(page, wiz::ApplicationList);
     connect(ListBox1, &QListWidget::itemSelectionChanged, this, &TForm1::UpdateNextForApplication);
     connect(ListBox1, &QListWidget::itemDoubleClicked, this, &TForm1::ApplicationDoubleClicked);
 }
@@ -294,21 +310,21 @@ void TForm1::BuildOperationPage()
 void TForm1::BuildProfilePage()
 {
     QWidget* page = MakePanel(3);
-    StaticText2 = MakeLabel(page, "StaticText2");
-    ListBox2 = Make<QListWidget>(page, "ListBox2");
+    StaticText2 = MakeLabel(page, wiz::ProfileTitle);
+    ListBox2 = Make<QListWidget>(page, wiz::ProfileList);
     ListBox2->setSortingEnabled(true);
-    Button6 = Make<QPushButton>(page, "Button6");
-    Button7 = Make<QPushButton>(page, "Button7");
-    Button5 = Make<QPushButton>(page, "Button5");
-    StaticText4 = MakeLabel(page, "StaticText4");
-    GroupBox2 = Make<QGroupBox>(page, "GroupBox2");
+    Button6 = Make<QPushButton>(page, wiz::Refresh);
+    Button7 = Make<QPushButton>(page, wiz::FindProfile);
+    Button5 = Make<QPushButton>(page, wiz::NewProfile);
+    StaticText4 = MakeLabel(page, wiz::BackupFileTitle);
+    GroupBox2 = Make<QGroupBox>(page, wiz::BackupFileBox);
     dialogs::UseDesignGroupBox(*GroupBox2, *this);
     // Only the caption is bold; the path label and Browse stay regular.
     GroupBox2->setFont(WeightOnly(true));
-    StaticText3 = MakeLabel(GroupBox2, "StaticText3");
+    StaticText3 = MakeLabel(GroupBox2, wiz::BackupFilePath);
     StaticText3->setWordWrap(false);
     StaticText3->setFont(WeightOnly(false));
-    Button4 = Make<QPushButton>(GroupBox2, "Button4");
+    Button4 = Make<QPushButton>(GroupBox2, wiz::Browse);
     Button4->setFont(WeightOnly(false));
     connect(ListBox2, &QListWidget::itemClicked, this, &TForm1::ProfileClicked);
     // Arrow keys choose as a click does.
@@ -323,22 +339,21 @@ void TForm1::BuildProfilePage()
 void TForm1::BuildComponentsPage()
 {
     QWidget* page = MakePanel(4);
-    StaticText5 = MakeLabel(page, "StaticText5");
-    GroupBox3 = Make<QGroupBox>(page, "GroupBox3");
+    StaticText5 = MakeLabel(page, wiz::ComponentsTitle);
+    GroupBox3 = Make<QGroupBox>(page, wiz::ComponentsBox);
     dialogs::UseDesignGroupBox(*GroupBox3, *this);
     // Tab order: down the left column, then the right one as the boxes were laid out.
     static constexpr int tabOrder[] = {1, 2, 3, 4, 5, 6, 8, 10, 11, 12, 9, 7, 13, 14, 15};
     QWidget* previous = nullptr;
     for (int number : tabOrder) {
-        const std::string name = "CheckBox" + std::to_string(number);
-        auto* box = Make<QCheckBox>(GroupBox3, name.c_str());
+        auto* box = Make<QCheckBox>(GroupBox3, wiz::ComponentBox[number]);
         componentBoxes_[number] = box;
         connect(box, &QCheckBox::toggled, this, [this, number](bool on) { BoxToggled(number, on); });
         if (previous != nullptr)
             QWidget::setTabOrder(previous, box);
         previous = box;
     }
-    UnknowFilesBT = Make<QPushButton>(GroupBox3, "UnknowFilesBT");
+    UnknowFilesBT = Make<QPushButton>(GroupBox3, wiz::UnknownFiles);
     UnknowFilesBT->hide();
     QWidget::setTabOrder(previous, UnknowFilesBT);
     connect(UnknowFilesBT, &QPushButton::clicked, this, [this] {
@@ -350,11 +365,11 @@ void TForm1::BuildComponentsPage()
 void TForm1::BuildProcessingPage()
 {
     QWidget* page = MakePanel(5);
-    ListBox3 = Make<QListWidget>(page, "ListBox3");
+    ListBox3 = Make<QListWidget>(page, wiz::TaskList);
     UseButtonFace(ListBox3);
-    StaticText6 = MakeLabel(page, "StaticText6");
+    StaticText6 = MakeLabel(page, wiz::TaskText);
     SetAutoSizeText(StaticText6, QStringLiteral("Akce: "));
-    ProgressBar1 = Make<QProgressBar>(page, "ProgressBar1");
+    ProgressBar1 = Make<QProgressBar>(page, wiz::Progress);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
@@ -363,10 +378,10 @@ void TForm1::BuildProcessingPage()
 void TForm1::BuildReportPage()
 {
     QWidget* page = MakePanel(6);
-    StaticText11 = MakeLabel(page, "StaticText11");
-    ListBox4 = Make<QListWidget>(page, "ListBox4");
+    StaticText11 = MakeLabel(page, wiz::ResultText);
+    ListBox4 = Make<QListWidget>(page, wiz::ReportList);
     UseButtonFace(ListBox4);
-    CheckBox16 = Make<QCheckBox>(page, "CheckBox16");
+    CheckBox16 = Make<QCheckBox>(page, wiz::NewRun);
     connect(CheckBox16, &QCheckBox::toggled, this, &TForm1::NewRunToggled);
 }
 
@@ -385,7 +400,7 @@ void TForm1::SetTexts()
     RadioButton2->setText(Form1Text("LANG_OBNOVA"));
     StaticText10->setText(Form1Text(NoProgramFound() ? "LANG_NO_PROGRAM" : "LANG_MEMO2"));
     ListBox1->setAccessibleName(StaticText10->text());
-    const bool backup = state_.Operation != 2;
+    const bool backup = state_.Operation != TOperation::Restore;
     SetAutoSizeText(StaticText2, Form1Text(backup ? "LANG_TEXT2_1" : "LANG_TEXT2_2"));
     ListBox2->setAccessibleName(StaticText2->text());
     Button6->setText(Form1Text("LANG_RELOAD"));
@@ -398,7 +413,7 @@ void TForm1::SetTexts()
     GroupBox3->setTitle(Form1Text("LANG_GROUPBOX3"));
     for (int n = 1; n <= ComponentCount; ++n)
         componentBoxes_[n]->setText(Form1Text(("LANG_CHECKBOX" + std::to_string(n)).c_str()));
-    componentBoxes_[14]->setToolTip(Form1Text("LANG_CHECKBOX14_HINT"));
+    componentBoxes_[ComponentExtensions]->setToolTip(Form1Text("LANG_CHECKBOX14_HINT"));
     UnknowFilesBT->setText(Lang14Text("LANG_UNKNOW_FILES"));
     SetAutoSizeText(StaticText6, StaticText6->text());
     CheckBox16->setText(Form1Text("LANG_NEW_BR"));
@@ -443,7 +458,7 @@ void TForm1::ShowWelcomePage()
     Button1->show();
     Button2->show();
     Button3->hide();
-    state_.PageNumber = 1;
+    state_.PageNumber = TPageNumber::Welcome;
     state_.CloseWithoutQuestion = false;
 }
 
@@ -482,13 +497,10 @@ void TForm1::ShowNoProgram()
 
 void TForm1::ShowProfilePage()
 {
-    state_.Operation = RadioButton1->isChecked() ? 1 : 2;
+    state_.Operation = RadioButton1->isChecked() ? TOperation::Backup : TOperation::Restore;
     SetCaptionSuffix("LANG_VOLBA_PROFILU");
     SetTexts();
-    const bool restore = state_.Operation == 2;
-    Button5->setEnabled(restore && state_.AppNumber >= 1 && state_.AppNumber <= ApplicationCount &&
-                        state_.AppNumber != AppPortable &&
-                        !InstallRecord(state_.AppNumber).InstallFolder.empty());
+    Button5->setEnabled(CanCreateProfile(state_));
     ShowOnly(panels_[3]);
     Button1->setEnabled(false);
     ListProfiles(state_);
@@ -537,7 +549,7 @@ void TForm1::ProfileClicked()
 {
     UpdateNextForProfile();
     // The proposed name follows the chosen profile.
-    if (state_.Operation == 1 && state_.PatternHasProfile)
+    if (state_.Operation == TOperation::Backup && state_.PatternHasProfile)
         ProposeBackupFile();
 }
 
@@ -564,13 +576,7 @@ void TForm1::SetBackupFileLabel(const std::string& path, int tail)
 void TForm1::ProposeBackupFile()
 {
     state_.SelectedProfile = SelectedProfileText();
-    const std::string version = state_.AppNumber >= 1 && state_.AppNumber <= ApplicationCount &&
-                                        state_.AppNumber != AppPortable
-                                    ? InstallRecord(state_.AppNumber).Version
-                                    : std::string();
-    const TApplicationNames names{ApplicationFileWord(state_.AppNumber, state_.ExternalProfileDir),
-                                  version};
-    state_.BackupFile = BuildDefaultBackupPath(state_, names);
+    tessarin::ProposeBackupFile(state_);
     SetBackupFileLabel(state_.BackupFile, 36);
 }
 
@@ -630,100 +636,25 @@ void TForm1::NewProfile()
 
 void TForm1::ChooseBackupFile()
 {
-    const bool backup = state_.Operation == 1;
-    const fs::path current(state_.BackupFile);
-    TFileQuestion question;
-    question.Save = backup;
-    question.Filter = Text("TForm1", "LANG_DIALOGS");
-    question.Folder = current.parent_path().string();
-    if (backup) {
-        std::string rest = state_.BackupFile;
-        for (std::size_t at; (at = rest.find("<profile>")) != std::string::npos;)
-            rest.erase(at, 9);
-        if (rest.size() < 5)
-            rest = "backup" + rest;
-        question.Name = StripNameChars(fs::path(rest).filename().string());
-    } else {
-        question.Name = StripNameChars(current.filename().string());
-    }
-    if (std::optional<std::string> chosen = ui_->ChooseFile(question)) {
-        bool take = true;
-        if (!backup) {
-            std::error_code ec;
-            take = fs::is_regular_file(*chosen, ec) && CheckBackupFile(*chosen, state_, *ui_);
-            if (!take)
-                ui_->WarningBox(Text("TForm1", "LANG_WARNING"), Text("TForm1", "LANG_BAD_FILE2"));
-        }
-        if (take) {
-            state_.BackupFile = fs::path(*chosen).replace_extension(".pcv").string();
-            SetBackupFileLabel(state_.BackupFile, 33);
-        }
-    }
-    // Repeated separators are one; a "/" chosen here is a folder separator and stays.
-    std::string& path = state_.BackupFile;
-    for (std::size_t at; (at = path.find("//")) != std::string::npos;)
-        path.erase(at, 1);
-    SetBackupFileLabel(path, labelTail_);
+    // A file taken shows more of its path than the proposed one.
+    if (tessarin::ChooseBackupFile(state_, *ui_))
+        labelTail_ = 33;
+    SetBackupFileLabel(state_.BackupFile, labelTail_);
 }
 
 bool TForm1::ShowComponentsPage()
 {
-    const bool backup = state_.Operation == 1;
-    if (SelectedProfileText().empty()) {
-        ui_->ErrorBox(Text("TForm1", "LANG_QUESTION"), Text("Tessarin15", "LANG_NO_PROFILE_SELECTION"));
+    const std::optional<TComponentsPage> page =
+        PrepareComponents(state_, *ui_, SelectedProfileText());
+    if (!page)
         return false;
-    }
-    state_.SelectedProfile = SelectedProfileText();
-    std::error_code ec;
-    bool stay = false;
-    if (backup) {
-        if (fs::exists(state_.BackupFile, ec))
-            stay = !ui_->QuestionBox(Text("TForm1", "LANG_QUESTION"), Text("TForm1", "LANG_SOUBOR_EXIST"));
-    } else if (!fs::exists(state_.BackupFile, ec)) {
-        ui_->ErrorBox(Text("Tessarin14", "LANG_ERROR"), Text("TForm1", "LANG_BACKUP_NOT_FOUND"));
-        stay = true;
-    } else if (!CheckBackupFile(state_.BackupFile, state_, *ui_)) {
-        ui_->ErrorBox(Text("Tessarin14", "LANG_ERROR"), Text("TForm1", "LANG_NO_BACKUP_FILE"));
-        stay = true;
-    } else if (!BackupMatchesApplication(state_.BackupFile, state_.AppNumber, state_, *ui_)) {
-        ui_->ErrorBox(Text("Tessarin14", "LANG_ERROR"),
-                      Language().GetTextWithArgs(
-                          "Tessarin15", "LANG_INVALID_BACKUP_VERSION",
-                          ApplicationDisplayName(state_.AppNumber),
-                          ApplicationDisplayName(static_cast<std::uint8_t>(state_.BackupAppNumber))));
-        stay = true;
-    }
-    WriteRememberedFolder(state_.BackupFile, state_.AppNumber);
-    if (stay)
-        return false;
-
-    // The profile is looked at before the password question: one never used keeps
-    // the page, and nobody is asked for a password for nothing.
-    ResetComponentBoxes(state_);
-    state_.ExternalMailDirs.clear();
-    if (backup && !DetectAvailableComponents(state_, *ui_))
-        return false;
-    if (backup) {
-        state_.Password.clear();
-        if (state_.AskForPassword &&
-            ui_->QuestionBox(Text("TForm1", "LANG_QUESTION"), Text("TForm4", "LANG_ENCRYPT")))
-            if (std::optional<std::string> password = ui_->AskNewPassword())
-                state_.Password = *password;
-    } else {
-        ReadBackupIndex(state_, *ui_);
-    }
-    state_.Boxes[AccountsSettingsOnly].Visible = backup;
-
     SetCaptionSuffix("LANG_SOUCASTI");
     SetTexts();
     ShowOnly(panels_[4]);
     SyncBoxesFromState();
-
-    const std::vector<TUnknowItem> unknown = backup ? FillUnknownFilesForBackup(state_.ProfileDir)
-                                                    : FillUnknownFilesForRestore(state_);
     if (UnknowFilesFM)
-        UnknowFilesFM->SetItems(unknown);
-    UnknowFilesBT->setVisible(!unknown.empty());
+        UnknowFilesFM->SetItems(page->UnknownItems);
+    UnknowFilesBT->setVisible(!page->UnknownItems.empty());
     return true;
 }
 
@@ -736,49 +667,30 @@ void TForm1::SyncBoxesFromState()
         componentBoxes_[n]->setEnabled(box.Enabled);
         componentBoxes_[n]->setVisible(box.Visible);
     }
-    // The hint of 14 shows when its box is off for want of extensions.
-    componentBoxes_[14]->setToolTip(state_.Boxes[14].Hint || !state_.Boxes[14].Enabled
-                                        ? Form1Text("LANG_CHECKBOX14_HINT")
-                                        : QString());
+    // The hint of Extensions shows when its box is off for want of extensions.
+    const TComponentBox& extensions = state_.Boxes[ComponentExtensions];
+    componentBoxes_[ComponentExtensions]->setToolTip(
+        extensions.Hint || !extensions.Enabled ? Form1Text("LANG_CHECKBOX14_HINT") : QString());
 }
 
 void TForm1::BoxToggled(int number, bool checked)
 {
     state_.Boxes[number].Checked = checked;
-    if (number == AccountsSettingsOnly) {
+    if (number == ComponentAccountsOnly) {
         SetAccountsSettingsOnly(state_, checked);
         SyncBoxesFromState();
     }
 }
 
-bool TForm1::ConfirmOverwrite()
-{
-    if (state_.Operation == 1)
-        return true;
-    return ui_->QuestionBox(Text("TForm1", "LANG_QUESTION"),
-                            Text("Tessarin14", "LANG_OVERWRITE_PROFILE"));
-}
-
 void TForm1::StartRun()
 {
-    // A backup also waits for the profile itself: another instance may hold it.
-    const bool closed = state_.Operation == 1
-                            ? WaitUntilProfileClosed(state_.ProfileDir, state_.AppNumber, *ui_)
-                            : WaitUntilApplicationClosed(state_.AppNumber, *ui_);
-    if (!closed || !ConfirmOverwrite())
-        return;
-    if (state_.Operation == 2 &&
-        (!ConfirmRestoreOfNewerBackup(state_, *ui_) || !ConfirmOutsideMailFolders(state_, *ui_)))
+    if (!ConfirmRunStart(state_, *ui_))
         return;
     state_.ChosenUnknownItems = UnknowFilesFM ? UnknowFilesFM->CheckedNames() : std::vector<std::string>{};
     // Nothing may cross the event loop: a close confirmed during the run ends it here,
     // after the run's own clean-up has removed every half-written file.
     try {
-        ShowProcessingPage(state_, *ui_);
-        if (state_.Operation == 1)
-            RunBackup(state_, *ui_, false);
-        else
-            RunRestore(state_, *ui_);
+        RunChosenOperation(state_, *ui_);
     } catch (const TProgramExit& e) {
         EndProgram(e.Code);
     } catch (const std::exception& e) {
@@ -794,24 +706,24 @@ void TForm1::NextClicked()
         return;
     try {
         switch (state_.PageNumber) {
-        case 1:
+        case TPageNumber::Welcome:
             ShowOperationPage();
-            state_.PageNumber = 2;
+            state_.PageNumber = TPageNumber::Operation;
             break;
-        case 2:
+        case TPageNumber::Operation:
             if (ListBox1->selectedItems().isEmpty())
                 break;
             SelectApplication(state_, ListBox1->selectedItems().front()->text().toStdString());
             if (!WaitUntilApplicationClosed(state_.AppNumber, *ui_))
                 break;
             ShowProfilePage();
-            state_.PageNumber = 3;
+            state_.PageNumber = TPageNumber::Profile;
             break;
-        case 3:
+        case TPageNumber::Profile:
             if (ShowComponentsPage())
-                state_.PageNumber = 4;
+                state_.PageNumber = TPageNumber::Components;
             break;
-        case 4:
+        case TPageNumber::Components:
             StartRun();
             break;
         default:
@@ -824,27 +736,27 @@ void TForm1::NextClicked()
 
 void TForm1::ApplicationDoubleClicked()
 {
-    if (state_.PageNumber != 2 || ListBox1->selectedItems().isEmpty())
+    if (state_.PageNumber != TPageNumber::Operation || ListBox1->selectedItems().isEmpty())
         return;
     SelectApplication(state_, ListBox1->selectedItems().front()->text().toStdString());
     if (state_.AppCodeName.empty() || !WaitUntilApplicationClosed(state_.AppNumber, *ui_))
         return;
     ShowProfilePage();
-    state_.PageNumber = 3;
+    state_.PageNumber = TPageNumber::Profile;
 }
 
 void TForm1::BackClicked()
 {
     switch (state_.PageNumber) {
-    case 2:
-        state_.PageNumber = 1;
+    case TPageNumber::Operation:
+        state_.PageNumber = TPageNumber::Welcome;
         ShowWelcomePage();
         break;
-    case 3:
+    case TPageNumber::Profile:
         ShowOperationPage();
-        state_.PageNumber = 2;
+        state_.PageNumber = TPageNumber::Operation;
         break;
-    case 4: {
+    case TPageNumber::Components: {
         // The list is read again, but the profile the person chose stays chosen: Next
         // right after Back must not back up or restore another profile.
         const QString chosen = QString::fromStdString(state_.SelectedProfile);
@@ -853,7 +765,7 @@ void TForm1::BackClicked()
             ListBox2->setCurrentItem(found.front());
             ProposeBackupFile();
         }
-        state_.PageNumber = 3;
+        state_.PageNumber = TPageNumber::Profile;
         break;
     }
     default:
@@ -882,7 +794,7 @@ void TForm1::ShowPage(TPage page)
         // While a run works only Cancel and the close box can act.
         Button1->hide();
         Button3->hide();
-        state_.PageNumber = 5;
+        state_.PageNumber = TPageNumber::Run;
         break;
     case TPage::Report:
         SetCaptionSuffix("LANG_ZAVER");
@@ -892,7 +804,7 @@ void TForm1::ShowPage(TPage page)
         Button1->hide();
         Button3->hide();
         Button2->setFocus();
-        state_.PageNumber = 5;
+        state_.PageNumber = TPageNumber::Run;
         break;
     }
 }
@@ -1050,7 +962,7 @@ void TForm1::CancelClicked()
     CheckBox16->setChecked(false);
     ListBox3->clear();
     ListBox4->clear();
-    state_.PageNumber = 1;
+    state_.PageNumber = TPageNumber::Welcome;
     ShowWelcomePage();
     Button1->setFocus();
 }

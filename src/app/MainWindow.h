@@ -2,10 +2,9 @@
 // TForm1: the wizard window. Six pages on one fixed-size frame; the shared state
 // belongs to the program and is only referred to here.
 
-#include "app/dialogs/Form2.h"
-#include "app/dialogs/Form4.h"
-#include "app/dialogs/Form5.h"
-#include "app/dialogs/UnknowFilesFM.h"
+#include "app/dialogs/NewProfileDialog.h"
+#include "app/dialogs/PasswordDialogs.h"
+#include "app/dialogs/UnknownFilesDialog.h"
 #include "config/SharedState.h"
 #include "platform/UserInterface.h"
 
@@ -39,8 +38,6 @@ inline constexpr int ClientHeight = 327;
 // The path itself when shorter than 40 characters, else its first 3, "..." and its
 // last tail characters.
 QString ShortenForLabel(const QString& path, int tail);
-// A file name without "<", ">", "?", "|" and "^".
-std::string StripNameChars(std::string name);
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -65,8 +62,8 @@ public:
     void ShowWelcomePage();
     void ShowOperationPage();
     void ShowProfilePage();
-    // The leaving checks of the Profile selection page, then the Components page.
-    // False when a check keeps the person on the Profile selection page.
+    // The leaving checks of the Profile selection page (PrepareComponents), then the
+    // Components page. False when a check keeps the person on the Profile selection page.
     bool ShowComponentsPage();
     void SetButtonCaptions();
     void ShowPage(TPage page);
@@ -143,7 +140,6 @@ private:
     void ChooseBackupFile();
     void SyncBoxesFromState();
     void BoxToggled(int number, bool checked);
-    bool ConfirmOverwrite();
     void StartRun();
 
     void FirstShow();

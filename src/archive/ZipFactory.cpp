@@ -331,7 +331,7 @@ void TZipFactory::ReportProgress(const std::string& itemName, std::uint64_t item
 {
     ui_.ProcessEvents();
     // The task's byte counts only mean something while a backup writes its archive.
-    if (!adding_ || state_.Operation != 1)
+    if (!adding_ || state_.Operation != TOperation::Backup)
         return;
     int percent = 0;
     if (itemSize > 0 && itemDone > 0)

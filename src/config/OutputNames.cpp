@@ -123,7 +123,7 @@ std::string ExpandFileNamePattern(std::string_view text, const TSharedState& sta
     ReplaceAll(out, "<version>", IsCatalogueApp(state.AppNumber) ? AsNamePart(app.Version) : "");
     if (!state.SelectedProfile.empty())
         ReplaceAll(out, "<profile>", AsNamePart(state.SelectedProfile));
-    if (state.Operation == 2)
+    if (state.Operation == TOperation::Restore)
         ReplaceAll(out, "<profile>", "");
     ReplaceAll(out, "<year>", std::to_string(now.Year));
     ReplaceAll(out, "<month>", TwoDigits(static_cast<unsigned>(now.Month)));

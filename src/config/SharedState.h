@@ -39,7 +39,39 @@ struct TComponentBox {
     bool Hint = false; // the box shows its hint text (14: "Firefox & Thunderbird only")
 };
 
+// The components, by the numbers of their boxes (CheckBox1..15, LANG_CHECKBOXn, Boxes).
+enum TComponentNumber : int {
+    ComponentGeneral = 1,
+    ComponentEmails = 2,
+    ComponentAddressBooks = 3,
+    ComponentBookmarks = 4,
+    ComponentHistory = 5,
+    ComponentSidebars = 6,
+    ComponentAccountsOnly = 7, // narrows 2 to the accounts' settings
+    ComponentUserStyles = 8,
+    ComponentPasswords = 9,
+    ComponentCookies = 10,
+    ComponentFormDetails = 11,
+    ComponentDownloads = 12,
+    ComponentCertificates = 13,
+    ComponentExtensions = 14,
+    ComponentCache = 15,
+};
 constexpr int ComponentCount = 15;
+
+// What a run does; the values are the ones the program has always used.
+enum class TOperation : std::uint8_t { None = 0, Backup = 1, Restore = 2 };
+
+// The wizard's page as far as its buttons are concerned: the Processing and the
+// Report page of a run share one number.
+enum class TPageNumber : std::uint8_t {
+    None = 0,
+    Welcome = 1,
+    Operation = 2,
+    Profile = 3,
+    Components = 4,
+    Run = 5,
+};
 
 // Slots of FolderSettings.
 enum TFolderSlot : int {
@@ -51,8 +83,8 @@ constexpr int FolderSettingsCount = 13;
 
 struct TSharedState {
     std::int32_t SavedProfileIndex = 0;
-    std::uint8_t Operation = 0;  // 1 backup, 2 restore
-    std::uint8_t PageNumber = 0; // 1 Welcome .. 5 Processing and Report
+    TOperation Operation = TOperation::None;
+    TPageNumber PageNumber = TPageNumber::None;
     std::string ProfileDir;      // ends in the native separator
     bool CloseWithoutQuestion = false;
     std::uint8_t AppNumber = 0;

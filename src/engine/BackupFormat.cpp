@@ -186,9 +186,9 @@ void ApplyIndexToBoxes(const TBackupIndex& index, TSharedState& state)
         state.Boxes[component].Checked = has;
         state.Boxes[component].Enabled = has;
     }
-    state.Boxes[7].Checked = false;
-    state.Boxes[7].Enabled = false;
-    state.Boxes[7].Visible = false;
+    state.Boxes[ComponentAccountsOnly].Checked = false;
+    state.Boxes[ComponentAccountsOnly].Enabled = false;
+    state.Boxes[ComponentAccountsOnly].Visible = false;
 }
 
 } // namespace tessarin

@@ -292,7 +292,7 @@ int TBatchBackup::BackupAction(const std::string& argument, std::shared_ptr<TMoz
     if (!manager_)
         throw std::logic_error("Cannot call BackupAction before init!");
 
-    state_.Operation = 1;
+    state_.Operation = TOperation::Backup;
     state_.BackupFile = task_.Output;
     // Unchanged files are copied from the newest earlier backup instead of deflated again.
     const std::vector<std::string> earlier = EarlierBackups();

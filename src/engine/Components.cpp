@@ -467,7 +467,7 @@ void ApplyBackupDefaults(TSharedState& state, const std::string& folder)
         TComponentBox& box = state.Boxes[c.Number];
         if (c.Rule == TDefaultRule::FollowsEmails) {
             box.Checked = false;
-            box.Enabled = state.Boxes[2].Enabled;
+            box.Enabled = state.Boxes[ComponentEmails].Enabled;
             box.Visible = true; // shown on the backup side
             continue;
         }
@@ -527,14 +527,14 @@ std::optional<std::string> DetectAvailableComponents(TSharedState& state, IUserI
 
 void SetAccountsSettingsOnly(TSharedState& state, bool checked)
 {
-    state.Boxes[AccountsSettingsOnly].Checked = checked;
-    state.Boxes[2].Checked = !checked;
-    state.Boxes[2].Enabled = !checked;
+    state.Boxes[ComponentAccountsOnly].Checked = checked;
+    state.Boxes[ComponentEmails].Checked = !checked;
+    state.Boxes[ComponentEmails].Enabled = !checked;
 }
 
 bool BackupIncludesMail(const TSharedState& state)
 {
-    return state.Boxes[2].Checked || state.Boxes[AccountsSettingsOnly].Checked;
+    return state.Boxes[ComponentEmails].Checked || state.Boxes[ComponentAccountsOnly].Checked;
 }
 
 } // namespace tessarin

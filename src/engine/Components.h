@@ -71,7 +71,7 @@ struct TComponent {
     TDefaultRule Rule;
 };
 
-inline constexpr int AccountsSettingsOnly = 7;
+inline constexpr int AccountsSettingsOnly = ComponentAccountsOnly; // the backup run still uses it
 
 // Component n (1..15). Throws std::out_of_range for any other number.
 const TComponent& Component(int number);

@@ -184,8 +184,8 @@ TOutsideFolderVerdict CheckOutsideMailFolder(const std::string& folder, const st
 
 bool RestoresOutsideMail(const TSharedState& state)
 {
-    return state.BackupFormat == 2 && state.Boxes[2].Checked && !RestoreSkips(2, state.AppNumber) &&
-           !state.ExternalMailDirs.empty();
+    return state.BackupFormat == 2 && state.Boxes[ComponentEmails].Checked &&
+           !RestoreSkips(ComponentEmails, state.AppNumber) && !state.ExternalMailDirs.empty();
 }
 
 bool ConfirmOutsideMailFolders(const TSharedState& state, IUserInterface& ui)

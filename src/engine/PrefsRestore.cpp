@@ -8,6 +8,7 @@
 #include "engine/PrefsParser.h"
 #include "platform/FileUtil.h"
 #include "platform/Folders.h"
+#include "profiles/Catalogue.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -194,12 +195,12 @@ bool Contains(std::string_view line, std::string_view pattern)
 
 bool Dropped(std::string_view line, const TSharedState& state)
 {
-    const bool firefox = state.AppNumber == 2;
-    const bool thunderbird = state.AppNumber == 3;
-    const bool emails = state.Boxes[2].Checked;
-    const bool addressBooks = state.Boxes[3].Checked;
-    const bool passwords = state.Boxes[9].Checked;
-    const bool forms = state.Boxes[11].Checked;
+    const bool firefox = state.AppNumber == AppFirefox;
+    const bool thunderbird = state.AppNumber == AppThunderbird;
+    const bool emails = state.Boxes[ComponentEmails].Checked;
+    const bool addressBooks = state.Boxes[ComponentAddressBooks].Checked;
+    const bool passwords = state.Boxes[ComponentPasswords].Checked;
+    const bool forms = state.Boxes[ComponentFormDetails].Checked;
     return line.empty() ||
            (firefox &&
             (StartsWith(line, "user_pref(\"mail.") || StartsWith(line, "user_pref(\"mailnews") ||

@@ -8,7 +8,7 @@ namespace tessarin {
 
 void ShowProcessingPage(const TSharedState& state, IUserInterface& ui)
 {
-    if (state.Operation == 1) {
+    if (state.Operation == TOperation::Backup) {
         ui.AddTaskLine(Text("Tessarin14", "LANG_BACKUP_PARTS"));
         for (int n = 1; n <= ComponentCount; ++n)
             if (state.Boxes[n].Checked)
@@ -21,9 +21,9 @@ void ShowProcessingPage(const TSharedState& state, IUserInterface& ui)
 void ShowReportPage(const TSharedState& state, IUserInterface& ui)
 {
     // A restore that could not write everything keeps its lines: they say what is missing.
-    if (state.Operation == 2 && state.BackupFailed)
+    if (state.Operation == TOperation::Restore && state.BackupFailed)
         ui.SetReport(Text("Tessarin15", "LANG_RESTORE_FAILED"), true, true);
-    else if (state.Operation == 2)
+    else if (state.Operation == TOperation::Restore)
         ui.SetReport(Text("TForm1", "LANG_BACKUP_RESTOR"), false, true);
     else if (state.BackupFailed)
         ui.SetReport(Text("TForm1", "LANG_BACKUP_FAILED"), true, false);

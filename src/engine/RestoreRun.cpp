@@ -233,7 +233,7 @@ void TRestoreRun::RunSteps(TZipFactory& zip, const std::vector<TRestoreStep>& st
 void TRestoreRun::ExtensionsEpilogue(TZipFactory& zip)
 {
     std::error_code ec;
-    if (!state_.Boxes[8].Checked) {
+    if (!state_.Boxes[ComponentUserStyles].Checked) {
         fs::remove(profileDir_ + "chrome/userContent.css", ec);
         fs::remove(profileDir_ + "chrome/userChrome.css", ec);
     }
@@ -248,7 +248,7 @@ void TRestoreRun::ExtensionsEpilogue(TZipFactory& zip)
     // Holds the old profile's add-on paths; Firefox rebuilds it from extensions.json.
     fs::remove(profileDir_ + "addonStartup.json.lz4", ec);
     // An add-on's data folder is named by the profile's own id for it, kept in prefs.js.
-    if (!state_.Boxes[1].Checked) {
+    if (!state_.Boxes[ComponentGeneral].Checked) {
         const auto& names = EntryNames(zip);
         if (std::any_of(names.begin(), names.end(), [](const std::string& n) {
                 return n.rfind("storage/", 0) == 0 &&

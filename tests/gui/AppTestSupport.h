@@ -2,6 +2,7 @@
 // Shared pieces of the main-window tests: a program folder of the test's own, a
 // scripted message-box presenter and a TForm1 that ends nothing for real.
 
+#include "app/ControlNames.h"
 #include "app/MainWindow.h"
 #include "app/QtUserInterface.h"
 #include "config/BatchMode.h"
@@ -20,6 +21,8 @@
 #include <vector>
 
 namespace tessarin::test {
+
+namespace wiz = names::wizard;
 
 // The shipped data files copied into a temporary program folder, with every other
 // folder of the program inside the same temporary tree.

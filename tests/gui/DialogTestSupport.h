@@ -1,6 +1,8 @@
 #pragma once
 // Finding and driving the controls of a dialog in the dialog tests.
 
+#include "app/ControlNames.h"
+
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QWidget>

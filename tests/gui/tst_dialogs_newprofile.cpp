@@ -1,8 +1,8 @@
 // The new-profile dialog and the folder picker's answer handling. The picker itself is
 // replaced by a scripted one, so no modal dialog opens.
 
-#include "app/dialogs/Form2.h"
 #include "DialogTestSupport.h"
+#include "app/dialogs/NewProfileDialog.h"
 #include "config/L10n.h"
 #include "support/TempDir.h"
 
@@ -22,6 +22,7 @@
 using namespace tessarin;
 
 using namespace tessarin::test;
+namespace dlg = names::newProfile;
 
 namespace {
 
@@ -70,31 +71,32 @@ private slots:
         QCOMPARE(dialog.size(), QSize(316, 154));
         QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
         QCOMPARE(dialog.windowTitle(), QStringLiteral("New profile"));
-        QCOMPARE(Control<QLabel>(dialog, "Label1")->text(),
+        QCOMPARE(Control<QLabel>(dialog, dlg::NameText)->text(),
                  QStringLiteral("Enter the new profile name:"));
-        QCOMPARE(Control<QLabel>(dialog, "Label1")->pos(), QPoint(16, 8));
-        auto* group = Control<QGroupBox>(dialog, "GroupBox1");
+        QCOMPARE(Control<QLabel>(dialog, dlg::NameText)->pos(), QPoint(16, 8));
+        auto* group = Control<QGroupBox>(dialog, dlg::LocationBox);
         QCOMPARE(group->title(), QStringLiteral("Location:"));
-        auto* location = Control<QLabel>(dialog, "Label2");
+        auto* location = Control<QLabel>(dialog, dlg::Location);
         QCOMPARE(location->parentWidget(), group);
         QCOMPARE(location->pos(), QPoint(10, 22));
         QCOMPARE(location->text(), QStringLiteral("Default directory"));
         QCOMPARE(location->toolTip(), QString());
-        auto* browse = Control<QPushButton>(dialog, "Button3");
+        auto* browse = Control<QPushButton>(dialog, dlg::Browse);
         QCOMPARE(browse->parentWidget(), group);
         QCOMPARE(browse->text(), QStringLiteral("Browse..."));
 
-        const std::vector<std::pair<const char*, QRect>> boxes = {{"Edit1", {16, 24, 281, 21}},
-                                                                  {"GroupBox1", {16, 56, 281, 49}},
-                                                                  {"Button3", {200, 16, 75, 25}},
-                                                                  {"Button1", {64, 120, 75, 25}},
-                                                                  {"Button2", {168, 120, 75, 25}}};
+        const std::vector<std::pair<const char*, QRect>> boxes = {
+            {dlg::Name, {16, 24, 281, 21}},
+            {dlg::LocationBox, {16, 56, 281, 49}},
+            {dlg::Browse, {200, 16, 75, 25}},
+            {dlg::Ok, {64, 120, 75, 25}},
+            {dlg::Cancel, {168, 120, 75, 25}}};
         for (const auto& [name, rect] : boxes)
             QCOMPARE(Control<QWidget>(dialog, name)->geometry(), rect);
-        QCOMPARE(Control<QPushButton>(dialog, "Button1")->text(), QStringLiteral("OK"));
-        QCOMPARE(Control<QPushButton>(dialog, "Button2")->text(), QStringLiteral("Cancel"));
-        QVERIFY(Control<QPushButton>(dialog, "Button1")->isDefault());
-        QCOMPARE(dialog.focusWidget(), Control<QLineEdit>(dialog, "Edit1"));
+        QCOMPARE(Control<QPushButton>(dialog, dlg::Ok)->text(), QStringLiteral("OK"));
+        QCOMPARE(Control<QPushButton>(dialog, dlg::Cancel)->text(), QStringLiteral("Cancel"));
+        QVERIFY(Control<QPushButton>(dialog, dlg::Ok)->isDefault());
+        QCOMPARE(dialog.focusWidget(), Control<QLineEdit>(dialog, dlg::Name));
     }
 
     void textsAndFontFromLanguageFile()
@@ -104,9 +106,10 @@ private slots:
         TForm2 dialog;
         ShowAndWait(dialog);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Novy profil"));
-        QCOMPARE(Control<QLabel>(dialog, "Label2")->text(), QStringLiteral("Vychozi adresar"));
-        QCOMPARE(Control<QGroupBox>(dialog, "GroupBox1")->title(), QStringLiteral("Umisteni:"));
-        QCOMPARE(Control<QLabel>(dialog, "Label1")->font().family(),
+        QCOMPARE(Control<QLabel>(dialog, dlg::Location)->text(), QStringLiteral("Vychozi adresar"));
+        QCOMPARE(Control<QGroupBox>(dialog, dlg::LocationBox)->title(),
+                 QStringLiteral("Umisteni:"));
+        QCOMPARE(Control<QLabel>(dialog, dlg::NameText)->font().family(),
                  QStringLiteral("DejaVu Sans Mono"));
     }
 
@@ -124,8 +127,8 @@ private slots:
         QFETCH(QString, typed);
         TForm2 dialog;
         ShowAndWait(dialog);
-        QTest::keyClicks(Control<QLineEdit>(dialog, "Edit1"), typed);
-        Click(dialog, "Button1");
+        QTest::keyClicks(Control<QLineEdit>(dialog, dlg::Name), typed);
+        Click(dialog, dlg::Ok);
         QVERIFY(!dialog.isVisible());
         const auto answer = dialog.Result();
         QVERIFY(answer.has_value());
@@ -137,14 +140,14 @@ private slots:
     {
         TForm2 dialog;
         ShowAndWait(dialog);
-        QTest::keyClicks(Control<QLineEdit>(dialog, "Edit1"), "p1");
-        QTest::keyClick(Control<QLineEdit>(dialog, "Edit1"), Qt::Key_Return);
+        QTest::keyClicks(Control<QLineEdit>(dialog, dlg::Name), "p1");
+        QTest::keyClick(Control<QLineEdit>(dialog, dlg::Name), Qt::Key_Return);
         QVERIFY(dialog.Result().has_value());
 
         ShowAndWait(dialog);
         QVERIFY(!dialog.IsAccepted());
-        QTest::keyClicks(Control<QLineEdit>(dialog, "Edit1"), "p2");
-        QTest::keyClick(Control<QLineEdit>(dialog, "Edit1"), Qt::Key_Escape);
+        QTest::keyClicks(Control<QLineEdit>(dialog, dlg::Name), "p2");
+        QTest::keyClick(Control<QLineEdit>(dialog, dlg::Name), Qt::Key_Escape);
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.Result(), std::nullopt);
 
@@ -163,19 +166,19 @@ private slots:
         TForm2 dialog;
         dialog.SetFolderBrowser(browser.Browser());
         ShowAndWait(dialog);
-        auto* location = Control<QLabel>(dialog, "Label2");
+        auto* location = Control<QLabel>(dialog, dlg::Location);
 
-        Click(dialog, "Button3");
+        Click(dialog, dlg::Browse);
         QCOMPARE(location->text(), QString::fromStdString(shortPath));
         QCOMPARE(location->toolTip(), QString::fromStdString(shortPath));
 
-        Click(dialog, "Button3");
+        Click(dialog, dlg::Browse);
         QCOMPARE(location->text(), QStringLiteral("/ho...home/anna/profiles/thunderbird2"));
         QCOMPARE(location->toolTip(), QString::fromStdString(longPath));
         QVERIFY(location->width() >= location->sizeHint().width());
 
         // Cancelling the picker keeps the folder chosen before.
-        Click(dialog, "Button3");
+        Click(dialog, dlg::Browse);
         QCOMPARE(location->toolTip(), QString::fromStdString(longPath));
         QCOMPARE(dialog.Location(), longPath);
 
@@ -184,8 +187,8 @@ private slots:
             "Select folder where you want to store a profile.", ""};
         QCOMPARE(browser.Calls, (std::vector{call, call, call}));
 
-        QTest::keyClicks(Control<QLineEdit>(dialog, "Edit1"), "new");
-        Click(dialog, "Button1");
+        QTest::keyClicks(Control<QLineEdit>(dialog, dlg::Name), "new");
+        Click(dialog, dlg::Ok);
         const auto answer = dialog.Result();
         QVERIFY(answer.has_value());
         QCOMPARE(answer->Name, std::string("new"));
@@ -199,17 +202,18 @@ private slots:
         TForm2 dialog;
         dialog.SetFolderBrowser(browser.Browser());
         ShowAndWait(dialog);
-        QTest::keyClicks(Control<QLineEdit>(dialog, "Edit1"), "typed");
-        Click(dialog, "Button3");
-        Click(dialog, "Button2");
+        QTest::keyClicks(Control<QLineEdit>(dialog, dlg::Name), "typed");
+        Click(dialog, dlg::Browse);
+        Click(dialog, dlg::Cancel);
         QCOMPARE(dialog.Result(), std::nullopt);
 
         ShowAndWait(dialog);
-        QCOMPARE(Control<QLabel>(dialog, "Label2")->text(), QStringLiteral("Default directory"));
-        QCOMPARE(Control<QLabel>(dialog, "Label2")->toolTip(), QString());
-        QCOMPARE(Control<QLineEdit>(dialog, "Edit1")->text(), QString());
+        QCOMPARE(Control<QLabel>(dialog, dlg::Location)->text(),
+                 QStringLiteral("Default directory"));
+        QCOMPARE(Control<QLabel>(dialog, dlg::Location)->toolTip(), QString());
+        QCOMPARE(Control<QLineEdit>(dialog, dlg::Name)->text(), QString());
         QCOMPARE(dialog.Location(), std::string());
-        Click(dialog, "Button1");
+        Click(dialog, dlg::Ok);
         QCOMPARE(dialog.Result()->Location, std::string());
     }
 
@@ -254,8 +258,8 @@ private slots:
         dialog.SetFolderBrowser(browser.Browser());
         ShowAndWait(dialog);
         QVERIFY(dialog.grab().save(folder + "/TForm2.png"));
-        QTest::keyClicks(Control<QLineEdit>(dialog, "Edit1"), "work");
-        Click(dialog, "Button3");
+        QTest::keyClicks(Control<QLineEdit>(dialog, dlg::Name), "work");
+        Click(dialog, dlg::Browse);
         QVERIFY(dialog.grab().save(folder + "/TForm2-folder.png"));
     }
 };

@@ -1,9 +1,8 @@
 // The set-password and enter-password dialogs, driven without a modal loop: each test
 // shows the dialog non-modally, types with QTest and clicks its buttons.
 
-#include "app/dialogs/Form4.h"
-#include "app/dialogs/Form5.h"
 #include "DialogTestSupport.h"
+#include "app/dialogs/PasswordDialogs.h"
 #include "config/L10n.h"
 #include "support/TempDir.h"
 
@@ -21,6 +20,8 @@
 using namespace tessarin;
 
 using namespace tessarin::test;
+namespace set = names::setPassword;
+namespace enter = names::enterPassword;
 
 namespace {
 
@@ -77,16 +78,16 @@ private slots:
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Enter ZIP Password"));
 
         const std::vector<std::pair<const char*, QRect>> boxes = {
-            {"GroupBox1", {8, 8, 257, 121}}, {"Bevel1", {16, 40, 217, 2}},
-            {"Edit1", {112, 54, 121, 21}},   {"Edit2", {112, 80, 121, 21}},
-            {"Button1", {88, 144, 75, 25}},  {"Button2", {184, 144, 75, 25}}};
+            {set::Box, {8, 8, 257, 121}},        {set::Line, {16, 40, 217, 2}},
+            {set::Password, {112, 54, 121, 21}}, {set::Repeat, {112, 80, 121, 21}},
+            {set::Ok, {88, 144, 75, 25}},        {set::Cancel, {184, 144, 75, 25}}};
         for (const auto& [name, rect] : boxes)
             QCOMPARE(Control<QWidget>(dialog, name)->geometry(), rect);
 
         const std::vector<std::tuple<const char*, QPoint, QString>> labels = {
-            {"Label1", {16, 16}, "Enter the password:"},
-            {"Label2", {16, 58}, "Password:"},
-            {"Label3", {16, 84}, "Confirm password:"}};
+            {set::Prompt, {16, 16}, "Enter the password:"},
+            {set::PasswordText, {16, 58}, "Password:"},
+            {set::RepeatText, {16, 84}, "Confirm password:"}};
         for (const auto& [name, pos, text] : labels) {
             auto* label = Control<QLabel>(dialog, name);
             QCOMPARE(label->pos(), pos);
@@ -94,11 +95,11 @@ private slots:
             // The whole text fits: labels size themselves to their text.
             QVERIFY(label->width() >= label->sizeHint().width());
         }
-        QCOMPARE(Control<QGroupBox>(dialog, "GroupBox1")->title(), QString());
-        QCOMPARE(Control<QPushButton>(dialog, "Button1")->text(), QStringLiteral("OK"));
-        QCOMPARE(Control<QPushButton>(dialog, "Button2")->text(), QStringLiteral("Cancel"));
-        QVERIFY(Control<QPushButton>(dialog, "Button1")->isDefault());
-        QCOMPARE(dialog.focusWidget(), Control<QLineEdit>(dialog, "Edit1"));
+        QCOMPARE(Control<QGroupBox>(dialog, set::Box)->title(), QString());
+        QCOMPARE(Control<QPushButton>(dialog, set::Ok)->text(), QStringLiteral("OK"));
+        QCOMPARE(Control<QPushButton>(dialog, set::Cancel)->text(), QStringLiteral("Cancel"));
+        QVERIFY(Control<QPushButton>(dialog, set::Ok)->isDefault());
+        QCOMPARE(dialog.focusWidget(), Control<QLineEdit>(dialog, set::Password));
     }
 
     void setPasswordTextsAndFontFromLanguageFile()
@@ -111,16 +112,16 @@ private slots:
         Capture(dialog);
         ShowAndWait(dialog);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Set password"));
-        QCOMPARE(Control<QLabel>(dialog, "Label2")->text(), QStringLiteral("Heslo:"));
-        QCOMPARE(Control<QPushButton>(dialog, "Button2")->text(), QStringLiteral("Storno"));
+        QCOMPARE(Control<QLabel>(dialog, set::PasswordText)->text(), QStringLiteral("Heslo:"));
+        QCOMPARE(Control<QPushButton>(dialog, set::Cancel)->text(), QStringLiteral("Storno"));
         QCOMPARE(dialog.font().family(), QStringLiteral("DejaVu Serif"));
-        QCOMPARE(Control<QLabel>(dialog, "Label1")->font().family(),
+        QCOMPARE(Control<QLabel>(dialog, set::Prompt)->font().family(),
                  QStringLiteral("DejaVu Serif"));
         QCOMPARE(dialog.property("fontCharset").toInt(), 238);
 
-        Type(dialog, "Edit1", "abc");
-        Type(dialog, "Edit2", "abd");
-        Click(dialog, "Button1");
+        Type(dialog, set::Password, "abc");
+        Type(dialog, set::Repeat, "abd");
+        Click(dialog, set::Ok);
         QCOMPARE(messages_, (TMessages{{"Varovani", "Hesla se neshoduji."}}));
     }
 
@@ -177,9 +178,9 @@ private slots:
         TForm4 dialog;
         Capture(dialog);
         ShowAndWait(dialog);
-        Type(dialog, "Edit1", first);
-        Type(dialog, "Edit2", second);
-        Click(dialog, "Button1");
+        Type(dialog, set::Password, first);
+        Type(dialog, set::Repeat, second);
+        Click(dialog, set::Ok);
 
         if (message.isEmpty()) {
             QVERIFY(messages_.empty());
@@ -192,8 +193,8 @@ private slots:
             QVERIFY(!dialog.IsAccepted());
             QCOMPARE(dialog.Result(), std::nullopt);
             // Both fields stay as typed, so the person can correct one of them.
-            QCOMPARE(Control<QLineEdit>(dialog, "Edit1")->text(), first);
-            QCOMPARE(Control<QLineEdit>(dialog, "Edit2")->text(), second);
+            QCOMPARE(Control<QLineEdit>(dialog, set::Password)->text(), first);
+            QCOMPARE(Control<QLineEdit>(dialog, set::Repeat)->text(), second);
         }
     }
 
@@ -203,14 +204,15 @@ private slots:
         Capture(dialog);
         ShowAndWait(dialog);
         const QString eighty(80, QLatin1Char('x'));
-        Type(dialog, "Edit1", eighty + "yz");
-        Type(dialog, "Edit2", eighty);
-        auto* edit1 = Control<QLineEdit>(dialog, "Edit1");
+        Type(dialog, set::Password, eighty + "yz");
+        Type(dialog, set::Repeat, eighty);
+        auto* edit1 = Control<QLineEdit>(dialog, set::Password);
         QCOMPARE(edit1->text(), eighty);
         QCOMPARE(edit1->echoMode(), QLineEdit::Password);
         QCOMPARE(edit1->displayText(), QString(80, QLatin1Char('*')));
-        QCOMPARE(Control<QLineEdit>(dialog, "Edit2")->displayText(), QString(80, QLatin1Char('*')));
-        Click(dialog, "Button1");
+        QCOMPARE(Control<QLineEdit>(dialog, set::Repeat)->displayText(),
+                 QString(80, QLatin1Char('*')));
+        Click(dialog, set::Ok);
         QCOMPARE(dialog.Result(), std::optional<std::string>(eighty.toStdString()));
     }
 
@@ -219,21 +221,21 @@ private slots:
         TForm4 dialog;
         Capture(dialog);
         ShowAndWait(dialog);
-        Type(dialog, "Edit1", "pass");
-        Type(dialog, "Edit2", "pass");
-        QTest::keyClick(Control<QLineEdit>(dialog, "Edit2"), Qt::Key_Return);
+        Type(dialog, set::Password, "pass");
+        Type(dialog, set::Repeat, "pass");
+        QTest::keyClick(Control<QLineEdit>(dialog, set::Repeat), Qt::Key_Return);
         QCOMPARE(dialog.Result(), std::optional<std::string>("pass"));
 
         ShowAndWait(dialog);
-        Type(dialog, "Edit1", "pass");
-        Type(dialog, "Edit2", "pass");
-        QTest::keyClick(Control<QLineEdit>(dialog, "Edit2"), Qt::Key_Escape);
+        Type(dialog, set::Password, "pass");
+        Type(dialog, set::Repeat, "pass");
+        QTest::keyClick(Control<QLineEdit>(dialog, set::Repeat), Qt::Key_Escape);
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.Result(), std::nullopt);
 
         ShowAndWait(dialog);
-        Type(dialog, "Edit1", "pass");
-        Type(dialog, "Edit2", "pass");
+        Type(dialog, set::Password, "pass");
+        Type(dialog, set::Repeat, "pass");
         dialog.close(); // the close box
         QCOMPARE(dialog.Result(), std::nullopt);
         QVERIFY(messages_.empty());
@@ -244,23 +246,23 @@ private slots:
         TForm4 dialog;
         Capture(dialog);
         ShowAndWait(dialog);
-        Type(dialog, "Edit1", "first");
-        Type(dialog, "Edit2", "first");
-        Click(dialog, "Button1");
+        Type(dialog, set::Password, "first");
+        Type(dialog, set::Repeat, "first");
+        Click(dialog, set::Ok);
         QVERIFY(dialog.IsAccepted());
 
         ShowAndWait(dialog);
         QVERIFY(!dialog.IsAccepted());
-        QCOMPARE(Control<QLineEdit>(dialog, "Edit1")->text(), QString());
-        QCOMPARE(Control<QLineEdit>(dialog, "Edit2")->text(), QString());
-        QCOMPARE(dialog.focusWidget(), Control<QLineEdit>(dialog, "Edit1"));
-        Type(dialog, "Edit1", "typed");
-        Click(dialog, "Button2");
+        QCOMPARE(Control<QLineEdit>(dialog, set::Password)->text(), QString());
+        QCOMPARE(Control<QLineEdit>(dialog, set::Repeat)->text(), QString());
+        QCOMPARE(dialog.focusWidget(), Control<QLineEdit>(dialog, set::Password));
+        Type(dialog, set::Password, "typed");
+        Click(dialog, set::Cancel);
         QCOMPARE(dialog.Result(), std::nullopt);
 
         ShowAndWait(dialog);
-        QCOMPARE(Control<QLineEdit>(dialog, "Edit1")->text(), QString());
-        QCOMPARE(Control<QLineEdit>(dialog, "Edit2")->text(), QString());
+        QCOMPARE(Control<QLineEdit>(dialog, set::Password)->text(), QString());
+        QCOMPARE(Control<QLineEdit>(dialog, set::Repeat)->text(), QString());
     }
 
     void enterPasswordLayoutAndTexts()
@@ -275,19 +277,20 @@ private slots:
         ShowAndWait(dialog);
         QCOMPARE(dialog.size(), QSize(290, 135));
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Enter ZIP Password"));
-        QCOMPARE(Control<QLabel>(dialog, "Label1")->text(),
+        QCOMPARE(Control<QLabel>(dialog, enter::Prompt)->text(),
                  QStringLiteral("Soubor je zasifrovan:"));
-        QCOMPARE(Control<QLabel>(dialog, "Label2")->text(), QStringLiteral("Heslo:"));
-        QCOMPARE(Control<QLabel>(dialog, "Label1")->pos(), QPoint(16, 16));
-        QCOMPARE(Control<QLabel>(dialog, "Label2")->pos(), QPoint(16, 48));
-        const std::vector<std::pair<const char*, QRect>> boxes = {{"GroupBox1", {8, 8, 273, 89}},
-                                                                  {"Edit1", {80, 44, 169, 21}},
-                                                                  {"Button1", {112, 104, 75, 25}},
-                                                                  {"Button2", {200, 104, 75, 25}}};
+        QCOMPARE(Control<QLabel>(dialog, enter::PasswordText)->text(), QStringLiteral("Heslo:"));
+        QCOMPARE(Control<QLabel>(dialog, enter::Prompt)->pos(), QPoint(16, 16));
+        QCOMPARE(Control<QLabel>(dialog, enter::PasswordText)->pos(), QPoint(16, 48));
+        const std::vector<std::pair<const char*, QRect>> boxes = {
+            {enter::Box, {8, 8, 273, 89}},
+            {enter::Password, {80, 44, 169, 21}},
+            {enter::Ok, {112, 104, 75, 25}},
+            {enter::Cancel, {200, 104, 75, 25}}};
         for (const auto& [name, rect] : boxes)
             QCOMPARE(Control<QWidget>(dialog, name)->geometry(), rect);
-        QVERIFY(Control<QPushButton>(dialog, "Button1")->isDefault());
-        QCOMPARE(dialog.focusWidget(), Control<QLineEdit>(dialog, "Edit1"));
+        QVERIFY(Control<QPushButton>(dialog, enter::Ok)->isDefault());
+        QCOMPARE(dialog.focusWidget(), Control<QLineEdit>(dialog, enter::Password));
         QCOMPARE(dialog.pos(), QPoint(200 + (471 - 290) / 2, 150 + (327 - 135) / 2));
     }
 
@@ -295,14 +298,14 @@ private slots:
     {
         TForm5 dialog;
         ShowAndWait(dialog);
-        Click(dialog, "Button1");
+        Click(dialog, enter::Ok);
         QVERIFY(dialog.isVisible());
         QVERIFY(!dialog.IsAccepted());
-        QTest::keyClick(Control<QLineEdit>(dialog, "Edit1"), Qt::Key_Return);
+        QTest::keyClick(Control<QLineEdit>(dialog, enter::Password), Qt::Key_Return);
         QVERIFY(dialog.isVisible());
 
-        Type(dialog, "Edit1", "x");
-        Click(dialog, "Button1");
+        Type(dialog, enter::Password, "x");
+        Click(dialog, enter::Ok);
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.Result(), std::optional<std::string>("x"));
     }
@@ -311,22 +314,22 @@ private slots:
     {
         TForm5 dialog;
         ShowAndWait(dialog);
-        Type(dialog, "Edit1", "Geheim 1");
-        Click(dialog, "Button1");
+        Type(dialog, enter::Password, "Geheim 1");
+        Click(dialog, enter::Ok);
         QCOMPARE(dialog.Result(), std::optional<std::string>("Geheim 1"));
 
         // A new showing forgets the accepted answer and the text.
         ShowAndWait(dialog);
         QVERIFY(!dialog.IsAccepted());
-        QCOMPARE(Control<QLineEdit>(dialog, "Edit1")->text(), QString());
-        Type(dialog, "Edit1", "typed then cancelled");
-        Click(dialog, "Button2");
+        QCOMPARE(Control<QLineEdit>(dialog, enter::Password)->text(), QString());
+        Type(dialog, enter::Password, "typed then cancelled");
+        Click(dialog, enter::Cancel);
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.Result(), std::nullopt);
 
         ShowAndWait(dialog);
-        QCOMPARE(Control<QLineEdit>(dialog, "Edit1")->text(), QString());
-        QTest::keyClick(Control<QLineEdit>(dialog, "Edit1"), Qt::Key_Escape);
+        QCOMPARE(Control<QLineEdit>(dialog, enter::Password)->text(), QString());
+        QTest::keyClick(Control<QLineEdit>(dialog, enter::Password), Qt::Key_Escape);
         QCOMPARE(dialog.Result(), std::nullopt);
     }
 
@@ -334,8 +337,8 @@ private slots:
     {
         TForm5 dialog;
         ShowAndWait(dialog);
-        Type(dialog, "Edit1", QString(81, QLatin1Char('p')));
-        auto* edit = Control<QLineEdit>(dialog, "Edit1");
+        Type(dialog, enter::Password, QString(81, QLatin1Char('p')));
+        auto* edit = Control<QLineEdit>(dialog, enter::Password);
         QCOMPARE(edit->text().size(), 80);
         QCOMPARE(edit->displayText(), QString(80, QLatin1Char('*')));
     }
@@ -346,13 +349,13 @@ private slots:
         const QString folder = qEnvironmentVariable("TESSARIN_DIALOG_GRABS");
         if (folder.isEmpty())
             QSKIP("set TESSARIN_DIALOG_GRABS to a folder to write the pictures");
-        TForm4 setPassword;
-        ShowAndWait(setPassword);
-        Type(setPassword, "Edit1", "secret");
-        QVERIFY(setPassword.grab().save(folder + "/TForm4.png"));
-        TForm5 enterPassword;
-        ShowAndWait(enterPassword);
-        QVERIFY(enterPassword.grab().save(folder + "/TForm5.png"));
+        TForm4 setDialog;
+        ShowAndWait(setDialog);
+        Type(setDialog, set::Password, "secret");
+        QVERIFY(setDialog.grab().save(folder + "/TForm4.png"));
+        TForm5 enterDialog;
+        ShowAndWait(enterDialog);
+        QVERIFY(enterDialog.grab().save(folder + "/TForm5.png"));
     }
 };
 

@@ -1,8 +1,8 @@
 // The unknown-files dialog: its lines, the Select/Deselect all box, and the marks that
 // OK keeps and Cancel throws away. Shown non-modally; nothing waits for a person.
 
-#include "app/dialogs/UnknowFilesFM.h"
 #include "DialogTestSupport.h"
+#include "app/dialogs/UnknownFilesDialog.h"
 #include "config/L10n.h"
 #include "support/TempDir.h"
 
@@ -19,12 +19,13 @@
 using namespace tessarin;
 
 using namespace tessarin::test;
+namespace dlg = names::unknownFiles;
 
 namespace {
 
 QListWidget* List(QWidget& dialog)
 {
-    return Control<QListWidget>(dialog, "UnknowFilesCLB");
+    return Control<QListWidget>(dialog, dlg::List);
 }
 
 QStringList Lines(QWidget& dialog)
@@ -90,27 +91,27 @@ private slots:
         QCOMPARE(dialog.pos(), QPoint(100 + (471 - 244) / 2, 80));
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Unknow files"));
         const std::vector<std::pair<const char*, QRect>> boxes = {
-            {"DescriptionLB", {8, 8, 228, 35}},
-            {"UnknowFilesCLB", {8, 49, 228, 208}},
-            {"SelectAllCB", {8, 263, 228, 17}},
-            {"OkBT", {72, 286, 75, 25}},
-            {"CancelBT", {161, 286, 75, 25}}};
+            {dlg::Description, {8, 8, 228, 35}},
+            {dlg::List, {8, 49, 228, 208}},
+            {dlg::SelectAll, {8, 263, 228, 17}},
+            {dlg::Ok, {72, 286, 75, 25}},
+            {dlg::Cancel, {161, 286, 75, 25}}};
         for (const auto& [name, rect] : boxes)
             QCOMPARE(Control<QWidget>(dialog, name)->geometry(), rect);
         QCOMPARE(
-            Control<QLabel>(dialog, "DescriptionLB")->text(),
+            Control<QLabel>(dialog, dlg::Description)->text(),
             QStringLiteral("Check unknow files in your profile which you want to backup/restore:"));
-        QVERIFY(Control<QLabel>(dialog, "DescriptionLB")->wordWrap());
-        QCOMPARE(Control<QCheckBox>(dialog, "SelectAllCB")->text(),
+        QVERIFY(Control<QLabel>(dialog, dlg::Description)->wordWrap());
+        QCOMPARE(Control<QCheckBox>(dialog, dlg::SelectAll)->text(),
                  QStringLiteral("Select/Deselect all"));
-        QCOMPARE(Control<QPushButton>(dialog, "OkBT")->text(), QStringLiteral("OK"));
-        QCOMPARE(Control<QPushButton>(dialog, "CancelBT")->text(), QStringLiteral("Cancel"));
-        QVERIFY(Control<QPushButton>(dialog, "OkBT")->isDefault());
+        QCOMPARE(Control<QPushButton>(dialog, dlg::Ok)->text(), QStringLiteral("OK"));
+        QCOMPARE(Control<QPushButton>(dialog, dlg::Cancel)->text(), QStringLiteral("Cancel"));
+        QVERIFY(Control<QPushButton>(dialog, dlg::Ok)->isDefault());
 
         QCOMPARE(Lines(dialog),
                  (QStringList{"notes.txt", "bookmarkbackups_old (directory)", "Prefs.js"}));
         QCOMPARE(Marks(dialog), (std::vector{true, true, true}));
-        QVERIFY(Control<QCheckBox>(dialog, "SelectAllCB")->isChecked());
+        QVERIFY(Control<QCheckBox>(dialog, dlg::SelectAll)->isChecked());
     }
 
     void folderSuffixAndTextsFromLanguageFile()
@@ -135,7 +136,7 @@ private slots:
 
         ShowAndWait(dialog);
         Toggle(dialog, 0);
-        Click(dialog, "OkBT");
+        Click(dialog, dlg::Ok);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(dialog.CheckedNames(), (TStrings{"bookmarkbackups_old", "Prefs.js"}));
         QCOMPARE(dialog.CheckedItems(),
@@ -150,13 +151,13 @@ private slots:
         Toggle(dialog, 1);
         QCOMPARE(Marks(dialog), (std::vector{true, false, true}));
 
-        Click(dialog, "SelectAllCB");
-        QVERIFY(!Control<QCheckBox>(dialog, "SelectAllCB")->isChecked());
+        Click(dialog, dlg::SelectAll);
+        QVERIFY(!Control<QCheckBox>(dialog, dlg::SelectAll)->isChecked());
         QCOMPARE(Marks(dialog), (std::vector{false, false, false}));
-        Click(dialog, "SelectAllCB");
+        Click(dialog, dlg::SelectAll);
         QCOMPARE(Marks(dialog), (std::vector{true, true, true}));
-        Click(dialog, "SelectAllCB");
-        Click(dialog, "OkBT");
+        Click(dialog, dlg::SelectAll);
+        Click(dialog, dlg::Ok);
         QCOMPARE(dialog.CheckedNames(), TStrings{});
         QCOMPARE(*dialog.StoredMarks(), (TStrings{"false", "false", "false"}));
     }
@@ -170,7 +171,7 @@ private slots:
         QCOMPARE(*dialog.StoredMarks(), (TStrings{"true", "true", "true"}));
 
         Toggle(dialog, 1);
-        Click(dialog, "OkBT");
+        Click(dialog, dlg::Ok);
         QCOMPARE(*dialog.StoredMarks(), (TStrings{"true", "false", "true"}));
 
         ShowAndWait(dialog);
@@ -189,12 +190,12 @@ private slots:
         dialog.SetItems(ProfileLeftovers);
         ShowAndWait(dialog);
         Toggle(dialog, 2);
-        Click(dialog, "OkBT");
+        Click(dialog, dlg::Ok);
 
         ShowAndWait(dialog);
         Toggle(dialog, 0);
         Toggle(dialog, 2);
-        Click(dialog, "CancelBT");
+        Click(dialog, dlg::Cancel);
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
         QCOMPARE(Marks(dialog), (std::vector{true, true, false}));
         QCOMPARE(dialog.CheckedNames(), (TStrings{"notes.txt", "bookmarkbackups_old"}));
@@ -202,10 +203,10 @@ private slots:
         QCOMPARE(Marks(dialog), (std::vector{true, true, false}));
 
         // Deselect all, then Escape: lines and the box come back.
-        Click(dialog, "SelectAllCB");
+        Click(dialog, dlg::SelectAll);
         QTest::keyClick(List(dialog), Qt::Key_Escape);
         QVERIFY(!dialog.isVisible());
-        QVERIFY(Control<QCheckBox>(dialog, "SelectAllCB")->isChecked());
+        QVERIFY(Control<QCheckBox>(dialog, dlg::SelectAll)->isChecked());
         QCOMPARE(Marks(dialog), (std::vector{true, true, false}));
 
         // The close box acts the same.
@@ -220,14 +221,14 @@ private slots:
         TUnknowFilesFM dialog;
         dialog.SetItems(ProfileLeftovers);
         ShowAndWait(dialog);
-        Click(dialog, "SelectAllCB");
-        Click(dialog, "OkBT");
+        Click(dialog, dlg::SelectAll);
+        Click(dialog, dlg::Ok);
         QCOMPARE(dialog.CheckedNames(), TStrings{});
 
         // Entering the Components page again rebuilds the list.
         dialog.SetItems(ProfileLeftovers);
         QCOMPARE(dialog.StoredMarks(), std::nullopt);
-        QVERIFY(Control<QCheckBox>(dialog, "SelectAllCB")->isChecked());
+        QVERIFY(Control<QCheckBox>(dialog, dlg::SelectAll)->isChecked());
         QCOMPARE(Marks(dialog), (std::vector{true, true, true}));
         ShowAndWait(dialog);
         QCOMPARE(Marks(dialog), (std::vector{true, true, true}));
@@ -250,7 +251,7 @@ private slots:
         dialog.SetItems(ProfileLeftovers);
         ShowAndWait(dialog);
         Toggle(dialog, 0);
-        Click(dialog, "OkBT");
+        Click(dialog, dlg::Ok);
         QVERIFY(dialog.StoredMarks().has_value());
         dialog.ResetStoredMarks();
         QCOMPARE(dialog.StoredMarks(), std::nullopt);

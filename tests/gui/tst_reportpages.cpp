@@ -62,30 +62,30 @@ private:
 
 void ReportPagesTest::backupListsItsComponents()
 {
-    auto* task = t_->Find<QLabel>("StaticText6");
+    auto* task = t_->Find<QLabel>(wiz::TaskText);
     QCOMPARE(task->text(), QStringLiteral("Akce: "));
-    t_->State.Operation = 1;
+    t_->State.Operation = TOperation::Backup;
     t_->State.Boxes[1].Checked = true;
     t_->State.Boxes[10].Checked = true;
     ShowProcessingPage(t_->State, t_->Form->Ui());
 
-    QCOMPARE(Items(List("ListBox3")),
+    QCOMPARE(Items(List(wiz::TaskList)),
              (QStringList{"Backup contains:", "- General settings", "- Cookies"}));
     QCOMPARE(task->text(), QStringLiteral("Calculating disk space. This takes some time."));
     QCOMPARE(t_->Form->windowTitle(), QStringLiteral("Tessarin 1.5.1 - Processing operation"));
-    QVERIFY(!t_->Find<QWidget>("Panel5")->isHidden());
-    QVERIFY(t_->Find<QWidget>("Panel1")->isHidden());
-    QVERIFY(t_->Find<QWidget>("Panel4")->isHidden());
-    QVERIFY(t_->Find<QPushButton>("Button1")->isHidden());
-    QVERIFY(t_->Find<QPushButton>("Button3")->isHidden());
-    QVERIFY(!t_->Find<QPushButton>("Button2")->isHidden());
+    QVERIFY(!t_->Find<QWidget>(wiz::ProcessingPage)->isHidden());
+    QVERIFY(t_->Find<QWidget>(wiz::WelcomePage)->isHidden());
+    QVERIFY(t_->Find<QWidget>(wiz::ComponentsPage)->isHidden());
+    QVERIFY(t_->Find<QPushButton>(wiz::Next)->isHidden());
+    QVERIFY(t_->Find<QPushButton>(wiz::Back)->isHidden());
+    QVERIFY(!t_->Find<QPushButton>(wiz::Cancel)->isHidden());
     QCOMPARE(int(t_->State.PageNumber), 5);
 }
 
 void ReportPagesTest::failedBackupThenGoodBackup()
 {
-    auto* result = t_->Find<QLabel>("StaticText11");
-    t_->State.Operation = 1;
+    auto* result = t_->Find<QLabel>(wiz::ResultText);
+    t_->State.Operation = TOperation::Backup;
     t_->State.Boxes[4].Checked = true;
     ShowProcessingPage(t_->State, t_->Form->Ui());
     t_->State.BackupFailed = true;
@@ -93,13 +93,13 @@ void ReportPagesTest::failedBackupThenGoodBackup()
 
     QCOMPARE(result->text(), QStringLiteral("Backup wasn't successfully created."));
     QVERIFY(result->font().bold());
-    QCOMPARE(List("ListBox4")->count(), 0);
+    QCOMPARE(List(wiz::ReportList)->count(), 0);
     QCOMPARE(t_->Form->windowTitle(), QStringLiteral("Tessarin 1.5.1 - Report"));
-    QCOMPARE(t_->Find<QPushButton>("Button2")->text(), QStringLiteral("Finish"));
-    QCOMPARE(t_->Find<QCheckBox>("CheckBox16")->text(), QStringLiteral("&New backup or restore"));
-    QVERIFY(!t_->Find<QWidget>("Panel6")->isHidden());
-    QVERIFY(t_->Find<QWidget>("Panel5")->isHidden());
-    QCOMPARE(t_->Form->focusWidget(), t_->Find<QWidget>("Button2"));
+    QCOMPARE(t_->Find<QPushButton>(wiz::Cancel)->text(), QStringLiteral("Finish"));
+    QCOMPARE(t_->Find<QCheckBox>(wiz::NewRun)->text(), QStringLiteral("&New backup or restore"));
+    QVERIFY(!t_->Find<QWidget>(wiz::ReportPage)->isHidden());
+    QVERIFY(t_->Find<QWidget>(wiz::ProcessingPage)->isHidden());
+    QCOMPARE(t_->Form->focusWidget(), t_->Find<QWidget>(wiz::Cancel));
     QVERIFY(t_->Exits.empty());
 
     // A later good backup of the same program run reads in regular weight.
@@ -108,38 +108,38 @@ void ReportPagesTest::failedBackupThenGoodBackup()
     QCOMPARE(result->text(),
              QStringLiteral("The backup was created. You can read the report below:"));
     QVERIFY(!result->font().bold());
-    QCOMPARE(Items(List("ListBox4")), (QStringList{"Backup contains:", "- Bookmarks"}));
+    QCOMPARE(Items(List(wiz::ReportList)), (QStringList{"Backup contains:", "- Bookmarks"}));
 }
 
 void ReportPagesTest::restoreReportRepeatsTaskLines()
 {
-    t_->State.Operation = 2;
+    t_->State.Operation = TOperation::Restore;
     t_->State.Boxes[1].Checked = true; // a restore lists nothing up front
     ShowProcessingPage(t_->State, t_->Form->Ui());
-    QCOMPARE(List("ListBox3")->count(), 0);
+    QCOMPARE(List(wiz::TaskList)->count(), 0);
     const QStringList lines{"Restoring General settings", "Restoring Cookies", "Done"};
     for (const auto& line : lines)
         t_->Form->Ui().AddTaskLine(line.toStdString());
     ShowReportPage(t_->State, t_->Form->Ui());
-    QCOMPARE(t_->Find<QLabel>("StaticText11")->text(),
+    QCOMPARE(t_->Find<QLabel>(wiz::ResultText)->text(),
              QStringLiteral("The backup was restored. You can read the report below:"));
-    QCOMPARE(Items(List("ListBox4")), lines);
-    QCOMPARE(Items(List("ListBox3")), lines);
+    QCOMPARE(Items(List(wiz::ReportList)), lines);
+    QCOMPARE(Items(List(wiz::TaskList)), lines);
 }
 
 void ReportPagesTest::reportPageLeavesTheExitToTheRun()
 {
     // A batch run still has work after the page (checks, keep): the status is its own.
-    t_->State.Operation = 1;
+    t_->State.Operation = TOperation::Backup;
     ShowProcessingPage(t_->State, t_->Form->Ui());
     ShowReportPage(t_->State, t_->Form->Ui());
-    QVERIFY(!t_->Find<QWidget>("Panel6")->isHidden());
+    QVERIFY(!t_->Find<QWidget>(wiz::ReportPage)->isHidden());
     QVERIFY(t_->Exits.empty());
 }
 
 void ReportPagesTest::progressBar()
 {
-    auto* bar = t_->Find<QProgressBar>("ProgressBar1");
+    auto* bar = t_->Find<QProgressBar>(wiz::Progress);
     TQtUserInterface& ui = t_->Form->Ui();
     ui.SetProgressBytes(3, 1);
     QCOMPARE(bar->value(), 33);
@@ -172,7 +172,7 @@ void ReportPagesTest::closingDuringRunStopsIt_data()
 void ReportPagesTest::closingDuringRunStopsIt()
 {
     QFETCH(bool, yes);
-    t_->State.Operation = 1;
+    t_->State.Operation = TOperation::Backup;
     ShowProcessingPage(t_->State, t_->Form->Ui());
     t_->Boxes.Answers.push_back(yes);
     // The close box is pressed while the run pumps events.

@@ -92,7 +92,7 @@ void SidePictureTest::shippedPictureDecodes()
     QCOMPARE(LoadSidePicture().size(), QSize(SidePictureWidth, SidePictureHeight));
 
     TFormUnderTest t;
-    const QPixmap shown = t.Find<QLabel>("Image1")->pixmap();
+    const QPixmap shown = t.Find<QLabel>(wiz::Picture)->pixmap();
     QCOMPARE(shown.size(), QSize(SidePictureWidth, SidePictureHeight));
 }
 
@@ -175,7 +175,7 @@ void SidePictureTest::windowWithoutPicture()
     std::filesystem::remove(folder_->File("side.jpg"));
     QVERIFY(LoadJpegFile(folder_->File("side.jpg").string()).isNull());
     TFormUnderTest t;
-    QVERIFY(t.Find<QLabel>("Image1")->pixmap().isNull());
+    QVERIFY(t.Find<QLabel>(wiz::Picture)->pixmap().isNull());
     // The picture is not a required file: the window starts without it.
     t.Form->show();
     QVERIFY(t.Boxes.Calls.empty());

@@ -77,25 +77,26 @@ void StartupTest::welcomePageInInteractiveMode()
     t.Form->ShowWelcomePage();
 
     QCOMPARE(t.Form->windowTitle(), QStringLiteral("Tessarin 1.5.1 - Welcome"));
-    auto* title = t.Find<QLabel>("Label1");
+    auto* title = t.Find<QLabel>(wiz::WelcomeTitle);
     QCOMPARE(title->text(), QStringLiteral("Welcome to Tessarin"));
     QVERIFY(title->font().bold());
     QCOMPARE(title->font().pixelSize(), 16);
-    QCOMPARE(t.Find<QLabel>("StaticText7")->text(),
+    QCOMPARE(t.Find<QLabel>(wiz::WelcomeText)->text(),
              QStringLiteral("This wizard will help you to backup or restore your Mozilla user "
                             "profile(s)."));
-    QVERIFY(t.Find<QLabel>("StaticText8")->text().startsWith("It is strongly recommended"));
-    QCOMPARE(t.Find<QLabel>("StaticText9")->text(),
+    QVERIFY(
+        t.Find<QLabel>(wiz::CloseProgramsText)->text().startsWith("It is strongly recommended"));
+    QCOMPARE(t.Find<QLabel>(wiz::ContinueText)->text(),
              QStringLiteral("Click Cancel to quit the program, or click Next to continue."));
-    QCOMPARE(t.Find<QPushButton>("Button1")->text(), QStringLiteral("Next >"));
-    QCOMPARE(t.Find<QPushButton>("Button2")->text(), QStringLiteral("Cancel"));
-    QCOMPARE(t.Find<QPushButton>("Button3")->text(), QStringLiteral("< Back"));
-    QVERIFY(t.Find<QPushButton>("Button3")->isHidden());
-    QVERIFY(!t.Find<QPushButton>("Button1")->isHidden());
-    QVERIFY(t.Find<QPushButton>("Button1")->isEnabled());
-    QVERIFY(!t.Find<QWidget>("Panel1")->isHidden());
-    for (const char* other : {"Panel2", "Panel3", "Panel4", "Panel5", "Panel6"})
-        QVERIFY2(t.Find<QWidget>(other)->isHidden(), other);
+    QCOMPARE(t.Find<QPushButton>(wiz::Next)->text(), QStringLiteral("Next >"));
+    QCOMPARE(t.Find<QPushButton>(wiz::Cancel)->text(), QStringLiteral("Cancel"));
+    QCOMPARE(t.Find<QPushButton>(wiz::Back)->text(), QStringLiteral("< Back"));
+    QVERIFY(t.Find<QPushButton>(wiz::Back)->isHidden());
+    QVERIFY(!t.Find<QPushButton>(wiz::Next)->isHidden());
+    QVERIFY(t.Find<QPushButton>(wiz::Next)->isEnabled());
+    QVERIFY(!t.Find<QWidget>(wiz::WelcomePage)->isHidden());
+    for (int other = 1; other < 6; ++other)
+        QVERIFY2(t.Find<QWidget>(wiz::Pages[other])->isHidden(), wiz::Pages[other]);
     QCOMPARE(int(t.State.PageNumber), 1);
     QVERIFY(!t.State.CloseWithoutQuestion);
     QVERIFY(t.State.BackupFile.empty());
@@ -106,7 +107,7 @@ void StartupTest::batchModePreparesNoPage()
     TFormUnderTest t({"task.ini"});
     QVERIFY(IsBatchMode());
     QCOMPARE(BatchTaskArgument(), std::string("task.ini"));
-    for (const char* panel : {"Panel1", "Panel2", "Panel3", "Panel4", "Panel5", "Panel6"})
+    for (const char* panel : wiz::Pages)
         QVERIFY2(t.Find<QWidget>(panel)->isHidden(), panel);
     QCOMPARE(int(t.State.PageNumber), 0);
     // Asked afresh: the mode follows the command line kept at start.
@@ -188,7 +189,7 @@ void StartupTest::closeQueryAnswers()
     QVERIFY(QTest::qWaitForWindowExposed(t.Form.get()));
     t.Boxes.Answers.push_back(yes);
     if (byCancelButton)
-        QTest::mouseClick(t.Find<QPushButton>("Button2"), Qt::LeftButton);
+        QTest::mouseClick(t.Find<QPushButton>(wiz::Cancel), Qt::LeftButton);
     else
         t.Form->close();
 
@@ -204,7 +205,7 @@ void StartupTest::closeQueryAnswers()
     } else {
         QVERIFY(t.Exits.empty());
         QVERIFY(t.Form->isVisible());
-        QVERIFY(!t.Find<QWidget>("Panel1")->isHidden());
+        QVERIFY(!t.Find<QWidget>(wiz::WelcomePage)->isHidden());
         QCOMPARE(int(t.State.PageNumber), 1);
     }
 }
@@ -225,7 +226,7 @@ void StartupTest::closesWithoutQuestion()
         t.Form->ShowPage(TPage::Report);
     else
         t.State.CloseWithoutQuestion = true;
-    QTest::mouseClick(t.Find<QPushButton>("Button2"), Qt::LeftButton);
+    QTest::mouseClick(t.Find<QPushButton>(wiz::Cancel), Qt::LeftButton);
     QVERIFY(t.Boxes.Calls.empty());
     QCOMPARE(t.Exits, std::vector<int>{0});
     QVERIFY(!t.Form->isVisible());
@@ -239,8 +240,8 @@ void StartupTest::newBackupOrRestoreStartsOver()
     t.Form->ShowPage(TPage::Processing);
     t.Form->SetReport("The backup was created. You can read the report below:", false, true);
     t.Form->ShowPage(TPage::Report);
-    auto* finish = t.Find<QPushButton>("Button2");
-    auto* again = t.Find<QCheckBox>("CheckBox16");
+    auto* finish = t.Find<QPushButton>(wiz::Cancel);
+    auto* again = t.Find<QCheckBox>(wiz::NewRun);
     QCOMPARE(finish->text(), QStringLiteral("Finish"));
     again->setChecked(true);
     QCOMPARE(finish->text(), QStringLiteral("Next >"));
@@ -252,14 +253,14 @@ void StartupTest::newBackupOrRestoreStartsOver()
     QVERIFY(t.Boxes.Calls.empty());
     QVERIFY(t.Exits.empty());
     QVERIFY(!again->isChecked());
-    QCOMPARE(t.Find<QListWidget>("ListBox3")->count(), 0);
-    QCOMPARE(t.Find<QListWidget>("ListBox4")->count(), 0);
+    QCOMPARE(t.Find<QListWidget>(wiz::TaskList)->count(), 0);
+    QCOMPARE(t.Find<QListWidget>(wiz::ReportList)->count(), 0);
     QCOMPARE(int(t.State.PageNumber), 1);
-    QVERIFY(!t.Find<QWidget>("Panel1")->isHidden());
-    QVERIFY(t.Find<QWidget>("Panel6")->isHidden());
+    QVERIFY(!t.Find<QWidget>(wiz::WelcomePage)->isHidden());
+    QVERIFY(t.Find<QWidget>(wiz::ReportPage)->isHidden());
     QCOMPARE(finish->text(), QStringLiteral("Cancel"));
-    QVERIFY(!t.Find<QPushButton>("Button1")->isHidden());
-    QCOMPARE(t.Form->focusWidget(), t.Find<QWidget>("Button1"));
+    QVERIFY(!t.Find<QPushButton>(wiz::Next)->isHidden());
+    QCOMPARE(t.Form->focusWidget(), t.Find<QWidget>(wiz::Next));
 }
 
 void StartupTest::controlsSitWhereDesigned()
@@ -274,19 +275,21 @@ void StartupTest::controlsSitWhereDesigned()
         const char* Name;
         QRect Geometry;
     } expected[] = {
-        {"Bevel1", {16, 16, 122, 262}},         {"Image1", {18, 18, 118, 257}},
-        {"Bevel2", {16, 288, 441, 2}},          {"Button3", {213, 296, 75, 25}},
-        {"Button1", {288, 296, 75, 25}},        {"Button2", {384, 296, 75, 25}},
-        {"Panel1", {144, 16, 313, 265}},        {"Panel4", {144, 16, 313, 265}},
-        {"Panel6", {144, 16, 313, 265}},        {"StaticText7", {8, 40, 305, 40}},
-        {"StaticText8", {8, 80, 305, 50}},      {"StaticText9", {8, 130, 305, 50}},
-        {"GroupBox1", {8, 32, 305, 57}},        {"ListBox1", {8, 164, 305, 97}},
-        {"ListBox2", {8, 32, 305, 97}},         {"Button6", {8, 136, 75, 25}},
-        {"Button7", {120, 136, 75, 25}},        {"Button5", {232, 136, 75, 25}},
-        {"GroupBox2", {8, 212, 305, 49}},       {"GroupBox3", {8, 40, 305, 221}},
-        {"UnknowFilesBT", {159, 182, 130, 25}}, {"ListBox3", {8, 8, 305, 185}},
-        {"ProgressBar1", {8, 240, 305, 16}},    {"StaticText11", {8, 8, 305, 33}},
-        {"ListBox4", {8, 48, 305, 193}},        {"CheckBox16", {8, 248, 305, 17}},
+        // clang-format off
+        {wiz::PictureFrame, {16, 16, 122, 262}}, {wiz::Picture, {18, 18, 118, 257}},
+        {wiz::ButtonLine, {16, 288, 441, 2}},    {wiz::Back, {213, 296, 75, 25}},
+        {wiz::Next, {288, 296, 75, 25}},         {wiz::Cancel, {384, 296, 75, 25}},
+        {wiz::WelcomePage, {144, 16, 313, 265}}, {wiz::ComponentsPage, {144, 16, 313, 265}},
+        {wiz::ReportPage, {144, 16, 313, 265}},  {wiz::WelcomeText, {8, 40, 305, 40}},
+        {wiz::CloseProgramsText, {8, 80, 305, 50}}, {wiz::ContinueText, {8, 130, 305, 50}},
+        {wiz::OperationBox, {8, 32, 305, 57}},   {wiz::ApplicationList, {8, 164, 305, 97}},
+        {wiz::ProfileList, {8, 32, 305, 97}},    {wiz::Refresh, {8, 136, 75, 25}},
+        {wiz::FindProfile, {120, 136, 75, 25}},  {wiz::NewProfile, {232, 136, 75, 25}},
+        {wiz::BackupFileBox, {8, 212, 305, 49}}, {wiz::ComponentsBox, {8, 40, 305, 221}},
+        {wiz::UnknownFiles, {159, 182, 130, 25}}, {wiz::TaskList, {8, 8, 305, 185}},
+        {wiz::Progress, {8, 240, 305, 16}},      {wiz::ResultText, {8, 8, 305, 33}},
+        {wiz::ReportList, {8, 48, 305, 193}},    {wiz::NewRun, {8, 248, 305, 17}},
+        // clang-format on
     };
     for (const auto& e : expected) {
         auto* widget = t.Find<QWidget>(e.Name);
@@ -302,44 +305,51 @@ void StartupTest::controlsSitWhereDesigned()
         const char* Name;
         QPoint Position;
     } placed[] = {
-        {"Label1", {8, 8}},          {"StaticText1", {8, 8}},   {"RadioButton1", {16, 24}},
-        {"RadioButton2", {148, 24}}, {"StaticText4", {8, 184}}, {"StaticText3", {8, 22}},
-        {"Button4", {216, 16}},      {"StaticText6", {8, 208}}, {"CheckBox1", {15, 17}},
-        {"CheckBox14", {15, 178}},   {"CheckBox9", {158, 17}},  {"CheckBox15", {158, 132}},
-        {"CheckBox7", {158, 159}},
+        // clang-format off
+        {wiz::WelcomeTitle, {8, 8}},      {wiz::OperationTitle, {8, 8}},
+        {wiz::BackupChoice, {16, 24}},    {wiz::RestoreChoice, {148, 24}},
+        {wiz::BackupFileTitle, {8, 184}}, {wiz::BackupFilePath, {8, 22}},
+        {wiz::Browse, {216, 16}},         {wiz::TaskText, {8, 208}},
+        // clang-format on
+        {wiz::ComponentBox[ComponentGeneral], {15, 17}},
+        {wiz::ComponentBox[ComponentExtensions], {15, 178}},
+        {wiz::ComponentBox[ComponentPasswords], {158, 17}},
+        {wiz::ComponentBox[ComponentCache], {158, 132}},
+        {wiz::ComponentBox[ComponentAccountsOnly], {158, 159}},
     };
     for (const auto& p : placed)
         QVERIFY2(t.Find<QWidget>(p.Name)->pos() == p.Position, p.Name);
 
-    QVERIFY(t.Find<QPushButton>("UnknowFilesBT")->isHidden());
-    QCOMPARE(t.Find<QCheckBox>("CheckBox14")->toolTip(),
+    QVERIFY(t.Find<QPushButton>(wiz::UnknownFiles)->isHidden());
+    QCOMPARE(t.Find<QCheckBox>(wiz::ComponentBox[ComponentExtensions])->toolTip(),
              QStringLiteral("Firefox & Thunderbird only"));
-    QCOMPARE(t.Find<QLabel>("StaticText6")->text(), QStringLiteral("Akce: "));
-    QCOMPARE(t.Find<QProgressBar>("ProgressBar1")->maximum(), 100);
-    QVERIFY(t.Find<QGroupBox>("GroupBox2")->font().bold());
-    QVERIFY(!t.Find<QLabel>("StaticText3")->font().bold());
-    QVERIFY(t.Find<QWidget>("RadioButton1")->property("checked").toBool());
+    QCOMPARE(t.Find<QLabel>(wiz::TaskText)->text(), QStringLiteral("Akce: "));
+    QCOMPARE(t.Find<QProgressBar>(wiz::Progress)->maximum(), 100);
+    QVERIFY(t.Find<QGroupBox>(wiz::BackupFileBox)->font().bold());
+    QVERIFY(!t.Find<QLabel>(wiz::BackupFilePath)->font().bold());
+    QVERIFY(t.Find<QWidget>(wiz::BackupChoice)->property("checked").toBool());
     // The reading lists of the last two pages wear the button face.
-    auto* tasks = t.Find<QListWidget>("ListBox3");
+    auto* tasks = t.Find<QListWidget>(wiz::TaskList);
     QCOMPARE(tasks->palette().color(QPalette::Base), tasks->palette().color(QPalette::Button));
 }
 
 void StartupTest::componentBoxesTabOrder()
 {
     TFormUnderTest t;
-    auto* group = t.Find<QGroupBox>("GroupBox3");
+    auto* group = t.Find<QGroupBox>(wiz::ComponentsBox);
     QStringList order;
-    QWidget* w = t.Find<QWidget>("CheckBox1");
+    QWidget* w = t.Find<QWidget>(wiz::ComponentBox[ComponentGeneral]);
     for (int i = 0; i < 16 && w != nullptr; ++i) {
         order << w->objectName();
         do
             w = w->nextInFocusChain();
-        while (w->parentWidget() != group && w != t.Find<QWidget>("CheckBox1"));
+        while (w->parentWidget() != group &&
+               w != t.Find<QWidget>(wiz::ComponentBox[ComponentGeneral]));
     }
-    QCOMPARE(order, (QStringList{"CheckBox1", "CheckBox2", "CheckBox3", "CheckBox4", "CheckBox5",
-                                 "CheckBox6", "CheckBox8", "CheckBox10", "CheckBox11", "CheckBox12",
-                                 "CheckBox9", "CheckBox7", "CheckBox13", "CheckBox14", "CheckBox15",
-                                 "UnknowFilesBT"}));
+    QStringList expected; // down the left column, then the right one
+    for (int n : {1, 2, 3, 4, 5, 6, 8, 10, 11, 12, 9, 7, 13, 14, 15})
+        expected << wiz::ComponentBox[n];
+    QCOMPARE(order, expected << wiz::UnknownFiles);
     QCOMPARE(group->findChildren<QCheckBox*>().size(), 15);
 }
 
@@ -394,7 +404,7 @@ void StartupTest::languageFont()
     QCOMPARE(t.Form->font().families().value(1), designed);
     QCOMPARE(t.Form->FontCharset(), 238);
     // The title keeps its own weight and size on top of the language's family.
-    auto* title = t.Find<QLabel>("Label1");
+    auto* title = t.Find<QLabel>(wiz::WelcomeTitle);
     QCOMPARE(title->font().families().value(0), longName.left(31));
     QVERIFY(title->font().bold());
 
@@ -499,7 +509,7 @@ void StartupTest::batchRunFailuresEndTheProgram()
             return 1;
         default:
             // The run reported a backup, then a later step (keep, a lost file) failed.
-            state.Operation = 1;
+            state.Operation = TOperation::Backup;
             ShowReportPage(state, ui);
             return 1;
         }

@@ -6,6 +6,7 @@
 
 #include "config/OutputNames.h"
 #include "engine/ReportPages.h"
+#include "engine/WizardSteps.h"
 #include "platform/ProcessList.h"
 #include "platform/RegistryView.h"
 #include "profiles/Catalogue.h"
@@ -170,8 +171,8 @@ public:
     }
 
     template <typename T> T* Find(const char* name) const { return form->Find<T>(name); }
-    void Next() { Find<QPushButton>("Button1")->click(); }
-    void Back() { Find<QPushButton>("Button3")->click(); }
+    void Next() { Find<QPushButton>(wiz::Next)->click(); }
+    void Back() { Find<QPushButton>(wiz::Back)->click(); }
     void Select(const char* list, const QString& text)
     {
         auto* widget = Find<QListWidget>(list);
@@ -179,7 +180,7 @@ public:
         QVERIFY2(!found.isEmpty(), qPrintable(list + QStringLiteral(": ") + text));
         widget->setCurrentItem(found.front());
     }
-    std::string Page() const { return std::to_string(form->State.PageNumber); }
+    std::string Page() const { return std::to_string(int(form->State.PageNumber)); }
     void Snapshot(const QString& name) const
     {
         const QString folder = QStringLiteral(TESSARIN_BIN_DIR "/../screenshots");
@@ -190,8 +191,8 @@ public:
     void ToProfilePage(bool backup, const QString& application)
     {
         Next();
-        Find<QRadioButton>(backup ? "RadioButton1" : "RadioButton2")->setChecked(true);
-        Select("ListBox1", application);
+        Find<QRadioButton>(backup ? wiz::BackupChoice : wiz::RestoreChoice)->setChecked(true);
+        Select(wiz::ApplicationList, application);
         Next();
     }
 
@@ -226,19 +227,19 @@ private slots:
         QCOMPARE(w.Page(), std::string("2"));
         QCOMPARE(w.form->Form->windowTitle(), QStringLiteral("Tessarin 1.5.1 - Operation type"));
         w.Snapshot("2-operation");
-        w.Select("ListBox1", "Mozilla Firefox");
+        w.Select(wiz::ApplicationList, "Mozilla Firefox");
         w.Next();
         QCOMPARE(w.Page(), std::string("3"));
         w.Snapshot("3-profile");
-        w.Select("ListBox2", "default-esr");
+        w.Select(wiz::ProfileList, "default-esr");
         const std::string proposed = w.form->State.BackupFile;
         QVERIFY(proposed.ends_with(".pcv"));
         w.form->Boxes.Answers = {false}; // no password
         w.Next();
         QCOMPARE(w.Page(), std::string("4"));
         w.Snapshot("4-components");
-        QVERIFY(w.Find<QCheckBox>("CheckBox4")->isChecked());
-        QVERIFY(w.Find<QCheckBox>("CheckBox7")->isVisible());
+        QVERIFY(w.Find<QCheckBox>(wiz::ComponentBox[ComponentBookmarks])->isChecked());
+        QVERIFY(w.Find<QCheckBox>(wiz::ComponentBox[ComponentAccountsOnly])->isVisible());
         // Another instance holds the profile (no process name the check knows): Cancel
         // on the close-it box keeps the page and writes nothing.
         const fs::path lock = fs::path(w.form->State.ProfileDir) / "lock";
@@ -251,40 +252,40 @@ private slots:
         fs::remove(lock);
         w.Next();
         w.Snapshot("6-report-backup");
-        QCOMPARE(w.Find<QLabel>("StaticText11")->text(),
+        QCOMPARE(w.Find<QLabel>(wiz::ResultText)->text(),
                  QString::fromStdString(Text("TForm1", "LANG_MEMO3")));
         QVERIFY(ArchiveHolds(proposed, "indexfile.txt"));
         QVERIFY(ArchiveHolds(proposed, "places.sqlite"));
         QVERIFY(!w.form->Boxes.Unscripted);
 
         // New backup or restore: back to Welcome with both lists empty.
-        w.Find<QCheckBox>("CheckBox16")->setChecked(true);
-        QCOMPARE(w.Find<QPushButton>("Button2")->text(), QStringLiteral("Next >"));
-        w.Find<QPushButton>("Button2")->click();
+        w.Find<QCheckBox>(wiz::NewRun)->setChecked(true);
+        QCOMPARE(w.Find<QPushButton>(wiz::Cancel)->text(), QStringLiteral("Next >"));
+        w.Find<QPushButton>(wiz::Cancel)->click();
         QCOMPARE(w.Page(), std::string("1"));
-        QCOMPARE(w.Find<QListWidget>("ListBox3")->count(), 0);
-        QCOMPARE(w.Find<QListWidget>("ListBox4")->count(), 0);
+        QCOMPARE(w.Find<QListWidget>(wiz::TaskList)->count(), 0);
+        QCOMPARE(w.Find<QListWidget>(wiz::ReportList)->count(), 0);
 
         w.ToProfilePage(false, "Mozilla Firefox");
-        w.Select("ListBox2", "second");
+        w.Select(wiz::ProfileList, "second");
         w.files = {proposed};
-        w.Find<QPushButton>("Button4")->click();
+        w.Find<QPushButton>(wiz::Browse)->click();
         QCOMPARE(w.fileQuestions.back().Save, false);
         QCOMPARE(w.form->State.BackupFile, proposed);
-        w.Select("ListBox2", "second");
+        w.Select(wiz::ProfileList, "second");
         w.Next();
         QCOMPARE(w.Page(), std::string("4"));
-        QVERIFY(!w.Find<QCheckBox>("CheckBox7")->isVisible());
+        QVERIFY(!w.Find<QCheckBox>(wiz::ComponentBox[ComponentAccountsOnly])->isVisible());
         w.form->Boxes.Answers = {true}; // overwrite the profile's files
         w.Next();
         w.Snapshot("6-report-restore");
-        QCOMPARE(w.Find<QLabel>("StaticText11")->text(),
+        QCOMPARE(w.Find<QLabel>(wiz::ResultText)->text(),
                  QString::fromStdString(Text("TForm1", "LANG_BACKUP_RESTOR")));
         const fs::path second = w.home / ".mozilla/firefox/second.profile";
         QCOMPARE(ReadFile(second / "places.sqlite"), ReadFile(w.firefox.Profile / "places.sqlite"));
         QVERIFY(!w.form->Boxes.Unscripted);
         // The Processing page as a run shows it while it works.
-        w.form->State.Operation = 1;
+        w.form->State.Operation = TOperation::Backup;
         w.form->Form->SetButtonCaptions();
         ShowProcessingPage(w.form->State, w.form->Form->Ui());
         w.form->Form->Ui().SetTaskText(Text("Tessarin14", "LANG_FILE") + ": places.sqlite");
@@ -292,7 +293,7 @@ private slots:
         w.Snapshot("5-processing");
         w.form->Form->Ui().ShowPage(TPage::Report);
         // Finish on the Report page closes without a question.
-        w.Find<QPushButton>("Button2")->click();
+        w.Find<QPushButton>(wiz::Cancel)->click();
         QCOMPARE(w.form->Exits, std::vector<int>{0});
     }
 
@@ -313,7 +314,7 @@ private slots:
         w.Start();
         w.form->State.FolderSettings[FolderPattern] = "<profile>.pcv";
         w.ToProfilePage(true, "Mozilla Firefox");
-        auto* list = w.Find<QListWidget>("ListBox2");
+        auto* list = w.Find<QListWidget>(wiz::ProfileList);
         QCOMPARE(list->item(0)->text(), QStringLiteral("default")); // the order stays sorted
         QCOMPARE(list->currentItem()->text(), QStringLiteral("default-esr"));
         QVERIFY(w.form->State.BackupFile.ends_with("/default-esr.pcv"));
@@ -346,17 +347,17 @@ private slots:
         fs::remove_all(w.home / ".thunderbird");
         w.Start();
         w.Next();
-        auto* list = w.Find<QListWidget>("ListBox1");
+        auto* list = w.Find<QListWidget>(wiz::ApplicationList);
         QCOMPARE(list->count(), 1);
         QCOMPARE(list->item(0)->text(), QString::fromStdString(Text("Tessarin14", "LANG_PORTABLE_APPS")));
-        QCOMPARE(w.Find<QLabel>("StaticText10")->text(),
+        QCOMPARE(w.Find<QLabel>(wiz::ApplicationText)->text(),
                  QString::fromStdString(Text("TForm1", "LANG_NO_PROGRAM")));
-        QVERIFY(w.Find<QPushButton>("Button1")->isVisible());
-        QVERIFY(w.Find<QPushButton>("Button1")->isEnabled());
-        QCOMPARE(w.Find<QPushButton>("Button2")->text(), QStringLiteral("Cancel"));
+        QVERIFY(w.Find<QPushButton>(wiz::Next)->isVisible());
+        QVERIFY(w.Find<QPushButton>(wiz::Next)->isEnabled());
+        QCOMPARE(w.Find<QPushButton>(wiz::Cancel)->text(), QStringLiteral("Cancel"));
         w.Next(); // on to the profile page, where Portable picks the folder
         QCOMPARE(w.Page(), std::string("3"));
-        QVERIFY(w.Find<QPushButton>("Button7")->isVisible());
+        QVERIFY(w.Find<QPushButton>(wiz::FindProfile)->isVisible());
         QVERIFY(w.form->Boxes.Calls.empty());
     }
 
@@ -370,7 +371,7 @@ private slots:
         fs::create_directories(w.home / "Backups");
         std::ofstream(existing) << "earlier";
         w.files = {existing};
-        w.Find<QPushButton>("Button4")->click();
+        w.Find<QPushButton>(wiz::Browse)->click();
         QCOMPARE(w.form->State.BackupFile, existing);
         // The save dialog Browse shows leaves the replace question to the wizard.
         QFileDialog dialog;
@@ -398,12 +399,12 @@ private slots:
         w.Next();
         w.Next(); // the backup
         QVERIFY(fs::exists(tbBackup));
-        w.Find<QCheckBox>("CheckBox16")->setChecked(true);
-        w.Find<QPushButton>("Button2")->click();
+        w.Find<QCheckBox>(wiz::NewRun)->setChecked(true);
+        w.Find<QPushButton>(wiz::Cancel)->click();
 
         w.ToProfilePage(false, "Mozilla Firefox");
         w.files = {tbBackup};
-        w.Find<QPushButton>("Button4")->click();
+        w.Find<QPushButton>(wiz::Browse)->click();
         w.Next();
         QCOMPARE(w.Page(), std::string("3"));
         const QString message = w.form->Boxes.Calls.back().Text;
@@ -428,9 +429,9 @@ private slots:
         TWizard::UseRegistry(older.c_str());
         w.Start();
         w.ToProfilePage(false, "Mozilla Firefox");
-        w.Select("ListBox2", "second");
+        w.Select(wiz::ProfileList, "second");
         w.files = {backup};
-        w.Find<QPushButton>("Button4")->click();
+        w.Find<QPushButton>(wiz::Browse)->click();
         w.Next();
         w.form->Boxes.Answers = {true, false}; // overwrite: Yes; newer version: No
         w.Next();
@@ -445,10 +446,10 @@ private slots:
         TWizard w;
         w.Start();
         w.ToProfilePage(true, "Mozilla Firefox");
-        w.Select("ListBox2", "second");
+        w.Select(wiz::ProfileList, "second");
         const std::string proposed = w.form->State.BackupFile;
         w.files = {(w.home / "chosen-by-hand.pcv").string()};
-        w.Find<QPushButton>("Button4")->click();
+        w.Find<QPushButton>(wiz::Browse)->click();
         QVERIFY(w.form->State.BackupFile != proposed);
         w.form->Boxes.Answers = {false};
         w.Next();
@@ -457,7 +458,8 @@ private slots:
         QCOMPARE(w.Page(), std::string("3"));
         QCOMPARE(w.form->State.BackupFile, proposed);
         // The chosen profile stays chosen.
-        QCOMPARE(w.Find<QListWidget>("ListBox2")->currentItem()->text(), QStringLiteral("second"));
+        QCOMPARE(w.Find<QListWidget>(wiz::ProfileList)->currentItem()->text(),
+                 QStringLiteral("second"));
         QCOMPARE(w.form->State.SelectedProfile, std::string("second"));
     }
 
@@ -500,9 +502,9 @@ private slots:
         const std::string prefs = ReadFile(second / "prefs.js");
         w.Start();
         w.ToProfilePage(false, "Mozilla Firefox");
-        w.Select("ListBox2", "second");
+        w.Select(wiz::ProfileList, "second");
         w.files = {backup};
-        w.Find<QPushButton>("Button4")->click();
+        w.Find<QPushButton>(wiz::Browse)->click();
         w.Next();
         QCOMPARE(w.Page(), std::string("4"));
         w.form->Boxes.Answers = {true}; // overwrite the profile's files
@@ -539,12 +541,16 @@ private slots:
         };
         static const TStep steps[] = {
             {"welcome", [](TWizard& w) -> QWidget* { return w.form->Form.get(); }, nullptr},
-            {"operation", [](TWizard& w) -> QWidget* { w.Next(); return w.form->Form.get(); },
+            {"operation",
+             [](TWizard& w) -> QWidget* {
+                 w.Next();
+                 return w.form->Form.get();
+             },
              nullptr},
             {"profile-restore",
              [](TWizard& w) -> QWidget* {
-                 w.Find<QRadioButton>("RadioButton2")->setChecked(true);
-                 w.Select("ListBox1", "Mozilla Firefox");
+                 w.Find<QRadioButton>(wiz::RestoreChoice)->setChecked(true);
+                 w.Select(wiz::ApplicationList, "Mozilla Firefox");
                  w.Next();
                  return w.form->Form.get();
              },
@@ -554,8 +560,8 @@ private slots:
             {"profile-backup",
              [](TWizard& w) -> QWidget* {
                  w.Back();
-                 w.Find<QRadioButton>("RadioButton1")->setChecked(true);
-                 w.Select("ListBox1", "Mozilla Firefox");
+                 w.Find<QRadioButton>(wiz::BackupChoice)->setChecked(true);
+                 w.Select(wiz::ApplicationList, "Mozilla Firefox");
                  w.Next();
                  return w.form->Form.get();
              },
@@ -564,12 +570,12 @@ private slots:
              nullptr},
             {"components",
              [](TWizard& w) -> QWidget* {
-                 w.Select("ListBox2", "default-esr");
+                 w.Select(wiz::ProfileList, "default-esr");
                  w.form->Boxes.Answers = {false}; // no password
                  w.Next();
                  return w.form->Form.get();
              },
-             "UnknowFilesBT"},
+             wiz::UnknownFiles},
             {"unknown-files",
              [](TWizard& w) -> QWidget* { return w.form->Form->UnknowFilesFM.get(); }, nullptr},
             {"enter-password", [](TWizard& w) -> QWidget* { return w.form->Form->Form5.get(); },
@@ -627,9 +633,9 @@ private slots:
             const QLabel* label = w.Find<QLabel>(name);
             return QFontMetrics(label->font()).horizontalAdvance(label->text()) <= label->width();
         };
-        QVERIFY(fits("Label1")); // the Welcome title, shown before any page change
+        QVERIFY(fits(wiz::WelcomeTitle)); // the Welcome title, shown before any page change
         w.Next();
-        QVERIFY(fits("StaticText1"));
+        QVERIFY(fits(wiz::OperationTitle));
     }
 
     void longPathsAreShortenedOnTheLabel()
@@ -645,8 +651,8 @@ private slots:
         w.Start();
         w.ToProfilePage(true, "Mozilla Firefox");
         w.files = {forty.toStdString()};
-        w.Find<QPushButton>("Button4")->click();
-        auto* label = w.Find<QLabel>("StaticText3");
+        w.Find<QPushButton>(wiz::Browse)->click();
+        auto* label = w.Find<QLabel>(wiz::BackupFilePath);
         QCOMPARE(label->toolTip(), forty);
         // Cut as the rule says, and further where the font would clip it.
         QVERIFY(label->text().startsWith(QStringLiteral("/ho...")));

@@ -90,7 +90,7 @@ protected:
         SetFolders(f);
         SetLanguage(std::make_shared<Tl10n>(dir_.Path() / "program" / "Default.lng"));
         SetLevel("9");
-        state_.Operation = 1;
+        state_.Operation = TOperation::Backup;
     }
     void TearDown() override
     {

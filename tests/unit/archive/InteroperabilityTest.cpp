@@ -144,7 +144,7 @@ TEST_F(Interoperability, InfoZipTraditionalEncryptionRestores)
     ASSERT_FALSE(entries.empty());
     EXPECT_EQ(entries.at("prefs.js").Encryption, ZIP_EM_TRAD_PKWARE);
 
-    state_.Operation = 2;
+    state_.Operation = TOperation::Restore;
     ui_.Passwords = {std::string("oldsecret")};
     EXPECT_EQ(Facade(archive, "", Path("out/"))->ExtractFolder("", "*.*"),
               static_cast<int>(TreeNames(profile).size()));
@@ -166,7 +166,7 @@ TEST_F(Interoperability, SevenZipAesArchiveRestores)
     ASSERT_FALSE(entries.empty());
     EXPECT_EQ(entries.at("prefs.js").Encryption, ZIP_EM_AES_256);
 
-    state_.Operation = 2;
+    state_.Operation = TOperation::Restore;
     state_.Password = "AESsecret"; // known from reading the index
     auto reader = Facade(archive, "", Path("out/"));
     EXPECT_EQ(reader->ExtractFolder("", "*.*"), static_cast<int>(TreeNames(profile).size()))

@@ -54,7 +54,7 @@ TEST_P(RoundTrip, ProfileComesBackByteForByte)
     }
 
     // Restore as a restore run would: the password known from reading the index.
-    state_.Operation = 2;
+    state_.Operation = TOperation::Restore;
     state_.Password = password;
     const std::string target = Path("restored/");
     auto reader = Facade(archive, "", target);
@@ -192,7 +192,7 @@ protected:
         archive_ = Path("secret.pcv");
         ASSERT_TRUE(Facade(archive_, "right", profile_)->AddFiles({"Mail"}));
         state_ = TSharedState{};
-        state_.Operation = 2;
+        state_.Operation = TOperation::Restore;
     }
     int AskCount() const
     {

@@ -139,7 +139,7 @@ TEST_F(ZipFactoryWrite, ReadingMovesNeitherBarNorTaskText)
     // The backup's own check reads the index back while Operation is still backup.
     EXPECT_EQ(Facade(Path("b.pcv"), "", "")->ExtractFileTo("Mail/Local Folders/Inbox", Path("t/")),
               1);
-    state_.Operation = 2;
+    state_.Operation = TOperation::Restore;
     EXPECT_EQ(Facade(Path("b.pcv"), "", Path("t/"))->ExtractFolder("Mail", "*.*"), 9);
     EXPECT_TRUE(ui_.TaskTexts.empty());
     EXPECT_TRUE(ui_.Positions.empty());

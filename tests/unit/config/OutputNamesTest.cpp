@@ -38,7 +38,7 @@ TSharedState State(int app, int operation = 1)
 {
     TSharedState s;
     s.AppNumber = static_cast<std::uint8_t>(app);
-    s.Operation = static_cast<std::uint8_t>(operation);
+    s.Operation = static_cast<TOperation>(operation);
     s.FolderSettings[FolderPattern] = DefaultFileNamePattern;
     return s;
 }

@@ -39,7 +39,7 @@ TEST_F(BackupRunTest, FirefoxProfileGivesExactEntriesAndIndex)
 {
     const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
     state.AppNumber = 2;
-    state.Operation = 1;
+    state.Operation = TOperation::Backup;
     state.ProfileDir = p.Folder();
     state.BackupFile = documents + "Firefox.pcv";
     Choose(state, {1, 4, 9, 10, 14});
@@ -103,7 +103,7 @@ TEST_F(BackupRunTest, ThunderbirdMailOutsideTheProfileIsStoredUnderItsFolderName
 {
     const TRealProfile p = CopyRealProfile("thunderbird", temp.Path() / "tb");
     state.AppNumber = 3;
-    state.Operation = 1;
+    state.Operation = TOperation::Backup;
     state.ProfileDir = p.Folder();
     state.BackupFile = documents + "Thunderbird.pcv";
     Choose(state, {2});
@@ -416,7 +416,7 @@ TEST_F(BackupRunTest, ArchiveDamagedAfterTheWriteLeavesTheEarlierBackupAndSaysWh
         const std::string earlier = "earlier backup bytes";
         temp.Write("home/Documents/daily.pcv", earlier);
         state.AppNumber = 2;
-        state.Operation = 1;
+        state.Operation = TOperation::Backup;
         state.ProfileDir = p.Folder();
         state.BackupFile = documents + "daily.pcv";
         state.Password = batch ? "secret" : "";
@@ -510,7 +510,7 @@ TEST_F(BackupRunTest, DamagedDatabaseFailsTheBackupAndRunTimeFilesStayOut)
     temp.Write("home/Documents/daily.pcv", earlier);
     temp.Write("ff/x7k2m9qa.default-esr/MarionetteActivePort", "2828");
     state.AppNumber = 2;
-    state.Operation = 1;
+    state.Operation = TOperation::Backup;
     state.ProfileDir = p.Folder();
     state.BackupFile = documents + "daily.pcv";
     Choose(state, {1, 4});

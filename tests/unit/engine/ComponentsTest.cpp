@@ -42,7 +42,7 @@ protected:
     TSharedState WizardState(const std::string& folder, const std::string& name = "default")
     {
         TSharedState s;
-        s.Operation = 1;
+        s.Operation = TOperation::Backup;
         s.ProfileRecords = {{"other", (dir.Path() / "other").string()}, {name, folder}};
         s.ProfileList = {"other", name};
         s.SelectedProfile = name;

@@ -181,7 +181,7 @@ TEST_F(CrashSafetyTest, KilledRestoreLeavesPrefsJsWhole)
                  2);
     TSharedState backup;
     backup.AppNumber = 2;
-    backup.Operation = 1;
+    backup.Operation = TOperation::Backup;
     backup.ProfileDir = source.string() + "/";
     backup.BackupFile = documents + "restore.pcv";
     ResetComponentBoxes(backup);
@@ -203,7 +203,7 @@ TEST_F(CrashSafetyTest, KilledRestoreLeavesPrefsJsWhole)
             try {
                 TQuietUserInterface quiet;
                 TSharedState restore;
-                restore.Operation = 2;
+                restore.Operation = TOperation::Restore;
                 restore.AppNumber = 2;
                 if (!CheckBackupFile(backup.BackupFile, restore, quiet))
                     ::_exit(2);

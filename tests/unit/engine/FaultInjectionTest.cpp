@@ -262,7 +262,7 @@ protected:
     {
         TSharedState s;
         s.AppNumber = 2;
-        s.Operation = 1;
+        s.Operation = TOperation::Backup;
         s.ProfileDir = source.Folder();
         s.BackupFile = file;
         ResetComponentBoxes(s);
@@ -274,7 +274,7 @@ protected:
     TSharedState RestoreState(const std::string& file, IUserInterface& ui)
     {
         TSharedState s;
-        s.Operation = 2;
+        s.Operation = TOperation::Restore;
         s.AppNumber = 2;
         if (!CheckBackupFile(file, s, ui))
             throw std::runtime_error("backup refused");

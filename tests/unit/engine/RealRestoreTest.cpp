@@ -232,7 +232,7 @@ protected:
     std::string Backup(int app, const fs::path& profile, TSharedState& s) const
     {
         s.AppNumber = static_cast<std::uint8_t>(app);
-        s.Operation = 1;
+        s.Operation = TOperation::Backup;
         s.ProfileDir = profile.string() + "/";
         s.BackupFile = documents + profile.filename().string() + ".pcv";
         ApplyBackupDefaults(s, s.ProfileDir);
@@ -252,7 +252,7 @@ protected:
     void Restore(int app, const std::string& archive, const fs::path& target) const
     {
         TSharedState s;
-        s.Operation = 2;
+        s.Operation = TOperation::Restore;
         s.AppNumber = static_cast<std::uint8_t>(app);
         TFakeUserInterface restoreUi;
         ASSERT_TRUE(CheckBackupFile(archive, s, restoreUi));

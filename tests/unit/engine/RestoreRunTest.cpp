@@ -74,7 +74,7 @@ protected:
         source = p;
         TSharedState s;
         s.AppNumber = static_cast<std::uint8_t>(appNumber);
-        s.Operation = 1;
+        s.Operation = TOperation::Backup;
         s.ProfileDir = p.Folder();
         s.BackupFile = documents + app + ".pcv";
         s.Password = password;
@@ -90,7 +90,7 @@ protected:
     void Restore(const std::string& archive, int appNumber, const fs::path& target,
                  std::initializer_list<int> boxes)
     {
-        state.Operation = 2;
+        state.Operation = TOperation::Restore;
         state.AppNumber = static_cast<std::uint8_t>(appNumber);
         ASSERT_TRUE(CheckBackupFile(archive, state, ui));
         state.BackupFile = archive;
@@ -270,7 +270,7 @@ TEST_F(RestoreRunTest, WrongPasswordThenCancelReportsFailureAndWritesNothing)
 {
     const std::string archive = Backup("firefox", 2, {1, 4}, "secret");
     ui.Passwords = {std::string("secret")}; // the index read asks once
-    state.Operation = 2;
+    state.Operation = TOperation::Restore;
     state.AppNumber = 2;
     ASSERT_TRUE(CheckBackupFile(archive, state, ui));
     state.BackupFile = archive;
@@ -292,7 +292,7 @@ TEST_F(RestoreRunTest, ArchiveCutShortIsReportedAsNotRestored)
 {
     const std::string archive = Backup("firefox", 2, {1, 4});
     fs::resize_file(archive, fs::file_size(archive) / 2);
-    state.Operation = 2;
+    state.Operation = TOperation::Restore;
     state.AppNumber = 2;
     state.BackupFile = archive;
     state.BackupFormat = 2;
@@ -371,7 +371,7 @@ TEST_F(RestoreRunTest, LegacyBackupIsCopiedSectionBySection)
     const fs::path target = Target("legacy");
     state.BackupFile = backup.string();
     state.BackupFormat = 1;
-    state.Operation = 2;
+    state.Operation = TOperation::Restore;
     state.AppNumber = 1;
     state.ExternalProfileDir = target.string();
     Choose(state, {1, 2, 8});
@@ -584,7 +584,7 @@ protected:
     void ChooseBackup(bool encryptOutside)
     {
         const fs::path archive = MakeBackup(encryptOutside);
-        state.Operation = 2;
+        state.Operation = TOperation::Restore;
         state.AppNumber = 3;
         ASSERT_TRUE(CheckBackupFile(archive.string(), state, ui));
         state.BackupFile = archive.string();

@@ -1,5 +1,6 @@
-#include "app/dialogs/Form2.h"
+#include "app/dialogs/NewProfileDialog.h"
 
+#include "app/ControlNames.h"
 #include "app/dialogs/DialogSupport.h"
 #include "config/L10n.h"
 
@@ -14,42 +15,41 @@ namespace tessarin {
 using namespace dialogs;
 
 namespace {
+namespace dialog = names::newProfile;
+
 // Every control of the dialog and where it stands.
 constexpr TPlace Layout[] = {
-    {"Edit1", 16, 24, 281, 21},
-    {"GroupBox1", 16, 56, 281, 49},
-    {"Button3", 200, 16, 75, 25},
-    {"Button1", 64, 120, 75, 25},
-    {"Button2", 168, 120, 75, 25},
-    {"Label1", 16, 8, 0, 0},
-    {"Label2", 10, 22, 0, 0},
+    {dialog::Name, 16, 24, 281, 21},    {dialog::LocationBox, 16, 56, 281, 49},
+    {dialog::Browse, 200, 16, 75, 25},  {dialog::Ok, 64, 120, 75, 25},
+    {dialog::Cancel, 168, 120, 75, 25}, {dialog::NameText, 16, 8, 0, 0},
+    {dialog::Location, 10, 22, 0, 0},
 };
 
 } // namespace
 
 TForm2::TForm2(QWidget* parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("TForm2"));
+    setObjectName(QLatin1String(dialog::Window));
     MakeFixedDialog(*this, 316, 154);
 
-    Label1 = Place<QLabel>(this, Layout, "Label1");
+    Label1 = Place<QLabel>(this, Layout, dialog::NameText);
 
-    Edit1 = Place<QLineEdit>(this, Layout, "Edit1");
+    Edit1 = Place<QLineEdit>(this, Layout, dialog::Name);
     Label1->setBuddy(Edit1);
 
-    GroupBox1 = Place<QGroupBox>(this, Layout, "GroupBox1");
+    GroupBox1 = Place<QGroupBox>(this, Layout, dialog::LocationBox);
     UseDesignGroupBox(*GroupBox1, *this);
 
     // The label comes before the button: a long path runs under it, not over it.
-    Label2 = Place<QLabel>(GroupBox1, Layout, "Label2");
+    Label2 = Place<QLabel>(GroupBox1, Layout, dialog::Location);
 
-    Button3 = Place<QPushButton>(GroupBox1, Layout, "Button3");
+    Button3 = Place<QPushButton>(GroupBox1, Layout, dialog::Browse);
     Button3->setAutoDefault(false);
 
-    Button1 = Place<QPushButton>(this, Layout, "Button1");
+    Button1 = Place<QPushButton>(this, Layout, dialog::Ok);
     Button1->setDefault(true);
 
-    Button2 = Place<QPushButton>(this, Layout, "Button2");
+    Button2 = Place<QPushButton>(this, Layout, dialog::Cancel);
 
     setTabOrder(Edit1, Button3);
     setTabOrder(Button3, Button1);

@@ -1,5 +1,6 @@
 #pragma once
-// The set-password dialog: asks twice for the password of a new backup.
+// The password dialogs: TForm4 asks twice for the password of a new backup, TForm5
+// for the password of an encrypted backup whenever the archive needs one.
 
 #include <QDialog>
 
@@ -15,6 +16,7 @@ class QPushButton;
 
 namespace tessarin {
 
+// Set password: the two entries must match and be long enough.
 class TForm4 : public QDialog {
     Q_OBJECT
 
@@ -60,6 +62,37 @@ private:
 
     bool accepted_ = false;
     TMessagePresenter presenter_;
+};
+
+// Enter password: any entry but an empty one.
+class TForm5 : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TForm5(QWidget* parent = nullptr);
+
+    // Runs the dialog modally; the password typed, or nothing when cancelled.
+    std::optional<std::string> AskArchivePassword();
+
+    // The outcome of the current or last showing.
+    std::optional<std::string> Result() const;
+    bool IsAccepted() const { return accepted_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void Prepare();
+    void ConfirmClicked();
+
+    QGroupBox* GroupBox1;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLineEdit* Edit1;
+    QPushButton* Button1;
+    QPushButton* Button2;
+
+    bool accepted_ = false;
 };
 
 } // namespace tessarin

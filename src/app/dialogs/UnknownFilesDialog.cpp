@@ -1,5 +1,6 @@
-#include "app/dialogs/UnknowFilesFM.h"
+#include "app/dialogs/UnknownFilesDialog.h"
 
+#include "app/ControlNames.h"
 #include "app/dialogs/DialogSupport.h"
 
 #include <QCheckBox>
@@ -23,36 +24,36 @@ const std::string UnmarkedText = "false";
 } // namespace
 
 namespace {
+namespace dialog = names::unknownFiles;
+
 // Every control of the dialog and where it stands.
 constexpr TPlace Layout[] = {
-    {"DescriptionLB", 8, 8, 228, 35},
-    {"UnknowFilesCLB", 8, 49, 228, 208},
-    {"SelectAllCB", 8, 263, 228, 17},
-    {"OkBT", 72, 286, 75, 25},
-    {"CancelBT", 161, 286, 75, 25},
+    {dialog::Description, 8, 8, 228, 35}, {dialog::List, 8, 49, 228, 208},
+    {dialog::SelectAll, 8, 263, 228, 17}, {dialog::Ok, 72, 286, 75, 25},
+    {dialog::Cancel, 161, 286, 75, 25},
 };
 
 } // namespace
 
 TUnknowFilesFM::TUnknowFilesFM(QWidget* parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("TUnknowFilesFM"));
+    setObjectName(QLatin1String(dialog::Window));
     MakeFixedDialog(*this, 244, 327);
 
-    DescriptionLB = Place<QLabel>(this, Layout, "DescriptionLB");
+    DescriptionLB = Place<QLabel>(this, Layout, dialog::Description);
     DescriptionLB->setWordWrap(true);
     DescriptionLB->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    UnknowFilesCLB = Place<QListWidget>(this, Layout, "UnknowFilesCLB");
+    UnknowFilesCLB = Place<QListWidget>(this, Layout, dialog::List);
     UnknowFilesCLB->setSelectionMode(QAbstractItemView::SingleSelection);
 
-    SelectAllCB = Place<QCheckBox>(this, Layout, "SelectAllCB");
+    SelectAllCB = Place<QCheckBox>(this, Layout, dialog::SelectAll);
     SelectAllCB->setChecked(true);
 
-    OkBT = Place<QPushButton>(this, Layout, "OkBT");
+    OkBT = Place<QPushButton>(this, Layout, dialog::Ok);
     OkBT->setDefault(true);
 
-    CancelBT = Place<QPushButton>(this, Layout, "CancelBT");
+    CancelBT = Place<QPushButton>(this, Layout, dialog::Cancel);
 
     connect(SelectAllCB, &QCheckBox::toggled, this, &TUnknowFilesFM::SetAllMarks);
     connect(OkBT, &QPushButton::clicked, this, &TUnknowFilesFM::accept);

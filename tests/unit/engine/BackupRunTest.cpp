@@ -446,7 +446,7 @@ TEST_F(BackupRunTest, NextBackupCopiesUnchangedEntriesAndWritesAnewWhenTheEarlie
 {
     const TRealProfile p = CopyRealProfile("firefox", temp.Path() / "ff");
     state.AppNumber = 2;
-    state.Operation = 1;
+    state.Operation = TOperation::Backup;
     state.ProfileDir = p.Folder();
     state.BackupFile = documents + "daily.pcv";
     state.Password = "secret";

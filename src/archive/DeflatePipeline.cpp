@@ -299,8 +299,8 @@ private:
         // take one more byte; its length 0 and the complement follow, byte-aligned.
         if (unused < 3)
             piece.push_back(0);
-        for (unsigned char c : {0x00, 0x00, 0xFF, 0xFF})
-            piece.push_back(c);
+        constexpr unsigned char EmptyStored[] = {0x00, 0x00, 0xFF, 0xFF};
+        piece.insert(piece.end(), std::begin(EmptyStored), std::end(EmptyStored));
         return true;
     }
 

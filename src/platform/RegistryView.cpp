@@ -1,6 +1,5 @@
 #include "platform/RegistryView.h"
 
-#include "platform/AsciiCase.h"
 #include "platform/Folders.h"
 #include "platform/IniFile.h"
 

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  clang libclang-rt-dev
+  clang libclang-rt-dev clang-format clang-tidy
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   libzip-dev libssl-dev zlib1g-dev libdeflate-dev libjpeg62-turbo-dev libsqlite3-dev
   googletest libgtest-dev libgmock-dev

@@ -1,20 +1,17 @@
 #include "archive/ArchiveNames.h"
 
+#include "platform/AsciiCase.h"
+
 #include <cstddef>
 
 namespace tessarin {
 
 namespace {
 
-char LowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool StartsWithFolder(std::string_view name, std::string_view folder)
 {
     return name.size() > folder.size() && name[folder.size()] == '/' &&
-           EqualsIgnoringAsciiCase(name.substr(0, folder.size()), folder);
+           EqualsNoCase(name.substr(0, folder.size()), folder);
 }
 
 std::string_view WithoutTrailingSlash(std::string_view name)
@@ -48,16 +45,6 @@ std::string NormalizeSpec(std::string_view spec)
 }
 
 } // namespace
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i]))
-            return false;
-    return true;
-}
 
 bool HasWildcard(std::string_view text)
 {
@@ -147,7 +134,7 @@ bool TExtractSpec::Matches(std::string_view entryName) const
     }
     if (name_.empty())
         return false;
-    return EqualsIgnoringAsciiCase(entry, name_) || StartsWithFolder(entry, name_);
+    return EqualsNoCase(entry, name_) || StartsWithFolder(entry, name_);
 }
 
 } // namespace tessarin

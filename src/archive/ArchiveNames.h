@@ -12,9 +12,11 @@ namespace tessarin {
 // Whether text holds a '*' or '?'.
 bool HasWildcard(std::string_view text);
 
-// File-name mask matching as the ZIP engine always did it: '*' is any run of
-// characters, '?' one character, letters compare without case, and "*.*" matches
-// every name, with or without a dot.
+// File-name mask matching as the ZIP engine always did it, for the backup's walk and the
+// restore alike: '*' is any run of characters, '?' one character, letters compare
+// without case, and "*.*" matches every name, with or without a dot. Every other
+// character stands for itself: '[' and '\' are no sets or escapes, since mail
+// folders have names like "[Gmail]" and "Why?".
 bool NameMatchesMask(std::string_view name, std::string_view mask);
 
 // The path components of an entry name when it stays inside the folder it is
@@ -40,8 +42,5 @@ private:
     std::string mask_;   // last component when it holds a wildcard, else empty
     std::string name_;   // the whole spec when it holds no wildcard
 };
-
-// Compares folder-ish names the way the ZIP engine does: ASCII letters without case.
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 
 } // namespace tessarin

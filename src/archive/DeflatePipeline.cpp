@@ -2,6 +2,7 @@
 
 #include "archive/SafeExtract.h"
 #include "archive/WinZipAes.h"
+#include "platform/AsciiCase.h"
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -24,22 +25,6 @@ constexpr std::size_t BlockSize = 1u << 20;
 // In flight per worker: enough to keep it busy while the writer is a few blocks behind.
 constexpr std::uint64_t BytesPerWorker = 4u * BlockSize;
 constexpr std::size_t BlocksPerWorker = 64; // many small files are cheap blocks
-
-char Lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EndsWithNoCase(std::string_view text, std::string_view tail)
-{
-    if (text.size() < tail.size())
-        return false;
-    const std::string_view end = text.substr(text.size() - tail.size());
-    for (std::size_t i = 0; i < tail.size(); ++i)
-        if (Lower(end[i]) != tail[i])
-            return false;
-    return true;
-}
 
 } // namespace
 
@@ -314,8 +299,8 @@ private:
         // take one more byte; its length 0 and the complement follow, byte-aligned.
         if (unused < 3)
             piece.push_back(0);
-        for (unsigned char c : {0x00, 0x00, 0xFF, 0xFF})
-            piece.push_back(c);
+        constexpr unsigned char EmptyStored[] = {0x00, 0x00, 0xFF, 0xFF};
+        piece.insert(piece.end(), std::begin(EmptyStored), std::end(EmptyStored));
         return true;
     }
 

@@ -145,33 +145,19 @@ private:
     static thread_local inline std::vector<char> output_ = std::vector<char>(ChunkSize);
 };
 
-// Holds the archive's lock, when it has one, for the libzip calls of one statement:
-// workers share one handle, and libzip's are not for two threads at a time.
-class TArchiveLock {
-public:
-    explicit TArchiveLock(std::mutex* mutex) : mutex_(mutex)
-    {
-        if (mutex_ != nullptr)
-            mutex_->lock();
-    }
-    ~TArchiveLock()
-    {
-        if (mutex_ != nullptr)
-            mutex_->unlock();
-    }
-    TArchiveLock(const TArchiveLock&) = delete;
-    TArchiveLock& operator=(const TArchiveLock&) = delete;
-
-private:
-    std::mutex* mutex_;
-};
+// The archive's lock, when it has one, for the libzip calls of one statement: workers
+// share one handle, and libzip's are not for two threads at a time.
+std::unique_lock<std::mutex> HoldArchive(std::mutex* mutex)
+{
+    return mutex != nullptr ? std::unique_lock(*mutex) : std::unique_lock<std::mutex>();
+}
 
 // An entry's raw data, opened, read and closed under the archive's lock.
 class TRawEntry {
 public:
     TRawEntry(zip_t* za, zip_uint64_t index, zip_flags_t flags, std::mutex* lock) : lock_(lock)
     {
-        const TArchiveLock hold(lock_);
+        const auto hold = HoldArchive(lock_);
         file_ = zip_fopen_index(za, index, flags);
         if (file_ == nullptr) {
             error_ = zip_strerror(za);
@@ -180,7 +166,7 @@ public:
     }
     ~TRawEntry()
     {
-        const TArchiveLock hold(lock_);
+        const auto hold = HoldArchive(lock_);
         if (file_ != nullptr)
             zip_fclose(file_);
     }
@@ -196,7 +182,7 @@ public:
     // libzip would check the (absent) CRC of an AE-2 entry there.
     bool ReadExactly(unsigned char* data, std::size_t size, std::string& failure)
     {
-        const TArchiveLock hold(lock_);
+        const auto hold = HoldArchive(lock_);
         while (size > 0) {
             const zip_int64_t n = zip_fread(file_, data, size);
             if (n <= 0) {
@@ -342,7 +328,7 @@ TReadOutcome ReadEntry(zip_t* za, zip_uint64_t index, const zip_stat_t& stat,
         (stat.comp_method == ZIP_CM_STORE || stat.comp_method == ZIP_CM_DEFLATE))
         return ReadRaw(za, lock, index, stat, password, buffer, bounded, failure);
     // Other methods and traditional encryption: libzip does it all, holding the lock.
-    const TArchiveLock hold(lock);
+    const auto hold = HoldArchive(lock);
     return ReadWithLibzip(za, index, encrypted, password, buffer, bounded, failure);
 }
 

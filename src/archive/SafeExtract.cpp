@@ -1,5 +1,7 @@
 #include "archive/SafeExtract.h"
 
+#include "platform/AsciiCase.h"
+
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -21,16 +23,6 @@ std::string TemporaryName()
     static std::atomic<unsigned> counter{0};
     // Short on purpose: the target's own name may already be as long as a name can be.
     return ".tessarin-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".part";
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view head)
-{
-    if (text.size() < head.size())
-        return false;
-    for (std::size_t i = 0; i < head.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) != head[i])
-            return false;
-    return true;
 }
 
 } // namespace

@@ -15,21 +15,10 @@
 
 namespace tessarin {
 
-// PBKDF2 with HMAC-SHA1 (RFC 2898), as WinZip AES derives its keys.
-void Pbkdf2HmacSha1(const std::string& password, const unsigned char* salt, std::size_t saltLength,
+// PBKDF2 with HMAC-SHA1 (RFC 2898), as WinZip AES derives its keys: with the SHA
+// instructions where the CPU has them, else with OpenSSL. False when OpenSSL fails.
+bool Pbkdf2HmacSha1(const std::string& password, const unsigned char* salt, std::size_t saltLength,
                     int iterations, unsigned char* out, std::size_t outLength);
-
-namespace detail {
-// What Pbkdf2HmacSha1 chooses between; apart so that tests reach both on any CPU.
-void Pbkdf2HmacSha1Portable(const std::string& password, const unsigned char* salt,
-                            std::size_t saltLength, int iterations, unsigned char* out,
-                            std::size_t outLength);
-// Four output blocks at once with the SHA instructions of x86-64; false, out untouched,
-// where the CPU has none.
-bool Pbkdf2HmacSha1Accelerated(const std::string& password, const unsigned char* salt,
-                               std::size_t saltLength, int iterations, unsigned char* out,
-                               std::size_t outLength);
-} // namespace detail
 
 class TWinZipAes {
 public:

@@ -16,7 +16,6 @@ template <typename T, auto Fn> using TUniqueCPtr = std::unique_ptr<T, TDeleterFr
 
 using TZipArchivePtr = TUniqueCPtr<zip_t, zip_discard>;
 using TZipFilePtr = TUniqueCPtr<zip_file_t, zip_fclose>;
-using TZipSourcePtr = TUniqueCPtr<zip_source_t, zip_source_free>;
 
 // libzip's text for an error code, as zip_open reports one.
 inline std::string ZipErrorText(int code)

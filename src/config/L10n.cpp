@@ -1,6 +1,7 @@
 #include "config/L10n.h"
 
 #include "config/Settings.h"
+#include "platform/FileUtil.h"
 #include "platform/Folders.h"
 
 #include <array>
@@ -14,6 +15,7 @@ namespace {
 
 // The English texts. Keys are matched with case; where a key stands twice, the later
 // row wins, so a correction can be appended without touching the older row.
+// data/Default.lng says the same in its sections: ShippedFilesTest holds the two together.
 constexpr TLanguageRow DefaultRows[] = {
     {"DefaultCharset", "1"},
     {"Font", ""},
@@ -330,19 +332,38 @@ std::string CutFontName(std::string_view name)
     return std::string(name.substr(0, end));
 }
 
-Tl10n::Tl10n(std::filesystem::path file) : file_(std::move(file)) {}
+struct Tl10n::TParsed {
+    std::mutex Mutex;
+    std::string Text;
+    std::shared_ptr<const TIniFile> Ini;
+};
 
-Tl10n::Tl10n() : file_(ProgramFolder() + "Default.lng") {}
+Tl10n::Tl10n(std::filesystem::path file)
+    : file_(std::move(file)), parsed_(std::make_shared<TParsed>())
+{
+}
+
+Tl10n::Tl10n() : Tl10n(ProgramFolder() + "Default.lng") {}
+
+std::shared_ptr<const TIniFile> Tl10n::Current() const
+{
+    // Read anew at each lookup, so an edited language file shows at once. An unreadable
+    // one is no error: it reads as empty and the built-in table answers.
+    std::string text;
+    std::error_code ec;
+    if (!ReadWholeFile(file_, text, ec))
+        text.clear();
+    const std::lock_guard lock(parsed_->Mutex);
+    if (!parsed_->Ini || text != parsed_->Text) {
+        parsed_->Ini = std::make_shared<const TIniFile>(TIniFile::FromText(text));
+        parsed_->Text = std::move(text);
+    }
+    return parsed_->Ini;
+}
 
 std::string Tl10n::GetText(const std::string& section, const std::string& key) const
 {
-    // Read anew at each lookup, so an edited language file shows at once.
-    std::string value;
-    try {
-        value = TIniFile::FromFile(file_).ReadString(section, key);
-    } catch (const std::exception&) {
-        // An unreadable language file is no error: the built-in table answers.
-    }
+    const std::string value = Current()->ReadString(section, key);
     return value.empty() ? DefaultText(key) : value;
 }
 

@@ -51,7 +51,12 @@ public:
     int GetFontCharset() const;
 
 private:
+    struct TParsed;
+    // The file as it is now, parsed only when its text differs from the last lookup's.
+    std::shared_ptr<const TIniFile> Current() const;
+
     std::filesystem::path file_;
+    std::shared_ptr<TParsed> parsed_;
 };
 
 // The program's one language object. Created on first use from the program folder

@@ -101,7 +101,7 @@ TBackupIndex ParseBackupIndex(std::string_view text, bool legacy)
     index.AppNumber = ParseInt(ReplaceAll(readLine().value_or(""), "Revize: ")).value_or(0);
     if (const auto version = readLine()) {
         const std::string line = Trim(*version);
-        index.Version = line.rfind("Verze:", 0) == 0 ? Trim(line.substr(6)) : std::string();
+        index.Version = line.starts_with("Verze:") ? Trim(line.substr(6)) : std::string();
     }
     readLine(); // separator
     index.Flags = Trim(readLine().value_or(""));
@@ -120,7 +120,7 @@ TBackupIndex ParseBackupIndex(std::string_view text, bool legacy)
         const auto name = readLine();
         if (!name)
             break;
-        index.UnknownItems.emplace_back(*name, kind->rfind("dir", 0) == 0);
+        index.UnknownItems.emplace_back(*name, kind->starts_with("dir"));
     }
     return index;
 }
@@ -130,9 +130,8 @@ std::vector<std::string> OutsideMailArchiveNames(const std::vector<std::string>&
     std::vector<std::string> names;
     names.reserve(folders.size());
     auto taken = [&names](const std::string& name) {
-        return std::any_of(names.begin(), names.end(), [&](const std::string& other) {
-            return EqualsIgnoringAsciiCase(other, name);
-        });
+        return std::any_of(names.begin(), names.end(),
+                           [&](const std::string& other) { return EqualsNoCase(other, name); });
     };
     for (const std::string& folder : folders) {
         std::string_view path(folder);

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,13 +29,6 @@ std::string RealPath(const fs::path& path)
     return ec ? std::string() : real.string();
 }
 } // namespace
-
-bool MatchesMask(const std::string& name, const std::string& mask)
-{
-    if (mask == "*.*" || mask == "*")
-        return true;
-    return ::fnmatch(mask.c_str(), name.c_str(), FNM_CASEFOLD) == 0;
-}
 
 TBackupTask::TBackupTask(std::string root, IUserInterface& ui) : root_(std::move(root)), ui_(ui) {}
 
@@ -115,7 +107,6 @@ void TBackupTask::AddSubfolders(const std::string& parent, const std::string& ma
         if (it->is_symlink(kindEc) || !it->is_directory(kindEc))
             continue;
         const std::string name = it->path().filename().string();
-        // Matched as the restore matches the stored names.
         if (NameMatchesMask(name, mask))
             names.push_back(name);
     }
@@ -211,7 +202,7 @@ void TBackupTask::Walk(const std::string& folder, const std::string& mask,
 
     bool matched = false;
     for (const Entry& e : entries) {
-        if (!MatchesMask(e.name, mask))
+        if (!NameMatchesMask(e.name, mask))
             continue;
         matched = true;
         const std::string relative = JoinRelative(folder, e.name);
@@ -220,9 +211,9 @@ void TBackupTask::Walk(const std::string& folder, const std::string& mask,
             continue;
         }
         const std::string full = root + relative;
-        if (full.rfind(root_, 0) == 0)
+        if (full.starts_with(root_))
             AddProfileFile(full.substr(root_.size()));
-        else if (!walk.StoredAs.empty() && relative.rfind(walk.Top, 0) == 0)
+        else if (!walk.StoredAs.empty() && relative.starts_with(walk.Top))
             AddExternalFile(relative, root, walk.StoredAs + relative.substr(walk.Top.size()));
         else
             AddExternalFile(relative, root);

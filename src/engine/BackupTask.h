@@ -77,8 +77,4 @@ private:
     std::set<std::pair<dev_t, ino_t>> leftOut_;
 };
 
-// Whether name matches a mask as the Windows file functions match it: "*.*" takes
-// every name, other masks compare without regard to case.
-bool MatchesMask(const std::string& name, const std::string& mask);
-
 } // namespace tessarin

@@ -147,7 +147,7 @@ bool TBatchBackup::LoadTaskFile(const std::string& path)
                                   task_.App->GetVersion()};
     task_.OutputPattern = Trim(ini.ReadString("General", "output"));
     // "~/" as a shell has it, so one task file serves every user and a systemd unit.
-    if (task_.OutputPattern.rfind("~/", 0) == 0)
+    if (task_.OutputPattern.starts_with("~/"))
         task_.OutputPattern = WithTrailingSeparator(Folders().Home) + task_.OutputPattern.substr(2);
     task_.Output = ExpandFileNamePattern(task_.OutputPattern, state_, names);
     const fs::path output(task_.Output);
@@ -164,8 +164,9 @@ bool TBatchBackup::LoadTaskFile(const std::string& path)
 
     const std::string wait = Trim(ini.ReadString("General", "wait"));
     if (!wait.empty()) {
-        const auto [end, ec] = std::from_chars(wait.data(), wait.data() + wait.size(), task_.WaitMinutes);
-        if (ec != std::errc() || end != wait.data() + wait.size() || task_.WaitMinutes < 0 ||
+        const auto [end, error] =
+            std::from_chars(wait.data(), wait.data() + wait.size(), task_.WaitMinutes);
+        if (error != std::errc() || end != wait.data() + wait.size() || task_.WaitMinutes < 0 ||
             task_.WaitMinutes > 7 * 24 * 60) {
             WriteErrorLog(Language().GetTextWithArg("Messages", "LANG_CMD_BAD_WAIT", wait));
             return false;
@@ -174,8 +175,9 @@ bool TBatchBackup::LoadTaskFile(const std::string& path)
 
     const std::string keep = Trim(ini.ReadString("General", "keep"));
     if (!keep.empty()) {
-        const auto [end, ec] = std::from_chars(keep.data(), keep.data() + keep.size(), task_.Keep);
-        if (ec != std::errc() || end != keep.data() + keep.size() || task_.Keep < 1) {
+        const auto [end, error] =
+            std::from_chars(keep.data(), keep.data() + keep.size(), task_.Keep);
+        if (error != std::errc() || end != keep.data() + keep.size() || task_.Keep < 1) {
             WriteErrorLog(Language().GetTextWithArg("Messages", "LANG_CMD_BAD_KEEP", keep));
             return false;
         }
@@ -207,7 +209,7 @@ std::vector<std::string> TBatchBackup::EarlierBackups()
     std::vector<std::pair<fs::file_time_type, fs::path>> backups;
     std::error_code ec;
     for (const fs::directory_entry& entry : fs::directory_iterator(output.parent_path(), ec)) {
-        const fs::path path = entry.path();
+        const fs::path& path = entry.path();
         if (path.filename() == output.filename() || !entry.is_regular_file(ec) ||
             !std::regex_match(path.filename().string(), pattern))
             continue;

@@ -1,12 +1,12 @@
 #include "engine/Components.h"
 
+#include "archive/ArchiveNames.h"
 #include "config/L10n.h"
 #include "engine/PrefsParser.h"
 #include "platform/Folders.h"
 #include "platform/IniFile.h"
 
 #include <filesystem>
-#include <fnmatch.h>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -311,13 +311,11 @@ bool MarkerPresent(const TMarker& marker, const std::string& folder, const TTopL
             if (EqualsNoCase(name, marker.Name))
                 return true;
         return false;
-    case TMarkerKind::Mask: {
-        const std::string mask(marker.Name);
+    case TMarkerKind::Mask:
         for (const std::string& name : top.Files)
-            if (::fnmatch(mask.c_str(), name.c_str(), FNM_CASEFOLD) == 0)
+            if (NameMatchesMask(name, marker.Name))
                 return true;
         return false;
-    }
     case TMarkerKind::Mail:
         return ProfileHasMail(folder);
     }

@@ -144,14 +144,6 @@ std::string VerdictLine(const TOutsideFolderVerdict& v)
 
 } // namespace
 
-std::string NormalFolderText(const std::string& folder)
-{
-    std::string out = fs::path(folder).lexically_normal().string();
-    while (out.size() > 1 && out.back() == '/')
-        out.pop_back();
-    return out;
-}
-
 TOutsideFolderVerdict CheckOutsideMailFolder(const std::string& folder, const std::string& profileDir)
 {
     TOutsideFolderVerdict verdict{folder, {}, nullptr};

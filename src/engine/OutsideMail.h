@@ -24,10 +24,6 @@ struct TOutsideFolderVerdict {
 // system (links, owners) but changes nothing.
 TOutsideFolderVerdict CheckOutsideMailFolder(const std::string& folder, const std::string& profileDir);
 
-// A path with "." and ".." resolved lexically and without a trailing separator, so
-// that "/a/Work/" and "/a/./Work" name the same folder as "/a/Work".
-std::string NormalFolderText(const std::string& folder);
-
 // Whether this restore gives outside mail folders back: an archive backup, Emails
 // chosen and the application one that holds mail.
 bool RestoresOutsideMail(const TSharedState& state);

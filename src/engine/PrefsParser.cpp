@@ -1,6 +1,7 @@
 #include "engine/PrefsParser.h"
 
 #include "config/L10n.h"
+#include "platform/FileUtil.h"
 #include "platform/TextConv.h"
 
 #include <cerrno>
@@ -37,15 +38,6 @@ bool IsBlank(char c)
 std::string NotReadable(const std::string& path, int error)
 {
     return "Cannot read " + path + ": " + std::strerror(error);
-}
-
-// Text as a path, resolved lexically and without a trailing separator.
-std::string NormalPath(const std::string& text)
-{
-    std::string out = fs::path(text).lexically_normal().string();
-    while (out.size() > 1 && out.back() == '/')
-        out.pop_back();
-    return out;
 }
 
 bool IsExistingFolder(const std::string& path)

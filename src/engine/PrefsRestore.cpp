@@ -26,16 +26,6 @@ constexpr std::string_view ProfileToken = "[ProfD]";
 constexpr std::string_view RootPrefix = "mail.root.";
 constexpr std::string_view RelSuffix = "-rel";
 
-bool StartsWith(std::string_view text, std::string_view head)
-{
-    return text.substr(0, head.size()) == head;
-}
-
-bool EndsWith(std::string_view text, std::string_view tail)
-{
-    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
 // CR LF after every line; empty lines are dropped.
 std::string JoinLines(const std::vector<std::string>& lines)
 {
@@ -73,8 +63,8 @@ std::vector<TPathLine> FindPathLines(const std::vector<std::string>& lines)
             found.Kind =
                 field == "directory" ? TPathKind::ServerDirectory : TPathKind::ServerRelative;
             found.Owner = std::to_string(number);
-        } else if (StartsWith(line.Key, RootPrefix)) {
-            const bool relative = EndsWith(line.Key, RelSuffix);
+        } else if (line.Key.starts_with(RootPrefix)) {
+            const bool relative = line.Key.ends_with(RelSuffix);
             found.Kind = relative ? TPathKind::RootRelative : TPathKind::RootDirectory;
             found.Owner = line.Key.substr(0, line.Key.size() - (relative ? RelSuffix.size() : 0));
         } else {
@@ -97,15 +87,15 @@ std::optional<std::string> FindOldProfileFolder(const std::vector<TPathLine>& pa
         if (p.Kind != TPathKind::ServerDirectory && p.Kind != TPathKind::RootDirectory)
             continue;
         const auto twin = relatives.find({p.Kind == TPathKind::ServerDirectory, p.Owner});
-        if (twin == relatives.end() || !StartsWith(twin->second->Value, ProfileToken))
+        if (twin == relatives.end() || !twin->second->Value.starts_with(ProfileToken))
             continue;
         const std::string tail = twin->second->Value.substr(ProfileToken.size());
         // "../x" says nothing about where the profile was.
         const fs::path normal = fs::path(tail).lexically_normal();
-        if ((!normal.empty() && *normal.begin() == "..") || !EndsWith(p.Value, tail))
+        if ((!normal.empty() && *normal.begin() == "..") || !p.Value.ends_with(tail))
             continue;
         std::string old = p.Value.substr(0, p.Value.size() - tail.size());
-        if (StartsWith(old, "/") && EndsWith(old, "/"))
+        if (old.starts_with("/") && old.ends_with("/"))
             return old;
     }
     return std::nullopt;
@@ -117,7 +107,7 @@ std::optional<std::string> Repoint(const std::string& value, const std::string& 
 {
     if (value + "/" == oldFolder)
         return newFolder.substr(0, newFolder.size() - 1);
-    if (StartsWith(value, oldFolder))
+    if (value.starts_with(oldFolder))
         return newFolder + value.substr(oldFolder.size());
     return std::nullopt;
 }
@@ -155,7 +145,7 @@ bool RestoreOutsideFolder(const TOutsideFolderVerdict& verdict, const std::strin
 // it cannot be made.
 std::optional<std::string> MakeStandInFolder(const std::string& profile, const std::string& folder)
 {
-    const std::string normal = NormalFolderText(folder);
+    const std::string normal = NormalPath(folder);
     std::string name = normal.substr(normal.find_last_of("/\\") + 1);
     name.erase(0, name.find_first_not_of('.'));
     if (name.empty())
@@ -203,9 +193,9 @@ bool Dropped(std::string_view line, const TSharedState& state)
     const bool forms = state.Boxes[ComponentFormDetails].Checked;
     return line.empty() ||
            (firefox &&
-            (StartsWith(line, "user_pref(\"mail.") || StartsWith(line, "user_pref(\"mailnews") ||
-             StartsWith(line, "user_pref(\"ldap"))) ||
-           (thunderbird && StartsWith(line, "user_pref(\"browser.")) ||
+            (line.starts_with("user_pref(\"mail.") || line.starts_with("user_pref(\"mailnews") ||
+             line.starts_with("user_pref(\"ldap"))) ||
+           (thunderbird && line.starts_with("user_pref(\"browser.")) ||
            (!emails &&
             (Contains(line, "user_pref(\"mail.") || Contains(line, "user_pref(\"mailnews."))) ||
            (!addressBooks && Contains(line, "user_pref(\"ldap_2")) ||
@@ -213,6 +203,56 @@ bool Dropped(std::string_view line, const TSharedState& state)
            (!forms && (Contains(line, "user_pref(\"wallet.SchemaValueFileName\"") ||
                        Contains(line, "user_pref(\"wallet.caveat\","))) ||
            Contains(line, "user_pref(\"browser.cache.disk.parent_directory\"");
+}
+
+// A refused folder's stand-in in the profile, so that Thunderbird does not write to the
+// refused place either; nullopt when none could be made.
+std::optional<std::string> StandInFolder(const std::string& profile,
+                                         const TOutsideFolderVerdict& verdict,
+                                         std::vector<std::string>& report)
+{
+    std::optional<std::string> now = MakeStandInFolder(profile, verdict.Folder);
+    report.push_back(verdict.Folder + ": " +
+                     Language().GetTextWithArgs("Messages", "LANG_OUTSIDE_NOW_IN_PROFILE",
+                                                Text("Messages", verdict.Refusal),
+                                                now ? profile + *now : std::string("-")));
+    return now;
+}
+
+// A folder of the index that no account names was given back nowhere.
+void ReportUnusedFolders(const std::vector<std::string>& outside,
+                         const std::vector<std::string>& normal,
+                         const std::map<std::size_t, std::optional<std::string>>& done,
+                         std::vector<std::string>& report)
+{
+    for (std::size_t i = 0; i < outside.size(); ++i) {
+        const auto before = normal.begin() + static_cast<std::ptrdiff_t>(i);
+        if (!done.contains(i) && std::find(normal.begin(), before, normal[i]) == before)
+            report.push_back(outside[i] + ": " + Text("Messages", "LANG_OUTSIDE_NO_ACCOUNT"));
+    }
+}
+
+// Each account's relative directory line, where newRelative has one for it.
+void RewriteRelatives(const std::vector<TPathLine>& paths,
+                      const std::map<std::string, std::string>& newRelative,
+                      std::vector<std::string>& lines)
+{
+    for (const TPathLine& p : paths)
+        if (p.Kind == TPathKind::ServerRelative)
+            if (const auto it = newRelative.find(p.Owner); it != newRelative.end())
+                lines[p.Index] = ReplaceValue(lines[p.Index], EncodePrefsPath(it->second));
+}
+
+// The mail stores inside the profile; false when the password was refused.
+bool ExtractMailFolders(TZipFactory& zip, std::vector<std::string>& report)
+{
+    for (const char* folder : {"ImapMail", "Mail", "News"}) {
+        zip.ExtractFolder(folder, "*.*");
+        AddProblems(zip, report);
+        if (zip.PasswordRefused())
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -243,15 +283,11 @@ bool RestoreExternalMail(const std::string& profileDir, TZipFactory& zip, TShare
     std::vector<std::string> normal;
     for (const std::string& folder : outside) {
         verdicts.push_back(CheckOutsideMailFolder(folder, profile));
-        normal.push_back(NormalFolderText(folder));
+        normal.push_back(NormalPath(folder));
     }
 
-    for (const char* folder : {"ImapMail", "Mail", "News"}) {
-        zip.ExtractFolder(folder, "*.*");
-        AddProblems(zip, report);
-        if (zip.PasswordRefused())
-            return false;
-    }
+    if (!ExtractMailFolders(zip, report))
+        return false;
 
     const std::string prefsPath = profile + "prefs.js";
     std::error_code ec;
@@ -269,7 +305,7 @@ bool RestoreExternalMail(const std::string& profileDir, TZipFactory& zip, TShare
         if (p.Kind != TPathKind::ServerDirectory && p.Kind != TPathKind::RootDirectory)
             continue;
         std::string& line = lines[p.Index];
-        const auto listed = std::find(normal.begin(), normal.end(), NormalFolderText(p.Value));
+        const auto listed = std::find(normal.begin(), normal.end(), NormalPath(p.Value));
         if (p.Kind == TPathKind::ServerDirectory && listed != normal.end()) {
             const auto at = static_cast<std::size_t>(listed - normal.begin());
             const TOutsideFolderVerdict& verdict = verdicts[at];
@@ -278,13 +314,7 @@ bool RestoreExternalMail(const std::string& profileDir, TZipFactory& zip, TShare
                 continue; // the person stopped the restore: the line stays
             auto& now = done[at];
             if (first && !verdict.Allowed()) {
-                // Thunderbird must not write to the refused place either.
-                now = MakeStandInFolder(profile, verdict.Folder);
-                report.push_back(verdict.Folder + ": " +
-                                 Language().GetTextWithArgs(
-                                     "Messages", "LANG_OUTSIDE_NOW_IN_PROFILE",
-                                     Text("Messages", verdict.Refusal),
-                                     now ? profile + *now : std::string("-")));
+                now = StandInFolder(profile, verdict, report);
             } else if (first) {
                 if (RestoreOutsideFolder(verdict, storedAs[at], zip, report))
                     now = verdict.Folder;
@@ -305,23 +335,16 @@ bool RestoreExternalMail(const std::string& profileDir, TZipFactory& zip, TShare
             // Thunderbird looks at the relative form first; it must lead to the same folder.
             const fs::path relative =
                 fs::path(verdict.Folder).lexically_relative(fs::path(profile).parent_path());
-            if (StartsWith(profile, "/") && !relative.empty())
+            if (profile.starts_with("/") && !relative.empty())
                 newRelative[p.Owner] = std::string(ProfileToken) + relative.string();
         } else if (oldFolder) {
             if (const auto moved = Repoint(p.Value, *oldFolder, profile))
                 line = ReplaceValue(line, EncodePrefsPath(*moved));
         }
     }
-    for (const TPathLine& p : paths)
-        if (p.Kind == TPathKind::ServerRelative)
-            if (const auto it = newRelative.find(p.Owner); it != newRelative.end())
-                lines[p.Index] = ReplaceValue(lines[p.Index], EncodePrefsPath(it->second));
-    // A folder of the index that no account names was given back nowhere.
-    for (std::size_t i = 0; i < outside.size() && !stopped; ++i)
-        if (!done.contains(i) &&
-            std::find(normal.begin(), normal.begin() + static_cast<std::ptrdiff_t>(i),
-                      normal[i]) == normal.begin() + static_cast<std::ptrdiff_t>(i))
-            report.push_back(outside[i] + ": " + Text("Messages", "LANG_OUTSIDE_NO_ACCOUNT"));
+    RewriteRelatives(paths, newRelative, lines);
+    if (!stopped)
+        ReportUnusedFolders(outside, normal, done, report);
 
     WritePrefs(prefsPath, lines);
     // Its message counts belong to the mail that was there before.

@@ -83,9 +83,8 @@ public:
             std::error_code ec;
             const bool whole =
                 fs::is_directory(m.Path, ec) &&
-                std::none_of(problems.begin(), problems.end(), [&](const std::string& p) {
-                    return p.rfind(m.Folder + "/", 0) == 0;
-                });
+                std::none_of(problems.begin(), problems.end(),
+                             [&](const std::string& p) { return p.starts_with(m.Folder + "/"); });
             Put(m, whole);
         }
         moved_.clear();
@@ -141,8 +140,7 @@ private:
         for (const std::string& problem : zip.Problems()) {
             // The backup went away meanwhile (a stick pulled out): one line says so,
             // not one per extraction, and nothing more is tried.
-            if (problem.rfind(zip.ArchivePath() + ": ", 0) == 0 &&
-                !fs::exists(zip.ArchivePath())) {
+            if (problem.starts_with(zip.ArchivePath() + ": ") && !fs::exists(zip.ArchivePath())) {
                 if (!archiveGone_)
                     NotRestored(problem);
                 archiveGone_ = true;
@@ -202,7 +200,7 @@ void TRestoreRun::RunSteps(TZipFactory& zip, const std::vector<TRestoreStep>& st
             const std::string mask = spec.substr(slash + 1);
             std::set<std::string> folders;
             for (const std::string& name : EntryNames(zip)) {
-                if (name.size() <= parent.size() || name.compare(0, parent.size(), parent) != 0)
+                if (name.size() <= parent.size() || !name.starts_with(parent))
                     continue;
                 const std::size_t end = name.find('/', parent.size());
                 if (end == std::string::npos)
@@ -251,7 +249,7 @@ void TRestoreRun::ExtensionsEpilogue(TZipFactory& zip)
     if (!state_.Boxes[ComponentGeneral].Checked) {
         const auto& names = EntryNames(zip);
         if (std::any_of(names.begin(), names.end(), [](const std::string& n) {
-                return n.rfind("storage/", 0) == 0 &&
+                return n.starts_with("storage/") &&
                        n.find("/moz-extension+++") != std::string::npos;
             }))
             ui_.AddTaskLine(Text("Tessarin15", "LANG_ADDON_DATA_NO_SETTINGS"));

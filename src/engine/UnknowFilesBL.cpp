@@ -2,6 +2,7 @@
 
 #include "config/L10n.h"
 #include "engine/Components.h"
+#include "platform/AsciiCase.h"
 #include "platform/Folders.h"
 #include "platform/IniFile.h"
 
@@ -24,20 +25,6 @@ constexpr std::string_view FolderSuffix = "\\*.*";
 std::string Probe(const std::string& name, bool isFolder)
 {
     return isFolder ? name + std::string(FolderSuffix) : name;
-}
-
-bool EndsWith(std::string_view text, std::string_view suffix)
-{
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-std::string LowerAscii(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
 }
 
 } // namespace
@@ -105,7 +92,7 @@ bool TUnknowFilesBL::IsKnown(const std::string& name, bool isFolder) const
         // "*suffix" covers every name that ends in suffix (for a folder entry the
         // suffix includes the folder ending, so a file never matches it).
         if (!text.empty() && text.front() == '*' &&
-            EndsWith(probe, std::string_view(text).substr(1)))
+            probe.ends_with(std::string_view(text).substr(1)))
             return true;
     }
     return false;
@@ -138,7 +125,7 @@ std::vector<TUnknowItem> TUnknowFilesBL::FindUnknownItems(const std::string& pro
         }
     }
     std::sort(found.begin(), found.end(), [](const TFound& a, const TFound& b) {
-        const std::string la = LowerAscii(a.Name), lb = LowerAscii(b.Name);
+        const std::string la = ToLowerAscii(a.Name), lb = ToLowerAscii(b.Name);
         return la != lb ? la < lb : a.Name < b.Name;
     });
     std::vector<TUnknowItem> items;

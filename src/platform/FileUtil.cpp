@@ -77,8 +77,7 @@ bool LeadsBackUp(const std::string& target, const std::vector<std::string>& tops
 {
     return std::any_of(tops.begin(), tops.end(), [&](const std::string& top) {
         return top == target || target == "/" ||
-               (top.size() > target.size() && top.compare(0, target.size(), target) == 0 &&
-                top[target.size()] == '/');
+               (top.size() > target.size() && top.starts_with(target) && top[target.size()] == '/');
     });
 }
 
@@ -145,6 +144,14 @@ bool WriteFileAtomically(const fs::path& linkOrFile, std::string_view data, std:
         return false;
     }
     return true;
+}
+
+std::string NormalPath(const std::string& path)
+{
+    std::string out = fs::path(path).lexically_normal().string();
+    while (out.size() > 1 && out.back() == '/')
+        out.pop_back();
+    return out;
 }
 
 bool ReadWholeFile(const fs::path& path, std::string& data, std::error_code& ec)

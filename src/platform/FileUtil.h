@@ -21,6 +21,10 @@ bool WriteFileAtomically(const std::filesystem::path& target, std::string_view d
 // walked trees tops: following it would walk a tree again, or everything around it.
 bool LeadsBackUp(const std::string& target, const std::vector<std::string>& tops);
 
+// A path with "." and ".." resolved lexically and without a trailing separator, so
+// that "/a/Work/" and "/a/./Work" name the same folder as "/a/Work".
+std::string NormalPath(const std::string& path);
+
 // Reads a whole file; false with ec set when it cannot be read.
 bool ReadWholeFile(const std::filesystem::path& path, std::string& data, std::error_code& ec);
 

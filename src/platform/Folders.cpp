@@ -41,12 +41,12 @@ std::optional<std::string> DocumentsFromUserDirs(const std::string& home, const 
     while (std::getline(in, line)) {
         line = Trim(line);
         const std::string prefix = "XDG_DOCUMENTS_DIR=";
-        if (line.rfind(prefix, 0) != 0)
+        if (!line.starts_with(prefix))
             continue;
         std::string value = line.substr(prefix.size());
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.substr(1, value.size() - 2);
-        if (value.rfind("$HOME", 0) == 0)
+        if (value.starts_with("$HOME"))
             value = home + value.substr(5);
         if (value.empty() || value.front() != '/')
             return std::nullopt;

@@ -9,8 +9,6 @@ namespace tessarin {
 namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 std::string Unquote(std::string value)
 {
     if (value.size() >= 2) {
@@ -23,16 +21,6 @@ std::string Unquote(std::string value)
     return value;
 }
 } // namespace
-
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    return true;
-}
 
 std::string Trim(std::string_view s)
 {

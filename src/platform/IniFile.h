@@ -2,6 +2,8 @@
 // INI reading with the rules of the Windows profile-string functions, which the
 // settings file, the language file, task files and profiles.ini were written for.
 
+#include "platform/AsciiCase.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -46,7 +48,6 @@ private:
     std::vector<Section> sections_;
 };
 
-bool EqualsNoCase(std::string_view a, std::string_view b);
 std::string Trim(std::string_view s);
 
 } // namespace tessarin

@@ -29,8 +29,7 @@ bool ReadExeName(const fs::path& link, std::string& name)
         return false;
     std::string target(buffer, static_cast<std::size_t>(n));
     const std::string deleted = " (deleted)";
-    if (target.size() > deleted.size() &&
-        target.compare(target.size() - deleted.size(), deleted.size(), deleted) == 0)
+    if (target.size() > deleted.size() && target.ends_with(deleted))
         target.resize(target.size() - deleted.size());
     const std::size_t slash = target.find_last_of('/');
     name = slash == std::string::npos ? target : target.substr(slash + 1);

@@ -11,15 +11,6 @@ namespace tessarin {
 
 namespace {
 
-std::string Lower(std::string_view s)
-{
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return out;
-}
-
 // Windows ignores a leading or trailing backslash in a subkey path.
 std::string_view StripSlashes(std::string_view key)
 {
@@ -46,7 +37,8 @@ TMemoryRegistry::Key* TMemoryRegistry::FindOrAdd(std::string_view key)
         if (end == std::string_view::npos)
             end = key.size();
         const std::string_view part = key.substr(start, end - start);
-        const std::string childPath = path.empty() ? Lower(part) : path + "\\" + Lower(part);
+        const std::string childPath =
+            path.empty() ? ToLowerAscii(part) : path + "\\" + ToLowerAscii(part);
         auto [it, added] = keys_.try_emplace(childPath);
         if (added) {
             it->second.name = std::string(part);
@@ -66,7 +58,7 @@ TMemoryRegistry::Key* TMemoryRegistry::FindOrAdd(std::string_view key)
 
 const TMemoryRegistry::Key* TMemoryRegistry::Find(std::string_view key) const
 {
-    const auto it = keys_.find(Lower(StripSlashes(key)));
+    const auto it = keys_.find(ToLowerAscii(StripSlashes(key)));
     return it == keys_.end() ? nullptr : &it->second;
 }
 

@@ -65,6 +65,8 @@ public:
         return QProxyStyle::styleHint(hint, option, widget, returnData);
     }
 
+    // The QCommonStyle calls below skip the proxy on purpose: that is the drawing wanted.
+    // NOLINTBEGIN(bugprone-parent-virtual-call)
     QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option,
                          SubControl sub, const QWidget* widget) const override
     {
@@ -90,6 +92,7 @@ public:
         else
             QProxyStyle::drawPrimitive(element, option, painter, widget);
     }
+    // NOLINTEND(bugprone-parent-virtual-call)
 };
 
 // One style of the kind per owner. Built on the style the rest of the program uses, so

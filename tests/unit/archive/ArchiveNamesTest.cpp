@@ -7,14 +7,30 @@ namespace {
 
 TEST(ArchiveNames, MasksMatchLikeTheWindowsEngine)
 {
-    EXPECT_TRUE(NameMatchesMask("Inbox", "*.*")); // no dot, still every name
-    EXPECT_TRUE(NameMatchesMask("abook.mab", "*.mab"));
-    EXPECT_TRUE(NameMatchesMask("ABOOK.MAB", "*.mab"));
-    EXPECT_FALSE(NameMatchesMask("abook.mab.bak", "*.mab"));
-    EXPECT_TRUE(NameMatchesMask("cert8.db", "cert?.db"));
-    EXPECT_FALSE(NameMatchesMask("cert10.db", "cert?.db"));
-    EXPECT_TRUE(NameMatchesMask("a.b.c.msf", "*.*.msf"));
-    EXPECT_FALSE(NameMatchesMask("", "?"));
+    struct TCase {
+        const char* Name;
+        const char* Mask;
+        bool Matches;
+    };
+    const TCase cases[] = {
+        {"Inbox", "*.*", true}, // no dot, still every name
+        {"abook.mab", "*.mab", true},
+        {"ABOOK.MAB", "*.mab", true},
+        {"abook.mab.bak", "*.mab", false},
+        {"cert8.db", "cert?.db", true},
+        {"cert10.db", "cert?.db", false},
+        {"a.b.c.msf", "*.*.msf", true},
+        {"", "?", false},
+        // Mail folder names as masks: '[' and '\' stand for themselves.
+        {"[Gmail]", "[Gmail]", true},
+        {"G", "[Gmail]", false},
+        {"[Gmail].msf", "[gmail]*.msf", true},
+        {"Why?", "Why?", true},
+        {"a\\b", "a\\b", true},
+        {"ab", "a\\b", false},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(NameMatchesMask(c.Name, c.Mask), c.Matches) << c.Name << " ~ " << c.Mask;
 }
 
 TEST(ArchiveNames, HostileEntryNamesAreRefused)

@@ -58,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         TVerifyCase{"AesDeflatedEntryDamaged", "secret", "secret", "Mail/Inbox", "Mail/Inbox"},
         // Every entry fails: the first in archive order is named.
         TVerifyCase{"AesWrongPassword", "secret", "wrong", "", "prefs.js"}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& test) { return std::string(test.param.Name); });
 
 TEST(ArchiveVerifyWhole, WhatIsNoArchiveFailsWithoutAnEntry)
 {

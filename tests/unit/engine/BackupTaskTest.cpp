@@ -57,6 +57,17 @@ TEST(BackupTask, MaskWithoutMatchLooksOneLevelDown)
               Sorted({"Mail/pop.example.com/popstate.dat", "Mail/Local Folders/deep/rules.dat"}));
 }
 
+TEST(BackupTask, MasksMatchAsTheRestoreMatchesThem)
+{
+    TTempDir dir;
+    dir.Write("ImapMail/imap.gmail.com/[Gmail].msf", "g");
+    dir.Write("ImapMail/imap.gmail.com/G.msf", "not this one");
+    TFakeUserInterface ui;
+    TBackupTask task(dir.Folder(), ui);
+    task.AddFolder("ImapMail/imap.gmail.com", "[Gmail]*");
+    EXPECT_EQ(task.Files(), std::vector<std::string>{"ImapMail/imap.gmail.com/[Gmail].msf"});
+}
+
 TEST(BackupTask, OutsideFilesAreExternalWithTheFolderNameInFront)
 {
     TTempDir profile;

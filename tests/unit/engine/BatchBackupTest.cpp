@@ -348,8 +348,9 @@ TEST_F(BatchBackupTest, ProfileInUseIsWaitedForElseStatus75AndNothingIsWritten)
         EXPECT_THAT(Log(), ::testing::HasSubstr(
                                "Firefox is using the profile default-esr; close it or set wait="));
         // A wait re-checks every few seconds until it runs out.
-        if (c.wait > 0 && c.freeAfterSleeps < 0)
+        if (c.wait > 0 && c.freeAfterSleeps < 0) {
             EXPECT_EQ(sleeps, 12);
+        }
     }
     fs::remove(profile.Profile / "lock");
 }

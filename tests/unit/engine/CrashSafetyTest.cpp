@@ -104,8 +104,8 @@ protected:
 
 TEST_F(CrashSafetyTest, KilledBatchBackupKeepsTheEarlierBackupOrLeavesAWholeNewOne)
 {
-    const std::string program = std::string(TESSARIN_BIN_DIR) + "/tessarin";
-    if (::access(program.c_str(), X_OK) != 0)
+    const std::string binary = std::string(TESSARIN_BIN_DIR) + "/tessarin";
+    if (::access(binary.c_str(), X_OK) != 0)
         GTEST_SKIP() << "the program is not built (TESSARIN_BUILD_GUI=OFF)";
     // A per-user Flatpak installation, so the catalogue finds Firefox on any machine.
     temp.Write("home/.local/share/flatpak/app/org.mozilla.firefox/current/active/files/lib/firefox/"
@@ -141,9 +141,9 @@ TEST_F(CrashSafetyTest, KilledBatchBackupKeepsTheEarlierBackupOrLeavesAWholeNewO
             const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             ::dup2(fd, 1);
             ::dup2(fd, 2);
-            char* const argv[] = {const_cast<char*>(program.c_str()),
+            char* const argv[] = {const_cast<char*>(binary.c_str()),
                                   const_cast<char*>(task.c_str()), nullptr};
-            ::execve(program.c_str(), argv, envp.data());
+            ::execve(binary.c_str(), argv, envp.data());
             ::_exit(127);
         }
         return pid;

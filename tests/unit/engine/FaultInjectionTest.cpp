@@ -271,15 +271,15 @@ protected:
         return s;
     }
 
-    TSharedState RestoreState(const std::string& file, IUserInterface& ui)
+    TSharedState RestoreState(const std::string& file, IUserInterface& reader)
     {
         TSharedState s;
         s.Operation = TOperation::Restore;
         s.AppNumber = 2;
-        if (!CheckBackupFile(file, s, ui))
+        if (!CheckBackupFile(file, s, reader))
             throw std::runtime_error("backup refused");
         s.BackupFile = file;
-        ReadBackupIndex(s, ui);
+        ReadBackupIndex(s, reader);
         ResetComponentBoxes(s);
         for (int n : Chosen)
             s.Boxes[n].Checked = true;
@@ -344,9 +344,9 @@ protected:
                 return o;
             TFakeUserInterface reading;
             TSharedState s = c.Restore ? RestoreState(file, reading) : BackupState(file);
-            TFaultUserInterface ui;
+            TFaultUserInterface faulty;
             if (c.Fault == TFault::Close)
-                ui.ExitAfterProcessEvents = static_cast<int>(amount);
+                faulty.ExitAfterProcessEvents = static_cast<int>(amount);
             if (c.Fault == TFault::Vanish && !c.Restore) {
                 // Stored, not deflated ahead on workers: the file is read only when its
                 // turn comes, after it went.
@@ -355,25 +355,25 @@ protected:
                 temp.Write("program/Backup.ini", ini);
             }
             if (c.Fault == TFault::Vanish)
-                ui.AtFirstTask = [&] {
+                faulty.AtFirstTask = [&] {
                     fs::remove(c.Restore ? fs::path(file) : source.Profile / Victim);
                 };
             try {
                 std::optional<TFileSizeLimit> full;
                 if (c.Fault == TFault::SizeLimit)
                     full.emplace(amount);
-                c.Restore ? RunRestore(s, ui) : RunBackup(s, ui, c.Batch);
-                o.Told = "report: " + ui.ReportText;
+                c.Restore ? RunRestore(s, faulty) : RunBackup(s, faulty, c.Batch);
+                o.Told = "report: " + faulty.ReportText;
             } catch (const TProgramExit& e) {
                 o.Told = "exit " + std::to_string(e.Code);
             }
             for (const char* kind : {"Warning", "Error", "Information", "Question"})
-                for (const std::string& box : ui.CallsOf(kind))
+                for (const std::string& box : faulty.CallsOf(kind))
                     o.Told += std::string("|") + kind + "|" + box;
-            for (const std::string& line : ui.TaskLines)
+            for (const std::string& line : faulty.TaskLines)
                 o.Lines += line + "\n";
             o.Failed = s.BackupFailed;
-            o.Pumps = ui.ProcessEventsCalls;
+            o.Pumps = faulty.ProcessEventsCalls;
             if (c.Fault == TFault::SmallDisk)
                 fs::copy(folder, seen, fs::copy_options::recursive);
             return o;
@@ -554,6 +554,6 @@ TEST_P(FaultInjectionTest, PersonIsToldAndNoFileIsLostOrHalfWritten)
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, FaultInjectionTest, ::testing::ValuesIn(Cases),
-                         [](const ::testing::TestParamInfo<TCase>& info) {
-                             return info.param.Name;
+                         [](const ::testing::TestParamInfo<TCase>& test) {
+                             return test.param.Name;
                          });

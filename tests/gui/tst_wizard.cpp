@@ -540,60 +540,60 @@ private slots:
             const char* Extra;  // a control shown only in the window's fullest state
         };
         static const TStep steps[] = {
-            {"welcome", [](TWizard& w) -> QWidget* { return w.form->Form.get(); }, nullptr},
+            {"welcome", [](TWizard& wz) -> QWidget* { return wz.form->Form.get(); }, nullptr},
             {"operation",
-             [](TWizard& w) -> QWidget* {
-                 w.Next();
-                 return w.form->Form.get();
+             [](TWizard& wz) -> QWidget* {
+                 wz.Next();
+                 return wz.form->Form.get();
              },
              nullptr},
             {"profile-restore",
-             [](TWizard& w) -> QWidget* {
-                 w.Find<QRadioButton>(wiz::RestoreChoice)->setChecked(true);
-                 w.Select(wiz::ApplicationList, "Mozilla Firefox");
-                 w.Next();
-                 return w.form->Form.get();
+             [](TWizard& wz) -> QWidget* {
+                 wz.Find<QRadioButton>(wiz::RestoreChoice)->setChecked(true);
+                 wz.Select(wiz::ApplicationList, "Mozilla Firefox");
+                 wz.Next();
+                 return wz.form->Form.get();
              },
              nullptr},
-            {"new-profile", [](TWizard& w) -> QWidget* { return w.form->Form->Form2.get(); },
+            {"new-profile", [](TWizard& wz) -> QWidget* { return wz.form->Form->Form2.get(); },
              nullptr},
             {"profile-backup",
-             [](TWizard& w) -> QWidget* {
-                 w.Back();
-                 w.Find<QRadioButton>(wiz::BackupChoice)->setChecked(true);
-                 w.Select(wiz::ApplicationList, "Mozilla Firefox");
-                 w.Next();
-                 return w.form->Form.get();
+             [](TWizard& wz) -> QWidget* {
+                 wz.Back();
+                 wz.Find<QRadioButton>(wiz::BackupChoice)->setChecked(true);
+                 wz.Select(wiz::ApplicationList, "Mozilla Firefox");
+                 wz.Next();
+                 return wz.form->Form.get();
              },
              nullptr},
-            {"set-password", [](TWizard& w) -> QWidget* { return w.form->Form->Form4.get(); },
+            {"set-password", [](TWizard& wz) -> QWidget* { return wz.form->Form->Form4.get(); },
              nullptr},
             {"components",
-             [](TWizard& w) -> QWidget* {
-                 w.Select(wiz::ProfileList, "default-esr");
-                 w.form->Boxes.Answers = {false}; // no password
-                 w.Next();
-                 return w.form->Form.get();
+             [](TWizard& wz) -> QWidget* {
+                 wz.Select(wiz::ProfileList, "default-esr");
+                 wz.form->Boxes.Answers = {false}; // no password
+                 wz.Next();
+                 return wz.form->Form.get();
              },
              wiz::UnknownFiles},
             {"unknown-files",
-             [](TWizard& w) -> QWidget* { return w.form->Form->UnknowFilesFM.get(); }, nullptr},
-            {"enter-password", [](TWizard& w) -> QWidget* { return w.form->Form->Form5.get(); },
+             [](TWizard& wz) -> QWidget* { return wz.form->Form->UnknowFilesFM.get(); }, nullptr},
+            {"enter-password", [](TWizard& wz) -> QWidget* { return wz.form->Form->Form5.get(); },
              nullptr},
             {"processing",
-             [](TWizard& w) -> QWidget* {
-                 TQtUserInterface& ui = w.form->Form->Ui();
-                 ShowProcessingPage(w.form->State, ui);
+             [](TWizard& wz) -> QWidget* {
+                 TQtUserInterface& ui = wz.form->Form->Ui();
+                 ShowProcessingPage(wz.form->State, ui);
                  ui.SetTaskText(Text("Tessarin14", "LANG_FILE") + ": places.sqlite");
                  ui.SetProgressPosition(40);
-                 return w.form->Form.get();
+                 return wz.form->Form.get();
              },
              nullptr},
             {"report",
-             [](TWizard& w) -> QWidget* {
-                 w.form->Form->Ui().SetReport(Text("TForm1", "LANG_MEMO3"), true, true);
-                 w.form->Form->Ui().ShowPage(TPage::Report);
-                 return w.form->Form.get();
+             [](TWizard& wz) -> QWidget* {
+                 wz.form->Form->Ui().SetReport(Text("TForm1", "LANG_MEMO3"), true, true);
+                 wz.form->Form->Ui().ShowPage(TPage::Report);
+                 return wz.form->Form.get();
              },
              nullptr},
         };

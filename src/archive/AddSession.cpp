@@ -442,7 +442,7 @@ zip_int64_t TAddSession::SourceCallback(void* userdata, void* data, zip_uint64_t
     if (cmd == ZIP_SOURCE_OPEN)
         session.serveOpened_ = true;
     const bool reused = item->Earlier >= 0;
-    const zip_int64_t result = reused            ? session.HandleReused(*item, data, len, cmd)
+    const zip_int64_t result = reused              ? session.HandleReused(*item, data, len, cmd)
                                : session.pipeline_ ? session.HandlePiped(*item, data, len, cmd)
                                                    : session.HandleSource(*item, data, len, cmd);
     if (cmd == ZIP_SOURCE_STAT && session.serveOpened_) {
@@ -474,6 +474,14 @@ void TAddSession::Report(TAddItem& item, std::uint64_t done)
     } catch (...) {
         pending_ = std::current_exception();
     }
+}
+
+zip_int64_t TAddSession::Opened(TAddItem& item)
+{
+    currentDone_ = 0;
+    currentFinished_ = false;
+    Report(item, 0);
+    return Cancelled() ? -1 : 0;
 }
 
 zip_int64_t TAddSession::AfterRead(TAddItem& item, std::int64_t n, int error, std::uint64_t done)
@@ -521,12 +529,7 @@ zip_int64_t TAddSession::HandleSource(TAddItem& item, void* data, zip_uint64_t l
             failedItem_ = &item;
             return -1;
         }
-        currentDone_ = 0;
-        currentFinished_ = false;
-        Report(item, 0);
-        if (Cancelled())
-            return -1;
-        return 0;
+        return Opened(item);
     }
     case ZIP_SOURCE_READ: {
         if (Cancelled())
@@ -647,12 +650,7 @@ zip_int64_t TAddSession::HandlePiped(TAddItem& item, void* data, zip_uint64_t le
         if (!BeginPiped(item))
             return -1;
         currentName_ = EntryName(item);
-        currentDone_ = 0;
-        currentFinished_ = false;
-        Report(item, 0);
-        if (Cancelled())
-            return -1;
-        return 0;
+        return Opened(item);
     case ZIP_SOURCE_READ: {
         if (Cancelled())
             return -1;
@@ -751,7 +749,8 @@ void TAddSession::MatchEarlierEntries()
         if (item == nullptr)
             continue;
         currentName_ = EntryName(*item);
-        const zip_int64_t at = zip_name_locate(earlier_.get(), currentName_.c_str(), ZIP_FL_ENC_RAW);
+        const zip_int64_t at =
+            zip_name_locate(earlier_.get(), currentName_.c_str(), ZIP_FL_ENC_RAW);
         zip_stat_t entry;
         if (at < 0 || zip_stat_index(earlier_.get(), static_cast<zip_uint64_t>(at), 0, &entry) != 0)
             continue;
@@ -766,6 +765,8 @@ void TAddSession::MatchEarlierEntries()
 
 void TAddSession::ForgetEarlier()
 {
+    zip_error_fini(&error_);
+    zip_error_init(&error_);
     for (TAddItem& item : items_) {
         item.Earlier = -1;
         item.Counted = false;
@@ -812,11 +813,8 @@ zip_int64_t TAddSession::HandleReused(TAddItem& item, void* data, zip_uint64_t l
         if (!reusedSource_ || zip_source_open(reusedSource_.get()) != 0)
             return failed(reusedSource_.get());
         currentName_ = EntryName(item);
-        currentDone_ = 0;
         reusedCopied_ = 0;
-        currentFinished_ = false;
-        Report(item, 0);
-        return Cancelled() ? -1 : 0;
+        return Opened(item);
     case ZIP_SOURCE_READ: {
         if (Cancelled())
             return -1;
@@ -841,6 +839,19 @@ zip_int64_t TAddSession::HandleReused(TAddItem& item, void* data, zip_uint64_t l
         zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
         return -1;
     }
+}
+
+bool TAddSession::DropFailedItem()
+{
+    TAddItem& lost = *failedItem_;
+    Problem(EntryName(lost), zip_error_strerror(&error_));
+    zip_delete(archive_.get(), static_cast<zip_uint64_t>(lost.Index));
+    byIndex_[static_cast<std::size_t>(lost.Index)] = nullptr;
+    lost.Index = -1;
+    zip_error_fini(&error_);
+    zip_error_init(&error_);
+    return std::any_of(items_.begin(), items_.end(),
+                       [](const TAddItem& item) { return item.Index >= 0; });
 }
 
 TAddSession::TResult TAddSession::Commit()
@@ -901,23 +912,11 @@ TAddSession::TResult TAddSession::Commit()
         if (reuseFailed_) {
             // The earlier backup could not be read after all: everything from the files.
             ForgetEarlier();
-            zip_error_fini(&error_);
-            zip_error_init(&error_);
             continue;
         }
         if (failedItem_ == nullptr || failedItem_->Index < 0)
             break;
-        TAddItem& lost = *failedItem_;
-        Problem(EntryName(lost), zip_error_strerror(&error_));
-        zip_delete(archive_.get(), static_cast<zip_uint64_t>(lost.Index));
-        byIndex_[static_cast<std::size_t>(lost.Index)] = nullptr;
-        lost.Index = -1;
-        zip_error_fini(&error_);
-        zip_error_init(&error_);
-        bool left = false;
-        for (const auto& item : items_)
-            left = left || item.Index >= 0;
-        if (!left) {
+        if (!DropFailedItem()) {
             archive_.reset();
             return TResult::NothingToWrite;
         }

@@ -107,6 +107,11 @@ private:
     bool OpenEarlier();
     bool SameAsEarlier(TAddItem& item, const zip_stat_t& earlier);
     void ForgetEarlier();
+    // Leaves out the file whose read failed the write, and says so; false when no file
+    // is left.
+    bool DropFailedItem();
+    // The file starts: shown, its progress from 0; -1 once the write is abandoned.
+    zip_int64_t Opened(TAddItem& item);
     // What a read of n bytes (or -1 with error) means for libzip and for the progress;
     // done: how much of the file that read brought in.
     zip_int64_t AfterRead(TAddItem& item, std::int64_t n, int error, std::uint64_t done);

@@ -12,10 +12,10 @@
 #include "engine/ReportPages.h"
 #include "engine/UnknowFilesBL.h"
 #include "platform/FileUtil.h"
-#include "profiles/RunningCheck.h"
 #include "platform/Folders.h"
 #include "platform/IniFile.h"
 #include "profiles/Catalogue.h"
+#include "profiles/RunningCheck.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -283,9 +283,8 @@ bool WriteArchive(const std::string& path, TBackupTask& task, const std::string&
     TZipFactory zip(path, state.Password, WithTrailingSeparator(state.ProfileDir), state, ui);
     zip.ReuseEntriesOf(earlier);
     const auto total = static_cast<std::int64_t>(task.TotalSize());
-    const bool written = earlier.empty()
-                             ? zip.AddTask(task.TakeFiles(), task.Externals(), total)
-                             : zip.AddTask(task.Files(), task.Externals(), total);
+    const bool written = earlier.empty() ? zip.AddTask(task.TakeFiles(), task.Externals(), total)
+                                         : zip.AddTask(task.Files(), task.Externals(), total);
     problems = zip.Problems();
     reused = zip.ReusedEntries();
     return written;
@@ -303,8 +302,8 @@ TWriteOutcome WriteAndCheck(const std::string& path, TBackupTask& task, TSharedS
 {
     TWriteOutcome outcome;
     std::size_t reused = 0;
-    outcome.Written = WriteArchive(path, task, EarlierBackupFor(state), state, ui,
-                                   outcome.Problems, reused);
+    outcome.Written =
+        WriteArchive(path, task, EarlierBackupFor(state), state, ui, outcome.Problems, reused);
     if (outcome.Written && BackupWrittenHook())
         BackupWrittenHook()(path);
     if (outcome.Written)
@@ -329,6 +328,46 @@ bool ProfileOpenedMeanwhile(TSharedState& state, const std::string& profileDir)
     state.BackupFailed = true;
     state.ProfileBusyAtEnd = true;
     return true;
+}
+
+} // namespace
+
+namespace {
+
+// The unknown items the person chose, by name from a fresh scan, added to the task;
+// those that cannot be stored are named in a task line instead.
+std::vector<TUnknowItem> AddChosenUnknownItems(TBackupTask& task, const TSharedState& state,
+                                               IUserInterface& ui, const std::string& profileDir)
+{
+    std::vector<TUnknowItem> chosen;
+    if (state.ChosenUnknownItems.empty())
+        return chosen;
+    const TUnknowFilesBL known;
+    for (const TUnknowItem& item : known.FindUnknownItems(profileDir)) {
+        if (std::find(state.ChosenUnknownItems.begin(), state.ChosenUnknownItems.end(),
+                      item.GetName()) == state.ChosenUnknownItems.end())
+            continue;
+        // The index keeps one name per line: a line break in a name would
+        // shift every line after it and garble the whole list.
+        if (item.GetName().find_first_of("\r\n") != std::string::npos) {
+            ui.AddTaskLine(item.GetName() + ": " + Text("Messages", "LANG_NAME_LINE_BREAK"));
+            continue;
+        }
+        // Entries are found without regard to case: a second "indexfile.txt"
+        // would make every check of the backup find two indexes.
+        if (EqualsNoCase(item.GetName(), IndexFileName)) {
+            ui.AddTaskLine(item.GetName() + ": " + Text("Messages", "LANG_NAME_OF_INDEX"));
+            continue;
+        }
+        if (!item.IsFolder() && task.IsLeftOut(profileDir + item.GetName()))
+            continue;
+        if (item.IsFolder())
+            task.AddFolder(item.GetName(), "*.*");
+        else
+            task.AddProfileFile(item.GetName());
+        chosen.push_back(item);
+    }
+    return chosen;
 }
 
 } // namespace
@@ -364,36 +403,7 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
             AddMailFolders(task, state, accountsOnly);
         }
 
-        // Chosen unknown items, by name from a fresh scan.
-        std::vector<TUnknowItem> chosen;
-        if (!state.ChosenUnknownItems.empty()) {
-            const TUnknowFilesBL known;
-            for (const TUnknowItem& item : known.FindUnknownItems(profileDir)) {
-                if (std::find(state.ChosenUnknownItems.begin(), state.ChosenUnknownItems.end(),
-                              item.GetName()) == state.ChosenUnknownItems.end())
-                    continue;
-                // The index keeps one name per line: a line break in a name would
-                // shift every line after it and garble the whole list.
-                if (item.GetName().find_first_of("\r\n") != std::string::npos) {
-                    ui.AddTaskLine(item.GetName() + ": " +
-                                   Text("Messages", "LANG_NAME_LINE_BREAK"));
-                    continue;
-                }
-                // Entries are found without regard to case: a second "indexfile.txt"
-                // would make every check of the backup find two indexes.
-                if (EqualsNoCase(item.GetName(), IndexFileName)) {
-                    ui.AddTaskLine(item.GetName() + ": " + Text("Messages", "LANG_NAME_OF_INDEX"));
-                    continue;
-                }
-                if (!item.IsFolder() && task.IsLeftOut(profileDir + item.GetName()))
-                    continue;
-                if (item.IsFolder())
-                    task.AddFolder(item.GetName(), "*.*");
-                else
-                    task.AddProfileFile(item.GetName());
-                chosen.push_back(item);
-            }
-        }
+        const std::vector<TUnknowItem> chosen = AddChosenUnknownItems(task, state, ui, profileDir);
 
         // The index never lands in the profile: a profile's own indexfile.txt stays.
         TPrivateTempDir scratch;

@@ -97,9 +97,8 @@ void LookUpAmong(const std::vector<TInstalledApplication>& found, const TApplica
                  std::vector<std::string>& list)
 {
     const auto isBuild = [&](const TInstalledApplication& installed) {
-        return std::any_of(app.IniNames.begin(), app.IniNames.end(), [&](const char* name) {
-            return EqualsNoCase(name, installed.Name);
-        });
+        return std::any_of(app.IniNames.begin(), app.IniNames.end(),
+                           [&](const char* name) { return EqualsNoCase(name, installed.Name); });
     };
     const auto build = std::find_if(found.begin(), found.end(), isBuild);
     if (build == found.end()) {

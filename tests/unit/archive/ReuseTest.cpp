@@ -11,8 +11,8 @@ namespace {
 
 class ReuseTest : public TArchiveFixture {
 protected:
-    const std::vector<std::string> files_ = {"Mail/Local Folders/Inbox", "prefs.js", "photo.jpg",
-                                             "tiny.txt", "same.txt", "changed.txt"};
+    const std::vector<std::string> files_ = {
+        "Mail/Local Folders/Inbox", "prefs.js", "photo.jpg", "tiny.txt", "same.txt", "changed.txt"};
 
     void MakeProfile()
     {
@@ -89,7 +89,8 @@ TEST_F(ReuseTest, AnEarlierArchiveThatCannotServeIsIgnored)
     };
     const TRow rows[] = {
         {"no file", "", [](const std::string&) {}},
-        {"garbage", "", [this](const std::string&) { dir_.Write("earlier.pcv", "PK\3\4 not a zip"); }},
+        {"garbage", "",
+         [this](const std::string&) { dir_.Write("earlier.pcv", "PK\3\4 not a zip"); }},
         {"truncated", "",
          [this](const std::string& path) {
              Backup(path, "");

@@ -234,7 +234,9 @@ TEST_F(BatchBackupTest, KeepCopiesUnchangedEntriesFromTheNewestEarlierBackupAndR
 {
     const std::string folder = documents + "kept/";
     const std::string task = "[General]\naction=backup\napplication=firefox\nprofile=esr\n"
-                             "output=" + folder + "<profile> <year>-<month>-<day>.pcv\n"
+                             "output=" +
+                             folder +
+                             "<profile> <year>-<month>-<day>.pcv\n"
                              "password=secret\n";
     // Two earlier days, each encrypted anew (no keep: nothing earlier is looked for).
     temp.Write("task.ini", task);

@@ -91,12 +91,12 @@ std::optional<std::string> JournalOf(std::string_view name)
 // the rest up when they come to it.
 struct TZipFactory::TChosenEntry {
     zip_uint64_t Index;
-    bool Journal; // a database's -wal, -shm or -journal
+    bool Journal;  // a database's -wal, -shm or -journal
+    bool Database; // a .sqlite or .db file
 };
 
 struct TZipFactory::TChosenDatabase {
     std::string Name;
-    std::vector<std::string> Components;
     std::size_t Chosen; // its place among the chosen entries
 };
 
@@ -202,6 +202,16 @@ void ExtractEntry(zip_t* za, std::mutex& zipLock, zip_uint64_t index, std::size_
         return;
     }
     result.Written = true;
+    // The old journals would be replayed over the new database: they go at once, so
+    // that no close can come between the two.
+    if (!IsDatabaseName(components.back()))
+        return;
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        std::vector<std::string> companion = components;
+        companion.back() += suffix;
+        if (!target.RemoveFile(companion, ec))
+            result.Companions.push_back(name + suffix + ": " + ec.message());
+    }
 }
 
 } // namespace
@@ -512,9 +522,10 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
                               components->begin() + static_cast<std::ptrdiff_t>(dropComponents));
         }
         const bool journal = JournalOf(name).has_value();
-        if (IsDatabaseName(components->back()))
-            databases.push_back({std::move(name), std::move(*components), chosen.size()});
-        chosen.push_back({index, journal});
+        const bool database = IsDatabaseName(components->back());
+        if (database)
+            databases.push_back({std::move(name), chosen.size()});
+        chosen.push_back({index, journal, database});
     }
 
     std::optional<TExtractTarget> target;
@@ -528,25 +539,18 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
         }
     }
     // A database's old journal would be replayed over the restored data by the
-    // application, so it goes once the new database is in place: a database that could
-    // not be written keeps its own. The backup's journals come after every database.
+    // application, so it goes as soon as the new database is in place: a database that
+    // could not be written keeps its own. The databases and then the backup's journals
+    // come after everything else, as one step that a close waits for: a database
+    // without its journals would lose what they hold.
     std::vector<TEntryResult> results(chosen.size());
-    std::vector<std::size_t> journals;
-    std::vector<std::size_t> todo;
+    std::vector<std::size_t> todo, stores, journals;
     for (std::size_t i = 0; i < chosen.size(); ++i)
-        (chosen[i].Journal ? journals : todo).push_back(i);
+        (chosen[i].Journal ? journals : chosen[i].Database ? stores : todo).push_back(i);
     int count = ExtractChosen(za, chosen, std::move(todo), *target, dropComponents, results);
-    for (const TChosenDatabase& database : databases) {
-        if (!results[database.Chosen].Written)
-            continue;
-        for (const char* suffix : {"-wal", "-shm", "-journal"}) {
-            std::vector<std::string> companion = database.Components;
-            companion.back() += suffix;
-            std::error_code ec;
-            if (!target->RemoveFile(companion, ec))
-                problems_.push_back(database.Name + suffix + ": " + ec.message());
-        }
-    }
+    const TFlagScope together(closeWaits_);
+    if (!stores.empty())
+        count += ExtractChosen(za, chosen, std::move(stores), *target, dropComponents, results);
     // Not over a database that stayed old.
     todo.clear();
     for (std::size_t i : journals) {
@@ -564,9 +568,12 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
     if (!todo.empty())
         count += ExtractChosen(za, chosen, std::move(todo), *target, dropComponents, results);
 
-    for (std::size_t i = 0; i < chosen.size(); ++i)
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        problems_.insert(problems_.end(), results[i].Companions.begin(),
+                         results[i].Companions.end());
         if (!results[i].Problem.empty())
             problems_.push_back(NameOf(za, chosen[i].Index) + ": " + results[i].Problem);
+    }
     ui_.ProcessEvents();
     return count;
 }
@@ -623,6 +630,7 @@ void TZipFactory::ExtractInParallel(zip_t* za, const std::vector<TChosenEntry>& 
     const std::string symlinkText = Text("Messages", "LANG_SYMLINK_SKIPPED");
     std::mutex zipLock;
     TWorkerPool pool;
+    std::exception_ptr deferred;
     const std::function<void()> tick = [&pool] { pool.Tick(); };
     pool.Run(
         todo.size(), 0,
@@ -640,8 +648,22 @@ void TZipFactory::ExtractInParallel(zip_t* za, const std::vector<TChosenEntry>& 
             }
         },
         // A close answered Yes comes out of the pump and stops the workers at their next
-        // megabyte.
-        [this] { ui_.ProcessEvents(); }, std::chrono::milliseconds(50));
+        // megabyte, unless the databases and their journals are being written.
+        [this, &deferred] {
+            if (!closeWaits_) {
+                ui_.ProcessEvents();
+                return;
+            }
+            try {
+                ui_.ProcessEvents();
+            } catch (...) {
+                if (!deferred)
+                    deferred = std::current_exception();
+            }
+        },
+        std::chrono::milliseconds(50));
+    if (deferred)
+        std::rethrow_exception(deferred);
 }
 
 } // namespace tessarin

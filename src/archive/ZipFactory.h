@@ -116,6 +116,7 @@ public:
         bool Written = false;
         bool Refused = false; // no password known opens it
         std::string Problem;
+        std::vector<std::string> Companions; // "name: reason" of old journals that stayed
     };
 
 private:
@@ -163,6 +164,7 @@ private:
     bool adding_ = false;
     bool passwordRefused_ = false;
     bool askCancelled_ = false; // no more password questions in this extraction
+    bool closeWaits_ = false;   // databases and their journals are written: a close waits
     std::string fileText_;
     std::string reuseFrom_;
     std::size_t reused_ = 0;

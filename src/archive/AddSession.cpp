@@ -1,6 +1,7 @@
 #include "archive/AddSession.h"
 
 #include "archive/ArchiveNames.h"
+#include "archive/FileSource.h"
 #include "archive/SafeExtract.h"
 #include "config/L10n.h"
 #include "platform/FileUtil.h"
@@ -144,7 +145,10 @@ bool TAddSession::OpenArchive()
             flags |= ZIP_TRUNCATE;
     }
     int error = 0;
-    zip_t* za = zip_open(archivePath_.c_str(), flags, &error);
+    // A new archive is written through our own file source (see FileSource.h); one that
+    // exists is updated by libzip's, which keeps its permissions.
+    zip_t* za = archiveExists_ ? zip_open(archivePath_.c_str(), flags, &error)
+                               : OpenArchiveFile(archivePath_, flags, &error);
     if (za == nullptr) {
         zip_error_t ze;
         zip_error_init_with_code(&ze, error);
@@ -397,27 +401,34 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
     byIndex_[static_cast<std::size_t>(index)] = &item;
 
     const auto uindex = static_cast<zip_uint64_t>(index);
-    // Encrypted by the pipeline: the entry is marked AES without a password, so libzip
-    // copies what the source gives (always deflate data, stored blocks included).
     const bool preEncrypted = piped_ && !password_.empty();
-    const bool ok =
-        (level_ == 0 || (item.StoredByName && !preEncrypted)
-             ? zip_set_file_compression(za, uindex, ZIP_CM_STORE, 0)
-             // DEFAULT deflates, but stores a small file that would not shrink.
-             : zip_set_file_compression(za, uindex, ZIP_CM_DEFAULT,
-                                        static_cast<zip_uint32_t>(level_))) == 0 &&
-        (password_.empty() ||
-         zip_file_set_encryption(za, uindex, ZIP_EM_AES_256,
-                                 preEncrypted ? nullptr : password_.c_str()) == 0) &&
-        zip_file_set_external_attributes(za, uindex, 0, ZIP_OPSYS_UNIX,
-                                         static_cast<zip_uint32_t>(item.Mode & 0xFFFF) << 16) == 0 &&
-        zip_file_set_mtime(za, uindex, st.st_mtime, 0) == 0;
+    const bool ok = SetCompression(item) &&
+                    (password_.empty() ||
+                     zip_file_set_encryption(za, uindex, ZIP_EM_AES_256,
+                                             preEncrypted ? nullptr : password_.c_str()) == 0) &&
+                    zip_file_set_external_attributes(za, uindex, 0, ZIP_OPSYS_UNIX,
+                                                     static_cast<zip_uint32_t>(item.Mode & 0xFFFF)
+                                                         << 16) == 0 &&
+                    zip_file_set_mtime(za, uindex, st.st_mtime, 0) == 0;
     if (!ok) {
         Problem(entryName, zip_strerror(za));
         zip_delete(za, uindex);
         byIndex_[uindex] = nullptr;
         item.Index = -1;
     }
+}
+
+bool TAddSession::SetCompression(const TAddItem& item)
+{
+    // Encrypted by the pipeline: the entry is marked AES without a password, so libzip
+    // copies what the source gives (always deflate data, stored blocks included).
+    const bool preEncrypted = piped_ && !password_.empty();
+    const auto index = static_cast<zip_uint64_t>(item.Index);
+    return (level_ == 0 || (item.StoredByName && !preEncrypted)
+                ? zip_set_file_compression(archive_.get(), index, ZIP_CM_STORE, 0)
+                // DEFAULT deflates, but stores a small file that would not shrink.
+                : zip_set_file_compression(archive_.get(), index, ZIP_CM_DEFAULT,
+                                           static_cast<zip_uint32_t>(level_))) == 0;
 }
 
 zip_int64_t TAddSession::SourceCallback(void* userdata, void* data, zip_uint64_t len,
@@ -672,7 +683,7 @@ bool TAddSession::OpenEarlier()
     if (::stat(earlierPath_.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
     int error = 0;
-    earlier_.reset(zip_open(earlierPath_.c_str(), ZIP_RDONLY, &error));
+    earlier_.reset(OpenArchiveFile(earlierPath_, ZIP_RDONLY, &error));
     if (!earlier_ || password_.empty())
         return static_cast<bool>(earlier_);
     // Entries another password encrypted would be copied into an archive that this
@@ -699,10 +710,10 @@ bool TAddSession::SameAsEarlier(TAddItem& item, const zip_stat_t& earlier)
     constexpr zip_uint64_t needed = ZIP_STAT_SIZE | ZIP_STAT_CRC | ZIP_STAT_MTIME |
                                     ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
     const zip_uint16_t encryption = password_.empty() ? ZIP_EM_NONE : ZIP_EM_AES_256;
-    // Stored entries gain nothing; an encrypted entry under 20 bytes keeps no CRC.
+    // An encrypted entry under 20 bytes keeps no CRC.
     if ((earlier.valid & needed) != needed || earlier.size != item.Size ||
-        earlier.comp_method != ZIP_CM_DEFLATE || earlier.encryption_method != encryption ||
-        (encryption != ZIP_EM_NONE && item.Size < 20))
+        (earlier.comp_method != ZIP_CM_DEFLATE && earlier.comp_method != ZIP_CM_STORE) ||
+        earlier.encryption_method != encryption || (encryption != ZIP_EM_NONE && item.Size < 20))
         return false;
     zip_stat_t now;
     if (zip_stat_index(archive_.get(), static_cast<zip_uint64_t>(item.Index), 0, &now) != 0 ||
@@ -754,7 +765,12 @@ void TAddSession::MatchEarlierEntries()
         zip_stat_t entry;
         if (at < 0 || zip_stat_index(earlier_.get(), static_cast<zip_uint64_t>(at), 0, &entry) != 0)
             continue;
-        if (SameAsEarlier(*item, entry)) {
+        // A stored entry is copied too: that spares the trial deflate of a file that
+        // does not shrink. The new entry must then say stored as well.
+        if (SameAsEarlier(*item, entry) &&
+            (entry.comp_method != ZIP_CM_STORE ||
+             zip_set_file_compression(archive_.get(), static_cast<zip_uint64_t>(item->Index),
+                                      ZIP_CM_STORE, 0) == 0)) {
             item->Earlier = at;
             ++reused_;
         }
@@ -768,6 +784,8 @@ void TAddSession::ForgetEarlier()
     zip_error_fini(&error_);
     zip_error_init(&error_);
     for (TAddItem& item : items_) {
+        if (item.Earlier >= 0 && item.Index >= 0)
+            SetCompression(item); // what a reused stored entry changed
         item.Earlier = -1;
         item.Counted = false;
     }
@@ -898,7 +916,8 @@ TAddSession::TResult TAddSession::Commit()
         if (closed == 0) {
             archive_.release(); // freed by the successful close
             earlier_.reset();
-            // libzip renames without syncing; a backup is only made once it is on disk.
+            // libzip's own file renames without syncing (ours syncs first, and then this
+            // costs nothing); a backup is only made once it is on disk, name included.
             FsyncPath(archivePath_, 0);
             const auto slash = archivePath_.rfind('/');
             FsyncPath(slash == std::string::npos ? "." : archivePath_.substr(0, slash + 1),

@@ -71,9 +71,9 @@ public:
                  const std::string& storedAs = {});
 
     // An earlier backup of the same files. At level 1..9, a file whose size, time and
-    // CRC-32 match an entry of it that is deflated (and, with a password, encrypted)
-    // as this session would do it is copied from there as stored, without deflating it
-    // again. The earlier archive is only read. One that does not open, or whose
+    // CRC-32 match an entry of it that is encrypted as this session would do it (with
+    // the password, or not at all) is copied from there as it is stored, without
+    // deflating it again. The earlier archive is only read. One that does not open, or whose
     // entries the password does not open, is not used; a write into an archive that
     // exists already never uses one.
     void ReuseFrom(std::string earlierArchive) { earlierPath_ = std::move(earlierArchive); }
@@ -130,6 +130,8 @@ private:
     }
 
     bool OpenArchive();
+    // How the item's entry is written when it is not copied: stored or deflated.
+    bool SetCompression(const TAddItem& item);
     void AddFile(const std::string& path, const std::string& entryName);
     std::string EntryName(const TAddItem& item) const;
     std::string PathOf(const TAddItem& item, const std::string& entryName) const;

@@ -122,6 +122,38 @@ void TDeflatePipeline::ReadFiles(std::stop_token stop)
     blockDone_.notify_all();
 }
 
+namespace {
+
+// Fills raw from fd with up to one block, sized for the bytes expected (one more
+// notices a file that grew); 0 or the errno of a failed read.
+int ReadBlock(int fd, std::vector<unsigned char>& raw, std::uint64_t expected)
+{
+    raw.resize(static_cast<std::size_t>(std::min<std::uint64_t>(BlockSize, expected + 1)));
+    std::size_t got = 0;
+    int error = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, raw.data() + got, raw.size() - got);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            break;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+        if (got == raw.size()) {
+            if (got >= BlockSize)
+                break;
+            raw.resize(std::min(BlockSize, got * 2));
+        }
+    }
+    raw.resize(got);
+    return error;
+}
+
+} // namespace
+
 void TDeflatePipeline::ReadAll(std::stop_token stop)
 {
     for (std::size_t index = 0; index < fileCount_ && !stop.stop_requested(); ++index) {
@@ -133,91 +165,64 @@ void TDeflatePipeline::ReadAll(std::stop_token stop)
             file = std::move(files_.front());
             files_.pop_front();
         }
-        auto state = std::make_shared<TFileState>();
-        state->Mode = file.Mode;
-        auto newBlock = [&] {
-            auto block = std::make_shared<TBlock>();
-            block->File = state;
-            block->FileIndex = index;
-            return block;
-        };
-
-        // What is there now may no longer be a regular file: a pipe would block the
-        // read for ever, a device would not end.
-        const TFd fd(::open(file.Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        struct stat st {};
-        int openError = fd.Valid() ? 0 : (errno != 0 ? errno : EIO);
-        if (fd.Valid() && (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)))
-            openError = EINVAL;
-        if (openError != 0) {
-            auto failed = newBlock();
-            failed->OpenError = openError;
-            failed->Last = failed->Done = true;
-            if (!Emit(failed, stop))
-                return;
-            continue;
-        }
-        ::posix_fadvise(fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-
-        std::uint64_t offset = 0;
-        std::uint32_t number = 0;
-        std::shared_ptr<TBlock> held; // a full block: whether it is the last is not known yet
-        bool ok = true;
-        while (ok) {
-            auto block = newBlock();
-            // The collected size sizes the buffer; one byte more notices a file that grew.
-            const std::uint64_t expected = file.Size > offset ? file.Size - offset : 0;
-            block->Raw.resize(
-                static_cast<std::size_t>(std::min<std::uint64_t>(BlockSize, expected + 1)));
-            std::size_t got = 0;
-            int error = 0;
-            for (;;) {
-                const ssize_t n =
-                    ::read(fd.Get(), block->Raw.data() + got, block->Raw.size() - got);
-                if (n < 0) {
-                    if (errno == EINTR)
-                        continue;
-                    error = errno;
-                    break;
-                }
-                if (n == 0)
-                    break;
-                got += static_cast<std::size_t>(n);
-                if (got == block->Raw.size()) {
-                    if (got >= BlockSize)
-                        break;
-                    block->Raw.resize(std::min(BlockSize, got * 2));
-                }
-            }
-            block->Raw.resize(got);
-            offset += got;
-            if (error != 0) {
-                if (held)
-                    ok = Emit(held, stop);
-                block->ReadError = error;
-                block->Last = block->Done = true;
-                ok = ok && Emit(block, stop);
-                break;
-            }
-            if (got == 0 && held) {
-                held->Last = true;
-                ok = Emit(held, stop);
-                break;
-            }
-            if (held) {
-                ok = Emit(held, stop);
-                held.reset();
-            }
-            block->Number = number++;
-            if (got < BlockSize) {
-                block->Last = true;
-                ok = ok && Emit(block, stop);
-                break;
-            }
-            held = std::move(block);
-        }
-        if (!ok)
+        if (!ReadFile(index, file, stop))
             return;
+    }
+}
+
+bool TDeflatePipeline::ReadFile(std::size_t index, const TFile& file, std::stop_token stop)
+{
+    auto state = std::make_shared<TFileState>();
+    state->Mode = file.Mode;
+    auto newBlock = [&] {
+        auto block = std::make_shared<TBlock>();
+        block->File = state;
+        block->FileIndex = index;
+        return block;
+    };
+
+    // What is there now may no longer be a regular file: a pipe would block the
+    // read for ever, a device would not end.
+    const TFd fd(::open(file.Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    int openError = fd.Valid() ? 0 : (errno != 0 ? errno : EIO);
+    if (fd.Valid() && (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)))
+        openError = EINVAL;
+    if (openError != 0) {
+        auto failed = newBlock();
+        failed->OpenError = openError;
+        failed->Last = failed->Done = true;
+        return Emit(failed, stop);
+    }
+    ::posix_fadvise(fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    std::uint64_t offset = 0;
+    std::uint32_t number = 0;
+    std::shared_ptr<TBlock> held; // a full block: whether it is the last is not known yet
+    for (;;) {
+        auto block = newBlock();
+        const int error =
+            ReadBlock(fd.Get(), block->Raw, file.Size > offset ? file.Size - offset : 0);
+        const std::size_t got = block->Raw.size();
+        offset += got;
+        if (error != 0) {
+            const bool ok = !held || Emit(held, stop);
+            block->ReadError = error;
+            block->Last = block->Done = true;
+            return ok && Emit(block, stop);
+        }
+        if (got == 0 && held) {
+            held->Last = true;
+            return Emit(held, stop);
+        }
+        if (held && !Emit(std::exchange(held, nullptr), stop))
+            return false;
+        block->Number = number++;
+        if (got < BlockSize) {
+            block->Last = true;
+            return Emit(block, stop);
+        }
+        held = std::move(block);
     }
 }
 

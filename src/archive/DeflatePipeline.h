@@ -92,6 +92,8 @@ private:
 
     void ReadFiles(std::stop_token stop);
     void ReadAll(std::stop_token stop);
+    // Reads one file into blocks; false once the pipeline stops.
+    bool ReadFile(std::size_t index, const TFile& file, std::stop_token stop);
     void Work(std::stop_token stop, int level);
     bool Emit(const std::shared_ptr<TBlock>& block, std::stop_token stop);
     std::shared_ptr<TBlock> NextBlock(); // consumer: waits for the next one in order

@@ -3,17 +3,21 @@
 #include "archive/ArchiveNames.h"
 #include "archive/FileSource.h"
 #include "archive/SafeExtract.h"
+#include "archive/WorkerPool.h"
 #include "config/L10n.h"
 #include "platform/FileUtil.h"
 
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -705,7 +709,7 @@ bool TAddSession::OpenEarlier()
     return false;
 }
 
-bool TAddSession::SameAsEarlier(TAddItem& item, const zip_stat_t& earlier)
+bool TAddSession::MayBeSame(const TAddItem& item, const zip_stat_t& earlier)
 {
     constexpr zip_uint64_t needed = ZIP_STAT_SIZE | ZIP_STAT_CRC | ZIP_STAT_MTIME |
                                     ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
@@ -716,66 +720,124 @@ bool TAddSession::SameAsEarlier(TAddItem& item, const zip_stat_t& earlier)
         earlier.encryption_method != encryption || (encryption != ZIP_EM_NONE && item.Size < 20))
         return false;
     zip_stat_t now;
-    if (zip_stat_index(archive_.get(), static_cast<zip_uint64_t>(item.Index), 0, &now) != 0 ||
-        (now.valid & ZIP_STAT_MTIME) == 0 || DosTime(now.mtime) != earlier.mtime)
-        return false;
-    // Size and time say nothing of a file rewritten within the same two seconds: the
-    // CRC of what is there now decides.
-    TFd fd(::open(PathOf(item, currentName_).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    return zip_stat_index(archive_.get(), static_cast<zip_uint64_t>(item.Index), 0, &now) == 0 &&
+           (now.valid & ZIP_STAT_MTIME) != 0 && DosTime(now.mtime) == earlier.mtime;
+}
+
+namespace {
+
+// Size and time say nothing of a file rewritten within the same two seconds: the CRC
+// of what is there now decides.
+bool SameContent(const std::string& path, std::uint64_t size, std::uint32_t crc,
+                 std::vector<char>& buffer, const std::atomic<bool>& stop)
+{
+    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    checkBuffer_.resize(ProgressStep);
-    std::uint32_t crc = 0;
+    buffer.resize(ProgressStep);
+    std::uint32_t sum = 0;
     std::uint64_t done = 0;
-    Report(item, 0);
-    for (;;) {
-        const ssize_t n = ::read(fd.Get(), checkBuffer_.data(), checkBuffer_.size());
+    while (!stop) {
+        const ssize_t n = ::read(fd.Get(), buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            if (n < 0)
-                return false;
-            break;
-        }
-        crc = libdeflate_crc32(crc, checkBuffer_.data(), static_cast<std::size_t>(n));
-        done += static_cast<std::uint64_t>(n);
-        if (done < item.Size)
-            Report(item, done);
-        if (pending_)
+        if (n < 0)
             return false;
+        if (n == 0)
+            return done == size && sum == crc;
+        sum = libdeflate_crc32(sum, buffer.data(), static_cast<std::size_t>(n));
+        done += static_cast<std::uint64_t>(n);
     }
-    if (done != item.Size || crc != earlier.crc)
-        return false;
-    Report(item, item.Size);
-    item.Counted = true;
-    return true;
+    return false;
 }
+
+} // namespace
 
 void TAddSession::MatchEarlierEntries()
 {
     if (earlierPath_.empty() || !piped_ || archiveExists_ || !OpenEarlier())
         return;
+    struct TCandidate {
+        TAddItem* Item;
+        zip_int64_t At;
+        std::uint32_t Crc;
+        bool Stored;
+        std::string Path;
+    };
+    std::vector<TCandidate> candidates;
     for (TAddItem* item : byIndex_) {
         if (item == nullptr)
             continue;
-        currentName_ = EntryName(*item);
-        const zip_int64_t at =
-            zip_name_locate(earlier_.get(), currentName_.c_str(), ZIP_FL_ENC_RAW);
+        const std::string name = EntryName(*item);
+        const zip_int64_t at = zip_name_locate(earlier_.get(), name.c_str(), ZIP_FL_ENC_RAW);
         zip_stat_t entry;
-        if (at < 0 || zip_stat_index(earlier_.get(), static_cast<zip_uint64_t>(at), 0, &entry) != 0)
-            continue;
+        if (at >= 0 &&
+            zip_stat_index(earlier_.get(), static_cast<zip_uint64_t>(at), 0, &entry) == 0 &&
+            MayBeSame(*item, entry))
+            candidates.push_back(
+                {item, at, entry.crc, entry.comp_method == ZIP_CM_STORE, PathOf(*item, name)});
+    }
+
+    // The files are read and summed on the workers; the bar moves here for each file
+    // found unchanged.
+    std::vector<char> same(candidates.size(), 0);
+    std::mutex mutex;
+    std::vector<std::size_t> finished;
+    std::atomic<std::size_t> latest{candidates.size()}; // the file a worker took last
+    const auto reportFinished = [&] {
+        std::vector<std::size_t> now;
+        {
+            std::lock_guard lock(mutex);
+            now.swap(finished);
+        }
+        if (now.empty() && latest < candidates.size()) {
+            // A large file takes a while: show its name, and keep the window alive.
+            TAddItem& item = *candidates[latest].Item;
+            currentName_ = EntryName(item);
+            Report(item, 0);
+        }
+        for (const std::size_t i : now) {
+            TAddItem& item = *candidates[i].Item;
+            currentName_ = EntryName(item);
+            Report(item, 0);
+            Report(item, item.Size);
+            item.Counted = true;
+        }
+    };
+    TWorkerPool pool;
+    pool.Run(
+        candidates.size(), 0,
+        [&](std::size_t i, std::vector<char>& buffer) {
+            const TCandidate& c = candidates[i];
+            latest = i;
+            if (!SameContent(c.Path, c.Item->Size, c.Crc, buffer, pool.StopFlag()))
+                return;
+            same[i] = 1;
+            std::lock_guard lock(mutex);
+            finished.push_back(i);
+            pool.Tick();
+        },
+        [&] {
+            reportFinished();
+            if (pending_)
+                pool.Stop();
+        },
+        std::chrono::milliseconds(50));
+    reportFinished();
+    if (pending_)
+        return;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        TCandidate& c = candidates[i];
         // A stored entry is copied too: that spares the trial deflate of a file that
         // does not shrink. The new entry must then say stored as well.
-        if (SameAsEarlier(*item, entry) &&
-            (entry.comp_method != ZIP_CM_STORE ||
-             zip_set_file_compression(archive_.get(), static_cast<zip_uint64_t>(item->Index),
+        if (same[i] != 0 &&
+            (!c.Stored ||
+             zip_set_file_compression(archive_.get(), static_cast<zip_uint64_t>(c.Item->Index),
                                       ZIP_CM_STORE, 0) == 0)) {
-            item->Earlier = at;
+            c.Item->Earlier = c.At;
             ++reused_;
         }
-        if (pending_)
-            return;
     }
 }
 

@@ -105,7 +105,8 @@ private:
     // Before the first write: which files the earlier backup holds unchanged.
     void MatchEarlierEntries();
     bool OpenEarlier();
-    bool SameAsEarlier(TAddItem& item, const zip_stat_t& earlier);
+    // Name, size, time and kind of entry agree; the CRC still has to.
+    bool MayBeSame(const TAddItem& item, const zip_stat_t& earlier);
     void ForgetEarlier();
     // Leaves out the file whose read failed the write, and says so; false when no file
     // is left.
@@ -193,7 +194,6 @@ private:
     bool reuseFailed_ = false; // reading the earlier backup failed: write without it
     std::uint64_t reusedCompSize_ = 0;
     std::uint64_t reusedCopied_ = 0;
-    std::vector<unsigned char> checkBuffer_;
     TZipArchivePtr archive_;
     bool openTried_ = false;
     dev_t archiveDevice_ = 0;

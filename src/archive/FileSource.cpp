@@ -186,15 +186,16 @@ private:
 
     zip_int64_t BeginWrite()
     {
-        // Beside the archive, so the rename stays on one file system; created like any
-        // new file, with the process's umask.
+        // Beside the archive, so the rename stays on one file system. A backup holds
+        // keys, passwords and mail: nobody else may read it while it is written (the
+        // caller gives the finished file the mode it should have).
         std::random_device random;
         const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
         for (int attempt = 0; attempt < 100 && writeFd_ < 0; ++attempt) {
             std::string name = path_ + ".";
             for (int i = 0; i < 6; ++i)
                 name += letters[random() % (sizeof(letters) - 1)];
-            writeFd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            writeFd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
             if (writeFd_ >= 0)
                 tempPath_ = std::move(name);
             else if (errno != EEXIST)

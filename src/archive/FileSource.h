@@ -5,7 +5,7 @@
 // and writes in large pieces, starts writing back to disk while the archive is still
 // being written, so that the sync at the end has little left to wait for, and syncs
 // the temporary file before it takes the archive's place: a crash never leaves a
-// backup that is named but not on disk.
+// backup that is named but not on disk. The file is its owner's alone.
 
 #include <zip.h>
 

@@ -75,6 +75,8 @@ TEST(ArchiveFileSourceTest, WritesWhatLibzipReadsBackAndReadsItBackItself)
         const std::string archive = (dir.Path() / "b.pcv").string();
         ASSERT_EQ(WriteThroughSource(archive, row.Entries), 0);
         EXPECT_TRUE(Leftovers(dir.Path(), "b.pcv").empty());
+        EXPECT_EQ(fs::status(archive).permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write);
         std::vector<std::string> expected;
         for (const TEntry& e : row.Entries)
             expected.push_back(e.Content);

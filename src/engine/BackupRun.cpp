@@ -370,6 +370,75 @@ std::vector<TUnknowItem> AddChosenUnknownItems(TBackupTask& task, const TSharedS
     return chosen;
 }
 
+// The checked components, the mail and the chosen unknown items; the items that went
+// in are returned for the index.
+std::vector<TUnknowItem> AddBackupContents(TBackupTask& task, TSharedState& state,
+                                           IUserInterface& ui, const std::string& profileDir)
+{
+    // A backup written into the profile it saves never stores itself, nor the
+    // earlier backup it replaces.
+    task.LeaveOut(state.BackupFile);
+    for (const std::string_view name : RunTimeFileNames())
+        task.LeaveOut(profileDir + std::string(name));
+    for (int n : BackupComponentOrder())
+        if (state.Boxes[n].Checked)
+            AddMembers(task, BackupMembers(n));
+
+    if (BackupIncludesMail(state)) {
+        const bool accountsOnly = state.Boxes[AccountsSettingsOnly].Checked;
+        AddMembers(task, BackupMembers(2, accountsOnly));
+        AddMailFolders(task, state, accountsOnly);
+    }
+
+    return AddChosenUnknownItems(task, state, ui, profileDir);
+}
+
+// The index never lands in the profile: a profile's own indexfile.txt stays.
+void AddBackupIndex(TBackupTask& task, const TSharedState& state, IUserInterface& ui,
+                    const std::vector<TUnknowItem>& chosen, const TPrivateTempDir& scratch)
+{
+    try {
+        WriteBackupIndex(state, chosen, scratch.Folder());
+    } catch (const std::system_error&) {
+        ui.WarningBox(Text("TForm1", "LANG_WARNING"), Text("TForm1", "LANG_WRITE_ERROR"));
+        throw TProgramExit{1};
+    }
+    task.AddExternalFile(IndexFileName, scratch.Folder());
+}
+
+// Written beside the target and moved over it only when complete and checked, so a
+// failed run leaves an earlier backup as it was.
+void WriteBackupFile(TBackupTask& task, TSharedState& state, IUserInterface& ui,
+                     const std::string& profileDir, bool batchMode)
+{
+    const fs::path target = state.BackupFile;
+    // Runs killed mid-write (cron, a shutdown) leave their partial archives here.
+    RemoveStaleTemporaries(target.parent_path());
+    const fs::path partial = TemporarySibling(target);
+    TFileGuard partialGuard(partial);
+    const TWriteOutcome outcome = WriteAndCheck(partial.string(), task, state, ui);
+    for (const std::string& problem : outcome.Problems)
+        ui.AddTaskLine(problem);
+    if (!outcome.Written) {
+        state.BackupFailed = true;
+    } else if (outcome.Failure) {
+        // The earlier backup stays; partialGuard removes the damaged one.
+        ReportCheckFailure(*outcome.Failure, state, ui, batchMode);
+    } else if (batchMode && ProfileOpenedMeanwhile(state, profileDir)) {
+        // The application started during the run: what was read may be torn.
+    } else if (batchMode || CheckBackupOutput(partial.string(), state, ui)) {
+        KeepBackupPrivate(partial, target);
+        std::error_code ec;
+        fs::rename(partial, target, ec);
+        if (ec) {
+            ui.ErrorBox(Text("TForm1", "LANG_WARNING"), Text("Tessarin15", "LANG_WRITE_ERROR3"));
+            state.BackupFailed = true;
+        } else {
+            partialGuard.Release();
+        }
+    }
+}
+
 } // namespace
 
 void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
@@ -388,60 +457,10 @@ void RunBackup(TSharedState& state, IUserInterface& ui, bool batchMode)
 
     try {
         TBackupTask task(profileDir, ui);
-        // A backup written into the profile it saves never stores itself, nor the
-        // earlier backup it replaces.
-        task.LeaveOut(state.BackupFile);
-        for (const std::string_view name : RunTimeFileNames())
-            task.LeaveOut(profileDir + std::string(name));
-        for (int n : BackupComponentOrder())
-            if (state.Boxes[n].Checked)
-                AddMembers(task, BackupMembers(n));
-
-        if (BackupIncludesMail(state)) {
-            const bool accountsOnly = state.Boxes[AccountsSettingsOnly].Checked;
-            AddMembers(task, BackupMembers(2, accountsOnly));
-            AddMailFolders(task, state, accountsOnly);
-        }
-
-        const std::vector<TUnknowItem> chosen = AddChosenUnknownItems(task, state, ui, profileDir);
-
-        // The index never lands in the profile: a profile's own indexfile.txt stays.
-        TPrivateTempDir scratch;
-        try {
-            WriteBackupIndex(state, chosen, scratch.Folder());
-        } catch (const std::system_error&) {
-            ui.WarningBox(Text("TForm1", "LANG_WARNING"), Text("TForm1", "LANG_WRITE_ERROR"));
-            throw TProgramExit{1};
-        }
-        task.AddExternalFile(IndexFileName, scratch.Folder());
-
-        // Written beside the target and moved over it only when complete and checked,
-        // so a failed run leaves an earlier backup as it was.
-        const fs::path target = state.BackupFile;
-        // Runs killed mid-write (cron, a shutdown) leave their partial archives here.
-        RemoveStaleTemporaries(target.parent_path());
-        const fs::path partial = TemporarySibling(target);
-        TFileGuard partialGuard(partial);
-        const TWriteOutcome outcome = WriteAndCheck(partial.string(), task, state, ui);
-        for (const std::string& problem : outcome.Problems)
-            ui.AddTaskLine(problem);
-        if (!outcome.Written) {
-            state.BackupFailed = true;
-        } else if (outcome.Failure) {
-            // The earlier backup stays; partialGuard removes the damaged one.
-            ReportCheckFailure(*outcome.Failure, state, ui, batchMode);
-        } else if (batchMode && ProfileOpenedMeanwhile(state, profileDir)) {
-            // The application started during the run: what was read may be torn.
-        } else if (batchMode || CheckBackupOutput(partial.string(), state, ui)) {
-            KeepBackupPrivate(partial, target);
-            fs::rename(partial, target, ec);
-            if (ec) {
-                ui.ErrorBox(Text("TForm1", "LANG_WARNING"), Text("Tessarin15", "LANG_WRITE_ERROR3"));
-                state.BackupFailed = true;
-            } else {
-                partialGuard.Release();
-            }
-        }
+        const std::vector<TUnknowItem> chosen = AddBackupContents(task, state, ui, profileDir);
+        const TPrivateTempDir scratch;
+        AddBackupIndex(task, state, ui, chosen, scratch);
+        WriteBackupFile(task, state, ui, profileDir, batchMode);
     } catch (const TProgramExit&) {
         throw;
     } catch (const TRunError& e) {

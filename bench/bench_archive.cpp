@@ -8,11 +8,10 @@
 //   bench_archive --extract ARCHIVE TARGET_FOLDER [PASSWORD]
 
 #include "archive/ArchiveVerify.h"
-#include "engine/DatabaseCheck.h"
 #include "archive/ZipFactory.h"
-#include "config/L10n.h"
+#include "config/Environment.h"
 #include "config/SharedState.h"
-#include "platform/Folders.h"
+#include "engine/DatabaseCheck.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -63,6 +62,10 @@ long PeakRssKiB()
     return usage.ru_maxrss;
 }
 
+// The environment of the run: the real system's but for the program folder.
+TEnvironment g_environment = SystemEnvironment();
+const TCurrentEnvironment g_current(g_environment);
+
 // A program folder of its own, holding the Backup.ini with the level to measure.
 std::string PrepareProgramFolder(const std::string& level)
 {
@@ -71,17 +74,15 @@ std::string PrepareProgramFolder(const std::string& level)
         std::exit(2);
     const std::string program = std::string(programTemplate) + "/";
     std::ofstream(program + "Backup.ini") << "[General]\ncompressionLevel=" << level << "\n";
-    TFolders folders = Folders();
-    folders.Program = program;
-    SetFolders(folders);
-    SetLanguage(std::make_shared<Tl10n>(program + "Default.lng"));
+    g_environment.Folders.Program = program;
+    g_environment.Language = std::make_shared<Tl10n>(program + "Default.lng");
     return program;
 }
 
 int Extract(const std::string& archive, const std::string& target, const std::string& password)
 {
     const std::string program = PrepareProgramFolder("9");
-    TSharedState state;
+    TSharedState state(g_environment);
     state.Operation = TOperation::Restore;
     TCountingUserInterface ui;
     const auto start = std::chrono::steady_clock::now();
@@ -155,7 +156,7 @@ int main(int argc, char** argv)
     std::sort(task.Files.begin(), task.Files.end());
     const std::size_t fileCount = task.Files.size();
 
-    TSharedState state;
+    TSharedState state(g_environment);
     state.Operation = TOperation::Backup;
     TCountingUserInterface ui;
     fs::remove(archive);

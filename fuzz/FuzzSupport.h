@@ -1,13 +1,10 @@
 #pragma once
 // Shared set-up of the fuzz targets: one private folder per process that holds the
 // program folder (with the shipped data files), home, state and config folders, and a
-// scratch folder that is emptied before every input. Every global the core keeps is
-// set here once and put back each run, so one input cannot change how the next runs.
+// scratch folder that is emptied before every input. The environment is set up here
+// once and is the process's current one, so one input cannot change how the next runs.
 
-#include "config/L10n.h"
-#include "platform/Folders.h"
-#include "platform/KeyStore.h"
-#include "platform/RegistryView.h"
+#include "config/Environment.h"
 #include "platform/UserInterface.h"
 #include "profiles/Catalogue.h"
 
@@ -50,9 +47,10 @@ public:
     const std::string& Home() const { return home_; }       // ends in '/'
     const std::string& Program() const { return program_; } // ends in '/'
     const std::string& Scratch() const { return scratch_; } // ends in '/'
+    const TEnvironment& Env() const { return env_; }
 
     // Called at the start of every input: an empty scratch folder, a fresh error log,
-    // and the folders, language, key store and registry as they were set up.
+    // and the installation table as it was.
     void Reset()
     {
         namespace fs = std::filesystem;
@@ -64,20 +62,13 @@ public:
         fs::remove_all(scratch_, ec);
         fs::create_directories(scratch_);
         fs::remove_all(state_, ec);
-        SetFolders(folders_);
-        SetUserKeyStore(keyStore_);
-        SetMachineRegistry(registry_);
         ResetInstallationTable();
-        // Set only when something else took its place: replaced objects live until exit.
-        if (&Language() != language_.get())
-            SetLanguage(language_);
     }
 
     // The machine registry a target wants (for example with an installed Firefox).
     void SetRegistry(std::shared_ptr<const IRegistryView> registry)
     {
-        registry_ = std::move(registry);
-        SetMachineRegistry(registry_);
+        env_.MachineRegistry = std::move(registry);
         ResetInstallationTable();
     }
 
@@ -105,16 +96,18 @@ private:
         fs::create_directories(program_);
         for (const char* f : {"Default.lng", "Backup.ini", "Profilefiles.txt"})
             fs::copy_file(fs::path(TESSARIN_SOURCE_DIR) / "data" / f, program_ + f);
-        folders_.Home = home_;
-        folders_.Documents = home_ + "Documents/";
-        folders_.Program = program_;
-        folders_.State = state_;
-        folders_.Config = root_ + "config/";
-        keyStore_ = std::make_shared<TMemoryKeyStore>();
-        registry_ = std::make_shared<TMemoryRegistry>();
+        env_.Folders.Home = home_;
+        env_.Folders.Documents = home_ + "Documents/";
+        env_.Folders.Program = program_;
+        env_.Folders.State = state_;
+        env_.Folders.Config = root_ + "config/";
+        env_.KeyStore = std::make_shared<TMemoryKeyStore>();
+        env_.Launcher = std::make_shared<TRecordingLauncher>();
+        env_.Processes =
+            std::make_shared<TFixedProcessList>(std::vector<std::vector<std::string>>{});
+        env_.MachineRegistry = std::make_shared<TMemoryRegistry>();
         // The built-in English texts: the shipped file is input of a target of its own.
-        language_ = std::make_shared<Tl10n>(root_ + "missing.lng");
-        SetLanguage(language_);
+        env_.Language = std::make_shared<Tl10n>(root_ + "missing.lng");
         Reset();
     }
 
@@ -123,10 +116,8 @@ private:
     std::string program_;
     std::string scratch_;
     std::string state_;
-    TFolders folders_;
-    std::shared_ptr<TMemoryKeyStore> keyStore_;
-    std::shared_ptr<const IRegistryView> registry_;
-    std::shared_ptr<Tl10n> language_;
+    TEnvironment env_;
+    TCurrentEnvironment current_{env_};
 };
 
 // Answers every question with No or Cancel, as nobody is there to answer.

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string archive = env.Scratch() + "backup.pcv";
     fuzz::WriteFile(archive, fuzz::Bytes(data, size));
 
-    TSharedState state;
+    TSharedState state(env.Env());
     state.Operation = TOperation::Restore;
     state.AppNumber = 2;
     fuzz::TFuzzUserInterface ui;

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text = fuzz::Bytes(data, size);
     for (const bool legacy : {false, true}) {
         const TBackupIndex index = ParseBackupIndex(text, legacy);
-        TSharedState state;
+        TSharedState state(fuzz::TFuzzEnvironment::Get().Env());
         ApplyIndexToBoxes(index, state);
         // What was read is written again as a backup would write it.
         std::vector<std::string> dirs;

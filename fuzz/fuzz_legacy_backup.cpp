@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string backup = env.Scratch() + "old backup.txt";
     fuzz::WriteFile(backup, text);
 
-    TSharedState state;
+    TSharedState state(env.Env());
     state.Operation = TOperation::Restore;
     state.AppNumber = 1;
     for (int app = 1; app <= 12; ++app)

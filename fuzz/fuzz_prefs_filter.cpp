@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     auto& env = fuzz::TFuzzEnvironment::Get();
     env.Reset();
-    TSharedState state;
+    TSharedState state(env.Env());
     state.AppNumber = static_cast<std::uint8_t>(data[0] % 13);
     const unsigned boxes = data[1] | (data[0] & 0x80 ? 0xFF00u : 0u);
     for (int n = 1; n <= ComponentCount; ++n)

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     fuzz::WriteFile(root + "profiles.ini", text);
-    TSharedState state;
+    TSharedState state(env.Env());
     ParseProfileRoot(state, root);
     for (const std::string& entry : state.ProfileList)
         ResolveSelectedProfile(state, entry);

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string root = env.Scratch() + "mozilla/";
     fuzz::WriteFile(root + "registry.dat", bytes);
-    TSharedState state;
+    TSharedState state(env.Env());
     ParseProfileRoot(state, root);
     return 0;
 }

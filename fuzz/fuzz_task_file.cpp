@@ -28,7 +28,7 @@ std::shared_ptr<TMozManager> Manager()
             "Default=1\n\n[General]\nStartWithLastProfile=1\nVersion=2\n");
         fuzz::WriteFile(root + "ab12cd34.Work Default/prefs.js", "user_pref(\"a\", 1);\n");
         fuzz::WriteFile(root + "x7k2m9qa.default-esr/prefs.js", "user_pref(\"a\", 1);\n");
-        return std::make_shared<TMozManager>();
+        return std::make_shared<TMozManager>(env.Env());
     }();
     return manager;
 }
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     fuzz::WriteFile(env.Scratch() + "task.ini", text);
 
-    TSharedState state;
+    TSharedState state(env.Env());
     fuzz::TFuzzUserInterface ui;
     TBatchBackup batch(state, ui);
     batch.InitBatchTask(manager, env.Scratch() + "task.ini");

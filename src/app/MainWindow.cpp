@@ -6,6 +6,7 @@
 #include "app/SidePicture.h"
 #include "app/dialogs/DialogSupport.h"
 #include "config/BatchMode.h"
+#include "config/Environment.h"
 #include "config/ErrorLog.h"
 #include "config/L10n.h"
 #include "config/Settings.h"
@@ -214,7 +215,6 @@ TForm1::TForm1(TSharedState& state, QWidget* parent)
     BuildReportPage();
     setFixedSize(ClientWidth, ClientHeight);
 
-    Language();
     try {
         LoadSettings(state_);
     } catch (const std::exception& e) {
@@ -227,7 +227,7 @@ TForm1::TForm1(TSharedState& state, QWidget* parent)
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
             &TForm1::ApplicationStateChanged);
 
-    if (!IsBatchMode())
+    if (!state_.Env.IsBatchMode())
         ShowWelcomePage();
 }
 
@@ -268,7 +268,7 @@ void TForm1::BuildFrame()
     Bevel1 = Make<QFrame>(client_, wiz::PictureFrame);
     Bevel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Image1 = Make<QLabel>(client_, wiz::Picture);
-    if (const QImage picture = LoadSidePicture(); !picture.isNull())
+    if (const QImage picture = LoadSidePicture(state_.Env.Folders.Program); !picture.isNull())
         Image1->setPixmap(QPixmap::fromImage(picture));
     Bevel2 = Make<QFrame>(client_, wiz::ButtonLine);
     Bevel2->setFrameStyle(QFrame::HLine | QFrame::Sunken);
@@ -714,7 +714,7 @@ void TForm1::NextClicked()
             if (ListBox1->selectedItems().isEmpty())
                 break;
             SelectApplication(state_, ListBox1->selectedItems().front()->text().toStdString());
-            if (!WaitUntilApplicationClosed(state_.AppNumber, *ui_))
+            if (!WaitUntilApplicationClosed(*state_.Env.Processes, state_.AppNumber, *ui_))
                 break;
             ShowProfilePage();
             state_.PageNumber = TPageNumber::Profile;
@@ -739,7 +739,8 @@ void TForm1::ApplicationDoubleClicked()
     if (state_.PageNumber != TPageNumber::Operation || ListBox1->selectedItems().isEmpty())
         return;
     SelectApplication(state_, ListBox1->selectedItems().front()->text().toStdString());
-    if (state_.AppCodeName.empty() || !WaitUntilApplicationClosed(state_.AppNumber, *ui_))
+    if (state_.AppCodeName.empty() ||
+        !WaitUntilApplicationClosed(*state_.Env.Processes, state_.AppNumber, *ui_))
         return;
     ShowProfilePage();
     state_.PageNumber = TPageNumber::Profile;
@@ -871,13 +872,13 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::FirstShow()
 {
-    if (!CheckRequiredFiles(*ui_)) {
+    if (!CheckRequiredFiles(state_.Env, *ui_)) {
         EndProgram(1);
         return;
     }
     PlaceWindowOnMonitor();
     firstShowDone_ = true;
-    if (IsBatchMode()) {
+    if (state_.Env.IsBatchMode()) {
         activateWindow();
         QTimer::singleShot(batchStartFallbackMs_, this, &TForm1::StartBatchOnce);
     }
@@ -897,7 +898,7 @@ void TForm1::PlaceWindowOnMonitor()
 void TForm1::ApplyLanguageFont()
 {
     QFont font = dialogs::DesignFont();
-    if (const std::string name = Language().GetUsableFontName(); !name.empty()) {
+    if (const std::string name = state_.Env.Language->GetUsableFontName(); !name.empty()) {
         QStringList families = font.families();
         // Kept in front of the designed ones, which take over when it is not installed.
         families.prepend(QString::fromStdString(name));
@@ -907,7 +908,7 @@ void TForm1::ApplyLanguageFont()
     // Labels sized by their text are sized again with the font they now show.
     SetTexts();
     try {
-        fontCharset_ = Language().GetFontCharset();
+        fontCharset_ = state_.Env.Language->GetFontCharset();
     } catch (const std::exception&) {
         // Not a number: character sets do nothing here, so the window keeps its font.
         fontCharset_ = 1;
@@ -982,7 +983,7 @@ void TForm1::StartBatchOnce()
 {
     // Only once the start-up checks passed; a warning box shown by them can itself
     // activate the application.
-    if (!IsBatchMode() || batchStarted_ || !firstShowDone_ || exitPending_)
+    if (!state_.Env.IsBatchMode() || batchStarted_ || !firstShowDone_ || exitPending_)
         return;
     batchStarted_ = true;
     // Started from the event loop rather than inside the activation event.
@@ -996,7 +997,7 @@ void TForm1::StartBatch()
     int code = 1;
     // Nothing may cross the event loop: every way out of the run ends here.
     try {
-        code = batchRunner_(state_, *ui_, BatchTaskArgument());
+        code = batchRunner_(state_, *ui_, state_.Env.BatchTaskArgument());
     } catch (const TProgramExit& e) {
         code = e.Code;
     } catch (const std::exception& e) {

@@ -143,9 +143,9 @@ QImage LoadJpegFile(const std::string& path)
     return DecodeJpeg(data);
 }
 
-QImage LoadSidePicture()
+QImage LoadSidePicture(const std::string& programFolder)
 {
-    const QImage image = LoadJpegFile(ProgramFolder() + "side.jpg");
+    const QImage image = LoadJpegFile(programFolder + "side.jpg");
     if (image.isNull())
         return {};
     if (image.width() == SidePictureWidth && image.height() == SidePictureHeight)

@@ -20,6 +20,6 @@ QImage LoadJpegFile(const std::string& path);
 
 // The side picture from the program folder, stretched to 118 x 257; null when the
 // file is missing or bad (the window then simply shows no picture).
-QImage LoadSidePicture();
+QImage LoadSidePicture(const std::string& programFolder);
 
 } // namespace tessarin

@@ -3,13 +3,12 @@
 #include "app/MainWindow.h"
 #include "app/QtUserInterface.h"
 #include "config/BatchMode.h"
-#include "engine/BatchBackup.h"
 #include "config/ConsoleUserInterface.h"
+#include "config/Environment.h"
 #include "config/ErrorLog.h"
-#include "config/L10n.h"
 #include "config/Settings.h"
 #include "config/SharedState.h"
-#include "platform/Folders.h"
+#include "engine/BatchBackup.h"
 
 #include <QApplication>
 
@@ -43,7 +42,7 @@ bool DisplayAvailable()
 #endif
 }
 
-void PrintUsage()
+void PrintUsage(const TEnvironment& env)
 {
     std::printf(
         "Usage: tessarin                start the backup and restore wizard\n"
@@ -61,22 +60,21 @@ void PrintUsage()
         "  %s\n"
         "A batch backup ends with exit status 0 only when a backup was written.\n"
         "See man tessarin for the task file's keys.\n",
-        ProgramFolder().c_str(), SettingsFilePath().c_str(), ErrorLogPath().c_str());
+        env.Folders.Program.c_str(), env.SettingsFile().c_str(), ErrorLogPath(env.Folders).c_str());
 }
 
 int RunConsoleBatch(TSharedState& state)
 {
     TConsoleUserInterface ui;
-    Language();
     try {
         LoadSettings(state);
     } catch (const std::exception& e) {
         WriteErrorLog(e.what()); // the defaults stay, as in the window
     }
-    if (!CheckRequiredFiles(ui))
+    if (!CheckRequiredFiles(state.Env, ui))
         return 1;
     try {
-        return RunBatchBackup(state, ui, BatchTaskArgument());
+        return RunBatchBackup(state, ui, state.Env.BatchTaskArgument());
     } catch (const TProgramExit& e) {
         return e.Code;
     }
@@ -101,7 +99,7 @@ int main(int argc, char** argv)
 {
     // Before anything else: these must work without a display and without data files.
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        PrintUsage();
+        PrintUsage(SystemEnvironment());
         return 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
@@ -109,15 +107,16 @@ int main(int argc, char** argv)
         return 0;
     }
     // Before Qt sees argv: it removes the options it knows.
-    SetCommandLine(argc, argv);
-    // Owned here, not by a window, so it outlives every page and dialog.
-    TSharedState state;
+    TEnvironment env = SystemEnvironment(CommandLineArguments(argc, argv));
     // Whoever runs a batch task (cron, systemd, a terminal) hears of every failure.
-    if (IsBatchMode())
-        SetErrorLogEcho(stderr);
+    if (env.IsBatchMode())
+        env.ErrorLogEcho = stderr;
+    const TCurrentEnvironment current(env);
+    // Owned here, not by a window, so they outlive every page and dialog.
+    TSharedState state(env);
     try {
         if (!DisplayAvailable()) {
-            if (IsBatchMode())
+            if (env.IsBatchMode())
                 return RunConsoleBatch(state);
             std::fprintf(stderr, "Tessarin: no display found. The wizard needs one; a batch backup "
                                  "runs without one when the only argument is a task file.\n");

@@ -1,48 +1,13 @@
 #include "config/BatchMode.h"
 
+#include "config/Environment.h"
 #include "config/L10n.h"
-#include "config/Settings.h"
-#include "platform/Folders.h"
 
 #include <filesystem>
-#include <mutex>
 
 namespace fs = std::filesystem;
 
 namespace tessarin {
-
-namespace {
-
-std::mutex g_mutex;
-std::vector<std::string> g_arguments;
-
-} // namespace
-
-void SetCommandLine(int argc, const char* const* argv)
-{
-    std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
-    SetCommandLine(std::move(arguments));
-}
-
-void SetCommandLine(std::vector<std::string> arguments)
-{
-    std::lock_guard lock(g_mutex);
-    g_arguments = std::move(arguments);
-}
-
-bool IsBatchMode()
-{
-    std::lock_guard lock(g_mutex);
-    return g_arguments.size() == 1;
-}
-
-std::string BatchTaskArgument()
-{
-    std::lock_guard lock(g_mutex);
-    return g_arguments.size() == 1 ? g_arguments.front() : std::string();
-}
 
 const std::vector<std::string>& RequiredFiles()
 {
@@ -63,12 +28,12 @@ std::vector<std::string> MissingRequiredFiles(const std::string& folder)
     return missing;
 }
 
-bool CheckRequiredFiles(IUserInterface& ui)
+bool CheckRequiredFiles(const TEnvironment& env, IUserInterface& ui)
 {
-    std::vector<std::string> missing = MissingRequiredFiles(ProgramFolder());
+    std::vector<std::string> missing = MissingRequiredFiles(env.Folders.Program);
     // The user's own Backup.ini stands in for the program folder's.
     std::error_code ec;
-    if (fs::is_regular_file(SettingsFilePath(), ec))
+    if (fs::is_regular_file(env.SettingsFile(), ec))
         std::erase(missing, std::string("Backup.ini"));
     if (missing.empty())
         return true;

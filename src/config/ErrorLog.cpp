@@ -1,8 +1,8 @@
 #include "config/ErrorLog.h"
 
-#include "platform/Folders.h"
+#include "config/Environment.h"
 
-#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -10,19 +10,16 @@ namespace fs = std::filesystem;
 
 namespace tessarin {
 
-namespace {
-std::atomic<std::FILE*> g_echo{nullptr};
-} // namespace
-
-std::string ErrorLogPath() { return Folders().State + "error.log"; }
-
-void SetErrorLogEcho(std::FILE* stream) { g_echo = stream; }
+std::string ErrorLogPath(const TFolders& folders)
+{
+    return folders.State + "error.log";
+}
 
 void AppendErrorLog(const std::string& text)
 {
     try {
         std::error_code ec;
-        const fs::path folder = Folders().State;
+        const fs::path folder = CurrentEnvironment().Folders.State;
         // The state folder's parents (~/.local/state) may not exist on a fresh account.
         fs::create_directories(folder, ec);
         if (!fs::is_directory(folder, ec))
@@ -38,7 +35,7 @@ void AppendErrorLog(const std::string& text)
 
 void WriteErrorLog(const std::string& text)
 {
-    if (std::FILE* echo = g_echo.load()) {
+    if (std::FILE* echo = CurrentEnvironment().ErrorLogEcho) {
         std::fprintf(echo, "tessarin: %s\n", text.c_str());
         std::fflush(echo);
     }

@@ -1,8 +1,8 @@
 #include "config/L10n.h"
 
+#include "config/Environment.h"
 #include "config/Settings.h"
 #include "platform/FileUtil.h"
-#include "platform/Folders.h"
 
 #include <array>
 #include <mutex>
@@ -300,11 +300,6 @@ std::string ReplaceFirst(std::string text, const std::string& arg)
     return text;
 }
 
-std::mutex g_languageMutex;
-std::shared_ptr<Tl10n> g_language;
-// Objects that SetLanguage replaced, kept so references handed out earlier stay valid.
-std::vector<std::shared_ptr<Tl10n>> g_retiredLanguages;
-
 } // namespace
 
 std::span<const TLanguageRow> DefaultLanguageTable()
@@ -342,8 +337,6 @@ Tl10n::Tl10n(std::filesystem::path file)
     : file_(std::move(file)), parsed_(std::make_shared<TParsed>())
 {
 }
-
-Tl10n::Tl10n() : Tl10n(ProgramFolder() + "Default.lng") {}
 
 std::shared_ptr<const TIniFile> Tl10n::Current() const
 {
@@ -404,18 +397,7 @@ int Tl10n::GetFontCharset() const
 
 const Tl10n& Language()
 {
-    std::lock_guard lock(g_languageMutex);
-    if (!g_language)
-        g_language = std::make_shared<Tl10n>();
-    return *g_language;
-}
-
-void SetLanguage(std::shared_ptr<Tl10n> language)
-{
-    std::lock_guard lock(g_languageMutex);
-    if (g_language)
-        g_retiredLanguages.push_back(std::move(g_language));
-    g_language = std::move(language);
+    return *CurrentEnvironment().Language;
 }
 
 } // namespace tessarin

@@ -33,8 +33,6 @@ public:
     // Opens the language file; a missing or unreadable file is no error, every
     // lookup then falls back to the built-in table.
     explicit Tl10n(std::filesystem::path file);
-    // ProgramFolder() + "Default.lng".
-    Tl10n();
 
     std::string GetText(const std::string& section, const std::string& key) const;
     // GetText, then the first "%s" replaced by arg.
@@ -59,11 +57,8 @@ private:
     std::shared_ptr<TParsed> parsed_;
 };
 
-// The program's one language object. Created on first use from the program folder
-// unless set (tests set their own). A reference stays valid after SetLanguage replaces
-// the object: replaced objects are kept until the program ends.
+// The current environment's language (CurrentEnvironment()).
 const Tl10n& Language();
-void SetLanguage(std::shared_ptr<Tl10n> language);
 
 // Shorthands for the two sections most texts live in.
 inline std::string Text(const std::string& section, const std::string& key)

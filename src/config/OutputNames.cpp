@@ -1,7 +1,7 @@
 #include "config/OutputNames.h"
 
+#include "config/Environment.h"
 #include "config/Settings.h"
-#include "platform/Folders.h"
 #include "platform/IniFile.h"
 #include "platform/KeyStore.h"
 
@@ -154,9 +154,9 @@ std::string BuildDefaultBackupPath(TSharedState& state, const TApplicationNames&
     if (folder.empty())
         folder = ExistingFolder(state.FolderSettings[FolderBackupDir]);
     if (folder.empty())
-        folder = ExistingFolder(ReadRememberedFolder(state.AppNumber));
+        folder = ExistingFolder(ReadRememberedFolder(*state.Env.KeyStore, state.AppNumber));
     if (folder.empty())
-        folder = Folders().Documents;
+        folder = state.Env.Folders.Documents;
     if (!folder.empty() && folder.back() != '/')
         folder += '/';
 
@@ -172,22 +172,21 @@ std::string BuildDefaultBackupPath(TSharedState& state, const TApplicationNames&
     return BuildDefaultBackupPath(state, app, CurrentLocalTime(), UserLocale());
 }
 
-std::string ReadRememberedFolder(int appNumber)
+std::string ReadRememberedFolder(const IKeyStore& store, int appNumber)
 {
     const std::optional<std::string> value =
-        UserKeyStore().ReadString(RememberedFoldersKey, RememberedFolderValueName(appNumber));
+        store.ReadString(RememberedFoldersKey, RememberedFolderValueName(appNumber));
     return value ? Trim(*value) : std::string();
 }
 
-bool WriteRememberedFolder(const std::string& path, int appNumber)
+bool WriteRememberedFolder(IKeyStore& store, const std::string& path, int appNumber)
 {
     if (!IsCatalogueApp(appNumber))
         return true;
     const std::size_t slash = path.rfind('/');
     const std::string folder =
         slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    return UserKeyStore().WriteString(RememberedFoldersKey, RememberedFolderValueName(appNumber),
-                                      folder);
+    return store.WriteString(RememberedFoldersKey, RememberedFolderValueName(appNumber), folder);
 }
 
 } // namespace tessarin

@@ -11,6 +11,8 @@
 
 namespace tessarin {
 
+class IKeyStore;
+
 // What the catalogue knows about the selected application, as the pattern needs it.
 struct TApplicationNames {
     std::string FileWord; // ApplicationFileWord(AppNumber, ExternalProfileDir)
@@ -63,10 +65,10 @@ std::string BuildDefaultBackupPath(TSharedState& state, const TApplicationNames&
 
 // The remembered folder of an application, trimmed; empty when there is none or the
 // store cannot be read.
-std::string ReadRememberedFolder(int appNumber);
+std::string ReadRememberedFolder(const IKeyStore& store, int appNumber);
 // Remembers the folder part of path (up to and including the last "/") for
 // applications 1..9, 11 and 12; other numbers store nothing and answer true.
 // False when the store could not be written.
-bool WriteRememberedFolder(const std::string& path, int appNumber);
+bool WriteRememberedFolder(IKeyStore& store, const std::string& path, int appNumber);
 
 } // namespace tessarin

@@ -1,8 +1,8 @@
 #include "config/Settings.h"
 
+#include "config/Environment.h"
 #include "config/ErrorLog.h"
 #include "config/L10n.h"
-#include "platform/Folders.h"
 
 #include <array>
 #include <charconv>
@@ -33,24 +33,19 @@ constexpr std::array<std::pair<const char*, int>, 10> FolderKeys{{
     {"songbirddir", 10},
 }};
 
-fs::path SystemSettingsPath()
+fs::path SystemSettingsPath(const TEnvironment& env)
 {
-    return fs::path(ProgramFolder() + "Backup.ini");
+    return fs::path(env.Folders.Program + "Backup.ini");
 }
-fs::path UserSettingsPath()
+fs::path UserSettingsPath(const TEnvironment& env)
 {
-    return fs::path(Folders().Config + "Backup.ini");
+    return fs::path(env.Folders.Config + "Backup.ini");
 }
 
 bool Exists(const fs::path& path)
 {
     std::error_code ec;
     return fs::status(path, ec).type() != fs::file_type::not_found;
-}
-
-fs::path SettingsPath()
-{
-    return fs::path(SettingsFilePath());
 }
 
 // Creates path empty unless it exists; appending never empties a file made meanwhile.
@@ -61,12 +56,12 @@ bool CreateEmptyFile(const fs::path& path)
     return static_cast<bool>(out);
 }
 
-void LogText(const char* key)
+void LogText(const TEnvironment& env, const char* key)
 {
     // The language object must not be able to stop a log line from being written.
     std::string text;
     try {
-        text = Language().GetText("TForm1", key);
+        text = env.Language->GetText("TForm1", key);
     } catch (...) {
         text = Tl10n::DefaultText(key);
     }
@@ -100,9 +95,9 @@ std::optional<std::int32_t> ParseInteger(std::string_view text)
     return value;
 }
 
-TIniFile OpenSettingsFile()
+TIniFile OpenSettingsFile(const TEnvironment& env)
 {
-    const fs::path path = SettingsPath();
+    const fs::path path = env.SettingsFile();
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (status.type() == fs::file_type::not_found)
@@ -114,24 +109,15 @@ TIniFile OpenSettingsFile()
     return TIniFile::FromFile(path);
 }
 
-std::string SettingsFilePath()
+void CreateSettingsFile(const TEnvironment& env)
 {
-    // The user's own file wins over the administrator's in the program folder.
-    const fs::path user = UserSettingsPath();
-    if (Exists(user))
-        return user.string();
-    return SystemSettingsPath().string();
-}
-
-void CreateSettingsFile()
-{
-    if (CreateEmptyFile(SystemSettingsPath()))
+    if (CreateEmptyFile(SystemSettingsPath(env)))
         return;
     // An installed program folder belongs to root: the user's file goes in its place.
     std::error_code ec;
-    fs::create_directories(UserSettingsPath().parent_path(), ec);
-    if (!CreateEmptyFile(UserSettingsPath()))
-        LogText("LANG_BADINIWRITE");
+    fs::create_directories(UserSettingsPath(env).parent_path(), ec);
+    if (!CreateEmptyFile(UserSettingsPath(env)))
+        LogText(env, "LANG_BADINIWRITE");
 }
 
 void LoadSettings(TSharedState& state)
@@ -141,13 +127,13 @@ void LoadSettings(TSharedState& state)
     state.MonitorNumber = 1;
     state.AskForPassword = true;
 
-    if (!Exists(SettingsPath())) {
-        CreateSettingsFile();
+    if (!Exists(state.Env.SettingsFile())) {
+        CreateSettingsFile(state.Env);
         return;
     }
 
     try {
-        const TIniFile ini = OpenSettingsFile();
+        const TIniFile ini = OpenSettingsFile(state.Env);
 
         if (std::string pattern = Trim(ini.ReadString(SettingsSection, "fileformat"));
             !pattern.empty())
@@ -165,13 +151,13 @@ void LoadSettings(TSharedState& state)
 
         state.AskForPassword = Trim(ini.ReadString(SettingsSection, "askForPassword")) != "false";
     } catch (...) {
-        LogText("LANG_BADINIREAD");
+        LogText(state.Env, "LANG_BADINIREAD");
     }
 }
 
 int ReadIntegerSetting(const std::string& section, const std::string& key, int def)
 {
-    const TIniFile ini = OpenSettingsFile();
+    const TIniFile ini = OpenSettingsFile(CurrentEnvironment());
     return ParseInteger(ini.ReadString(section, key)).value_or(def);
 }
 

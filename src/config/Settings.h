@@ -15,16 +15,19 @@ namespace tessarin {
 inline constexpr const char* DefaultFileNamePattern =
     "<application> <version> - <year>-<month>-<day>.pcv";
 
-// Fills FolderSettings, MonitorNumber and AskForPassword of the shared state.
+struct TEnvironment;
+
+// Fills FolderSettings, MonitorNumber and AskForPassword of the shared state from the
+// Backup.ini of its environment.
 void LoadSettings(TSharedState& state);
-// The Backup.ini that is read: $XDG_CONFIG_HOME/tessarin/Backup.ini when it exists,
-// else the program folder's (the system-wide default).
-std::string SettingsFilePath();
 // Creates an empty Backup.ini in the program folder, or in the user's configuration
 // folder when the program folder cannot be written; an existing file keeps its content.
-void CreateSettingsFile();
-// Throws std::runtime_error("Cannot find file Backup.ini with configuration.") when missing.
-TIniFile OpenSettingsFile();
+void CreateSettingsFile(const TEnvironment& env);
+// env.SettingsFile(). Throws std::runtime_error("Cannot find file Backup.ini with
+// configuration.") when missing.
+TIniFile OpenSettingsFile(const TEnvironment& env);
+// From the current environment's Backup.ini: src/archive reads its compression level
+// here until it is handed the level.
 int ReadIntegerSetting(const std::string& section, const std::string& key, int def);
 
 // The settings and language files' integer rule: the whole text, blanks around it

@@ -11,6 +11,7 @@
 namespace tessarin {
 
 class TMozManager;
+struct TEnvironment;
 
 // A profile as the wizard lists it: its name and folder, in the order read.
 struct TProfileRecord {
@@ -82,6 +83,10 @@ enum TFolderSlot : int {
 constexpr int FolderSettingsCount = 13;
 
 struct TSharedState {
+    explicit TSharedState(const TEnvironment& env) : Env(env) {}
+
+    // The system the run works on; outlives the state.
+    const TEnvironment& Env;
     std::int32_t SavedProfileIndex = 0;
     TOperation Operation = TOperation::None;
     TPageNumber PageNumber = TPageNumber::None;

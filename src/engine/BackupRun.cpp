@@ -2,6 +2,7 @@
 
 #include "archive/ArchiveVerify.h"
 #include "archive/ZipFactory.h"
+#include "config/Environment.h"
 #include "config/ErrorLog.h"
 #include "config/L10n.h"
 #include "engine/BackupFileCheck.h"
@@ -12,7 +13,6 @@
 #include "engine/ReportPages.h"
 #include "engine/UnknowFilesBL.h"
 #include "platform/FileUtil.h"
-#include "platform/Folders.h"
 #include "platform/IniFile.h"
 #include "profiles/Catalogue.h"
 #include "profiles/RunningCheck.h"
@@ -323,7 +323,7 @@ TWriteOutcome WriteAndCheck(const std::string& path, TBackupTask& task, TSharedS
 
 bool ProfileOpenedMeanwhile(TSharedState& state, const std::string& profileDir)
 {
-    if (!IsApplicationRunning(state.AppNumber) && !ProfileInUse(profileDir))
+    if (!IsApplicationRunning(*state.Env.Processes, state.AppNumber) && !ProfileInUse(profileDir))
         return false;
     state.BackupFailed = true;
     state.ProfileBusyAtEnd = true;
@@ -342,7 +342,7 @@ std::vector<TUnknowItem> AddChosenUnknownItems(TBackupTask& task, const TSharedS
     std::vector<TUnknowItem> chosen;
     if (state.ChosenUnknownItems.empty())
         return chosen;
-    const TUnknowFilesBL known;
+    const TUnknowFilesBL known(state.Env.Folders);
     for (const TUnknowItem& item : known.FindUnknownItems(profileDir)) {
         if (std::find(state.ChosenUnknownItems.begin(), state.ChosenUnknownItems.end(),
                       item.GetName()) == state.ChosenUnknownItems.end())

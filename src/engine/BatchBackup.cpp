@@ -1,5 +1,6 @@
 #include "engine/BatchBackup.h"
 
+#include "config/Environment.h"
 #include "config/ErrorLog.h"
 #include "config/L10n.h"
 #include "config/OutputNames.h"
@@ -8,7 +9,6 @@
 #include "engine/Components.h"
 #include "engine/ReportPages.h"
 #include "engine/UnknowFilesBL.h"
-#include "platform/Folders.h"
 #include "platform/IniFile.h"
 #include "profiles/Catalogue.h"
 #include "profiles/MozApp.h"
@@ -86,11 +86,11 @@ std::regex BackupNameRegex(const std::string& namePattern, const std::string& ap
     return std::regex(expression);
 }
 
-std::string BatchTaskPath(const std::string& argument)
+std::string BatchTaskPath(const TFolders& folders, const std::string& argument)
 {
     const fs::path p(argument);
     if (!p.has_parent_path())
-        return ProgramFolder() + argument;
+        return folders.Program + argument;
     return argument;
 }
 
@@ -103,7 +103,7 @@ bool TBatchBackup::Fail(const std::string& key)
 bool TBatchBackup::InitBatchTask(std::shared_ptr<TMozManager> manager, const std::string& argument)
 {
     manager_ = std::move(manager);
-    const std::string path = BatchTaskPath(argument);
+    const std::string path = BatchTaskPath(state_.Env.Folders, argument);
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) {
         WriteErrorLog(Language().GetTextWithArg(BatchSection, "LANG_CMD_CONFIG_NOT_FOUND", argument));
@@ -148,7 +148,8 @@ bool TBatchBackup::LoadTaskFile(const std::string& path)
     task_.OutputPattern = Trim(ini.ReadString("General", "output"));
     // "~/" as a shell has it, so one task file serves every user and a systemd unit.
     if (task_.OutputPattern.starts_with("~/"))
-        task_.OutputPattern = WithTrailingSeparator(Folders().Home) + task_.OutputPattern.substr(2);
+        task_.OutputPattern =
+            WithTrailingSeparator(state_.Env.Folders.Home) + task_.OutputPattern.substr(2);
     task_.Output = ExpandFileNamePattern(task_.OutputPattern, state_, names);
     const fs::path output(task_.Output);
     if (!output.has_parent_path() || !output.has_filename())
@@ -250,7 +251,8 @@ std::string TBatchBackup::BatchProfileFolder() const
 
 bool TBatchBackup::ProfileBusy() const
 {
-    return IsApplicationRunning(state_.AppNumber) || ProfileInUse(state_.ProfileDir);
+    return IsApplicationRunning(*state_.Env.Processes, state_.AppNumber) ||
+           ProfileInUse(state_.ProfileDir);
 }
 
 void TBatchBackup::ReportProfileBusy()
@@ -287,7 +289,7 @@ bool TBatchBackup::WaitForProfile()
 int TBatchBackup::BackupAction(const std::string& argument, std::shared_ptr<TMozManager> manager)
 {
     if (!manager)
-        manager = std::make_shared<TMozManager>();
+        manager = std::make_shared<TMozManager>(state_.Env);
     state_.Manager = manager;
     if (!InitBatchTask(manager, argument))
         return 1;
@@ -310,7 +312,7 @@ int TBatchBackup::BackupAction(const std::string& argument, std::shared_ptr<TMoz
 
     // Batch mode keeps every unknown item of the profile.
     state_.ChosenUnknownItems.clear();
-    for (const TUnknowItem& item : FillUnknownFilesForBackup(state_.ProfileDir))
+    for (const TUnknowItem& item : FillUnknownFilesForBackup(state_.Env.Folders, state_.ProfileDir))
         state_.ChosenUnknownItems.push_back(item.GetName());
     ShowProcessingPage(state_, ui_);
 

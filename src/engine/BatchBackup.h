@@ -19,6 +19,7 @@ namespace tessarin {
 class TMozManager;
 class TMozApp;
 class TAppProfile;
+struct TFolders;
 
 // What the task file asked for, once every check passed.
 struct TBatchTask {
@@ -102,6 +103,6 @@ std::regex BackupNameRegex(const std::string& namePattern, const std::string& ap
 
 // The task file an argument names: as given when it has a folder part, else in
 // the program folder.
-std::string BatchTaskPath(const std::string& argument);
+std::string BatchTaskPath(const TFolders& folders, const std::string& argument);
 
 } // namespace tessarin

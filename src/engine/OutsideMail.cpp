@@ -1,9 +1,9 @@
 #include "engine/OutsideMail.h"
 
+#include "config/Environment.h"
 #include "config/L10n.h"
 #include "engine/Components.h"
 #include "engine/PrefsParser.h"
-#include "platform/Folders.h"
 #include "profiles/Catalogue.h"
 
 #include <sys/stat.h>
@@ -132,7 +132,7 @@ std::vector<fs::path> ProfileRoots(const std::string& home)
         for (const std::string& root : ProfileRootCandidates(number))
             if (fs::path r = Resolved(fs::path(home) / root, ec); !ec)
                 roots.push_back(std::move(r));
-    if (fs::path r = Resolved(OldSuiteProfileRoot(), ec); !ec)
+    if (fs::path r = Resolved(OldSuiteProfileRoot(home), ec); !ec)
         roots.push_back(std::move(r));
     return roots;
 }
@@ -144,7 +144,8 @@ std::string VerdictLine(const TOutsideFolderVerdict& v)
 
 } // namespace
 
-TOutsideFolderVerdict CheckOutsideMailFolder(const std::string& folder, const std::string& profileDir)
+TOutsideFolderVerdict CheckOutsideMailFolder(const std::string& folder,
+                                             const std::string& profileDir, const std::string& home)
 {
     TOutsideFolderVerdict verdict{folder, {}, nullptr};
     // A relative or Windows path would land below whatever folder the program runs in.
@@ -159,7 +160,6 @@ TOutsideFolderVerdict CheckOutsideMailFolder(const std::string& folder, const st
         verdict.Refusal = "LANG_OUTSIDE_UNREADABLE";
         return verdict;
     }
-    const std::string home = Folders().Home;
     if (!home.empty())
         places.Home = Resolved(home, ec);
     if (!profileDir.empty())
@@ -188,7 +188,8 @@ bool ConfirmOutsideMailFolders(const TSharedState& state, IUserInterface& ui)
     std::string restored;
     std::string refused;
     for (const std::string& folder : state.ExternalMailDirs) {
-        const TOutsideFolderVerdict verdict = CheckOutsideMailFolder(folder, profile);
+        const TOutsideFolderVerdict verdict =
+            CheckOutsideMailFolder(folder, profile, state.Env.Folders.Home);
         (verdict.Allowed() ? restored : refused) += "\n" + VerdictLine(verdict);
     }
     std::string text;

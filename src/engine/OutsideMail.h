@@ -20,9 +20,11 @@ struct TOutsideFolderVerdict {
     bool Allowed() const { return Refusal == nullptr; }
 };
 
-// Judges one outside mail folder for a restore into profileDir. Looks at the file
-// system (links, owners) but changes nothing.
-TOutsideFolderVerdict CheckOutsideMailFolder(const std::string& folder, const std::string& profileDir);
+// Judges one outside mail folder for a restore into profileDir of the person whose
+// home is home. Looks at the file system (links, owners) but changes nothing.
+TOutsideFolderVerdict CheckOutsideMailFolder(const std::string& folder,
+                                             const std::string& profileDir,
+                                             const std::string& home);
 
 // Whether this restore gives outside mail folders back: an archive backup, Emails
 // chosen and the application one that holds mail.

@@ -2,12 +2,12 @@
 
 #include "archive/SafeExtract.h"
 #include "archive/ZipFactory.h"
+#include "config/Environment.h"
 #include "config/L10n.h"
 #include "engine/BackupFormat.h"
 #include "engine/OutsideMail.h"
 #include "engine/PrefsParser.h"
 #include "platform/FileUtil.h"
-#include "platform/Folders.h"
 #include "profiles/Catalogue.h"
 
 #include <algorithm>
@@ -282,7 +282,7 @@ bool RestoreExternalMail(const std::string& profileDir, TZipFactory& zip, TShare
     std::vector<TOutsideFolderVerdict> verdicts;
     std::vector<std::string> normal;
     for (const std::string& folder : outside) {
-        verdicts.push_back(CheckOutsideMailFolder(folder, profile));
+        verdicts.push_back(CheckOutsideMailFolder(folder, profile, state.Env.Folders.Home));
         normal.push_back(NormalPath(folder));
     }
 

@@ -3,6 +3,7 @@
 #include "archive/ArchiveNames.h"
 #include "archive/SafeExtract.h"
 #include "archive/ZipFactory.h"
+#include "config/Environment.h"
 #include "config/L10n.h"
 #include "engine/BackupFormat.h"
 #include "engine/ChromeRegistry.h"
@@ -11,7 +12,6 @@
 #include "engine/PrefsRestore.h"
 #include "engine/ReportPages.h"
 #include "platform/FileUtil.h"
-#include "platform/Folders.h"
 #include "platform/IniFile.h"
 #include "profiles/Catalogue.h"
 #include "profiles/RunningCheck.h"
@@ -373,7 +373,7 @@ bool TRestoreRun::CopySection(std::istream& in, const std::string& path)
             throw TLegacyFailure{"LANG_WRITE_ERROR2"};
         if (++lines % 100 == 0) {
             ui_.ProcessEvents();
-            EnsureApplicationClosedForEngine(state_.AppNumber, ui_);
+            EnsureApplicationClosedForEngine(*state_.Env.Processes, state_.AppNumber, ui_);
         }
     }
     if (in.bad())
@@ -427,11 +427,10 @@ void TRestoreRun::FinishPrefs()
 
 // Caches that hold paths of the profile they were made for; the applications rebuild
 // them, and a stale one stops built-in add-ons from loading.
-void RemoveStartupCaches(const std::string& profileDir)
+void RemoveStartupCaches(const std::string& profileDir, const std::string& home)
 {
     std::error_code ec;
     fs::remove_all(profileDir + "startupCache", ec);
-    const std::string home = Folders().Home;
     if (home.empty())
         return;
     const fs::path profile = fs::path(profileDir).parent_path();
@@ -486,7 +485,7 @@ void RunRestore(TSharedState& state, IUserInterface& ui)
         throw TProgramExit{1};
     }
     run.FinishPrefs();
-    RemoveStartupCaches(profileDir);
+    RemoveStartupCaches(profileDir, state.Env.Folders.Home);
     ui.SetProgressRange(100);
     ui.SetProgressPosition(100);
     state.BackupFailed = run.Incomplete();

@@ -29,9 +29,9 @@ std::string Probe(const std::string& name, bool isFolder)
 
 } // namespace
 
-fs::path KnownFileListPath()
+fs::path KnownFileListPath(const TFolders& folders)
 {
-    const fs::path folder = ProgramFolder();
+    const fs::path folder = folders.Program;
     const fs::path preferred = folder / "Profilefiles.txt";
     std::error_code ec;
     if (fs::is_regular_file(preferred, ec))
@@ -46,7 +46,9 @@ fs::path KnownFileListPath()
     return preferred;
 }
 
-TUnknowFilesBL::TUnknowFilesBL() : TUnknowFilesBL(KnownFileListPath()) {}
+TUnknowFilesBL::TUnknowFilesBL(const TFolders& folders) : TUnknowFilesBL(KnownFileListPath(folders))
+{
+}
 
 TUnknowFilesBL::TUnknowFilesBL(const fs::path& knownFileList)
 {
@@ -135,9 +137,10 @@ std::vector<TUnknowItem> TUnknowFilesBL::FindUnknownItems(const std::string& pro
     return items;
 }
 
-std::vector<TUnknowItem> FillUnknownFilesForBackup(const std::string& profileDir)
+std::vector<TUnknowItem> FillUnknownFilesForBackup(const TFolders& folders,
+                                                   const std::string& profileDir)
 {
-    const TUnknowFilesBL known; // the list is read anew each time
+    const TUnknowFilesBL known(folders); // the list is read anew each time
     return known.FindUnknownItems(profileDir);
 }
 

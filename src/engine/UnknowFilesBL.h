@@ -5,6 +5,7 @@
 // the Qt program and gets its lines from here.
 
 #include "config/SharedState.h"
+#include "platform/Folders.h"
 
 #include <filesystem>
 #include <string>
@@ -14,9 +15,9 @@ namespace tessarin {
 
 class TUnknowFilesBL {
 public:
-    // Loads ProgramFolder()'s Profilefiles.txt (its name matched without case).
+    // Loads the program folder's Profilefiles.txt (its name matched without case).
     // Throws std::ios_base::failure when the file cannot be read.
-    TUnknowFilesBL();
+    explicit TUnknowFilesBL(const TFolders& folders);
     explicit TUnknowFilesBL(const std::filesystem::path& knownFileList);
 
     // Whether a top-level entry of that name and kind is covered by the list. Names
@@ -38,13 +39,14 @@ private:
     std::vector<TUnknowItem> known_;
 };
 
-// ProgramFolder() + the entry whose name is "profilefiles.txt" without regard to case
+// The program folder + the entry whose name is "profilefiles.txt" without regard to case
 // ("Profilefiles.txt" when there is none, so that opening it reports the file missing).
-std::filesystem::path KnownFileListPath();
+std::filesystem::path KnownFileListPath(const TFolders& folders);
 
 // The items the unknown-files dialog offers for a backup of profileDir: the list is
 // read again and the profile scanned afresh. Empty: the button stays hidden.
-std::vector<TUnknowItem> FillUnknownFilesForBackup(const std::string& profileDir);
+std::vector<TUnknowItem> FillUnknownFilesForBackup(const TFolders& folders,
+                                                   const std::string& profileDir);
 
 // The items it offers for a restore: those the backup's index listed.
 std::vector<TUnknowItem> FillUnknownFilesForRestore(const TSharedState& state);

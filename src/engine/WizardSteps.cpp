@@ -1,5 +1,6 @@
 #include "engine/WizardSteps.h"
 
+#include "config/Environment.h"
 #include "config/L10n.h"
 #include "config/OutputNames.h"
 #include "engine/BackupFileCheck.h"
@@ -87,7 +88,7 @@ bool BackupFileAccepted(TSharedState& state, IUserInterface& ui)
     } else {
         accepted = RestoreFileAccepted(state, ui);
     }
-    WriteRememberedFolder(state.BackupFile, state.AppNumber);
+    WriteRememberedFolder(*state.Env.KeyStore, state.BackupFile, state.AppNumber);
     return accepted;
 }
 
@@ -165,7 +166,7 @@ std::optional<TComponentsPage> PrepareComponents(TSharedState& state, IUserInter
         ReadBackupIndex(state, ui);
     }
     state.Boxes[ComponentAccountsOnly].Visible = backup;
-    return TComponentsPage{backup ? FillUnknownFilesForBackup(state.ProfileDir)
+    return TComponentsPage{backup ? FillUnknownFilesForBackup(state.Env.Folders, state.ProfileDir)
                                   : FillUnknownFilesForRestore(state)};
 }
 
@@ -173,8 +174,10 @@ bool ConfirmRunStart(TSharedState& state, IUserInterface& ui)
 {
     const bool backup = state.Operation == TOperation::Backup;
     // A backup also waits for the profile itself: another instance may hold it.
-    const bool closed = backup ? WaitUntilProfileClosed(state.ProfileDir, state.AppNumber, ui)
-                               : WaitUntilApplicationClosed(state.AppNumber, ui);
+    const IProcessList& processes = *state.Env.Processes;
+    const bool closed =
+        backup ? WaitUntilProfileClosed(processes, state.ProfileDir, state.AppNumber, ui)
+               : WaitUntilApplicationClosed(processes, state.AppNumber, ui);
     if (!closed)
         return false;
     if (backup)

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <pwd.h>
 #include <unistd.h>
@@ -67,9 +66,6 @@ std::string ExecutableFolder()
     return exe.parent_path().string();
 }
 
-std::mutex g_mutex;
-std::optional<TFolders> g_folders;
-
 } // namespace
 
 std::string WithTrailingSeparator(std::string path)
@@ -98,21 +94,5 @@ TFolders DetectFolders()
     f.Config = WithTrailingSeparator(xdgConfig + "/tessarin");
     return f;
 }
-
-const TFolders& Folders()
-{
-    std::lock_guard lock(g_mutex);
-    if (!g_folders)
-        g_folders = DetectFolders();
-    return *g_folders;
-}
-
-void SetFolders(const TFolders& folders)
-{
-    std::lock_guard lock(g_mutex);
-    g_folders = folders;
-}
-
-std::string ProgramFolder() { return Folders().Program; }
 
 } // namespace tessarin

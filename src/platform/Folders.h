@@ -17,12 +17,6 @@ struct TFolders {
 // Reads the folders from the environment and /proc/self/exe.
 TFolders DetectFolders();
 
-// The folders in use: detected on first use unless a test has set its own.
-const TFolders& Folders();
-void SetFolders(const TFolders& folders);
-
-std::string ProgramFolder();
-
 // Adds the native separator when the text does not already end in one.
 std::string WithTrailingSeparator(std::string path);
 

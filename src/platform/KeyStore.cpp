@@ -5,7 +5,6 @@
 #include "platform/IniFile.h"
 
 #include <algorithm>
-#include <mutex>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -19,9 +18,6 @@ std::string ToLower(std::string s)
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
-
-std::mutex g_storeMutex;
-std::shared_ptr<IKeyStore> g_store;
 } // namespace
 
 TIniKeyStore::TIniKeyStore(fs::path file) : file_(std::move(file)) {}
@@ -96,20 +92,6 @@ bool TMemoryKeyStore::WriteString(const std::string& key, const std::string& val
 {
     values_[{ToLower(key), ToLower(valueName)}] = data;
     return true;
-}
-
-IKeyStore& UserKeyStore()
-{
-    std::lock_guard lock(g_storeMutex);
-    if (!g_store)
-        g_store = std::make_shared<TIniKeyStore>(fs::path(Folders().Config) / "registry.ini");
-    return *g_store;
-}
-
-void SetUserKeyStore(std::shared_ptr<IKeyStore> store)
-{
-    std::lock_guard lock(g_storeMutex);
-    g_store = std::move(store);
 }
 
 } // namespace tessarin

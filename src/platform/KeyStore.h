@@ -45,8 +45,4 @@ private:
     std::map<std::pair<std::string, std::string>, std::string> values_;
 };
 
-// The store in use: $XDG_CONFIG_HOME/tessarin/registry.ini unless a test set another.
-IKeyStore& UserKeyStore();
-void SetUserKeyStore(std::shared_ptr<IKeyStore> store);
-
 } // namespace tessarin

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <mutex>
 #include <optional>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -13,9 +12,6 @@ extern char** environ;
 namespace tessarin {
 
 namespace {
-std::mutex g_launcherMutex;
-std::shared_ptr<ILauncher> g_launcher;
-
 std::optional<pid_t> Spawn(const std::string& executable, const std::vector<std::string>& arguments)
 {
     if (executable.empty())
@@ -79,20 +75,6 @@ TRunResult TPosixLauncher::Run(const std::string& executable,
         }
     }).detach();
     return {TRunResult::TStatus::TimedOut, -1};
-}
-
-ILauncher& Launcher()
-{
-    std::lock_guard lock(g_launcherMutex);
-    if (!g_launcher)
-        g_launcher = std::make_shared<TPosixLauncher>();
-    return *g_launcher;
-}
-
-void SetLauncher(std::shared_ptr<ILauncher> launcher)
-{
-    std::lock_guard lock(g_launcherMutex);
-    g_launcher = std::move(launcher);
 }
 
 } // namespace tessarin

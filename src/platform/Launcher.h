@@ -65,8 +65,4 @@ public:
     }
 };
 
-// The launcher in use: TPosixLauncher unless a test set another. nullptr goes back.
-ILauncher& Launcher();
-void SetLauncher(std::shared_ptr<ILauncher> launcher);
-
 } // namespace tessarin

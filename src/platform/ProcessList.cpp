@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <mutex>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -55,9 +54,6 @@ bool ReadComm(const fs::path& file, std::string& name)
     return !name.empty();
 }
 
-std::mutex g_listMutex;
-std::shared_ptr<const IProcessList> g_list;
-
 } // namespace
 
 TProcFsProcessList::TProcFsProcessList(fs::path procRoot) : root_(std::move(procRoot)) {}
@@ -102,25 +98,6 @@ std::vector<std::string> TFixedProcessList::Names() const
     if (snapshots_.size() > 1)
         snapshots_.pop_front();
     return names;
-}
-
-const IProcessList& ProcessList()
-{
-    std::lock_guard lock(g_listMutex);
-    if (!g_list) {
-        // A test that runs the built program points it at a process folder of its own,
-        // so that an application the developer has open is not taken for the test's.
-        const char* root = std::getenv("TESSARIN_PROC_ROOT");
-        g_list = std::make_shared<TProcFsProcessList>(root != nullptr && *root != '\0' ? root
-                                                                                      : "/proc");
-    }
-    return *g_list;
-}
-
-void SetProcessList(std::shared_ptr<const IProcessList> list)
-{
-    std::lock_guard lock(g_listMutex);
-    g_list = std::move(list);
 }
 
 } // namespace tessarin

@@ -42,9 +42,4 @@ private:
     mutable int calls_ = 0;
 };
 
-// The list in use: /proc (or $TESSARIN_PROC_ROOT) unless a test set another; nullptr
-// goes back to that.
-const IProcessList& ProcessList();
-void SetProcessList(std::shared_ptr<const IProcessList> list);
-
 } // namespace tessarin

@@ -3,7 +3,6 @@
 #include "platform/IniFile.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace fs = std::filesystem;
 
@@ -20,9 +19,6 @@ std::string_view StripSlashes(std::string_view key)
         key.remove_suffix(1);
     return key;
 }
-
-std::mutex g_registryMutex;
-std::shared_ptr<const IRegistryView> g_registry;
 
 } // namespace
 
@@ -130,18 +126,6 @@ TMemoryRegistry TMemoryRegistry::FromIni(const TIniFile& ini)
                 registry.SetValue(section, name, ini.ReadString(section, name));
     }
     return registry;
-}
-
-std::shared_ptr<const IRegistryView> MachineRegistry()
-{
-    std::lock_guard lock(g_registryMutex);
-    return g_registry;
-}
-
-void SetMachineRegistry(std::shared_ptr<const IRegistryView> registry)
-{
-    std::lock_guard lock(g_registryMutex);
-    g_registry = std::move(registry);
 }
 
 } // namespace tessarin

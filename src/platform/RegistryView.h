@@ -64,10 +64,4 @@ private:
     std::map<std::string, Key> keys_; // lower-cased normalised path -> key
 };
 
-// The view a test set; nullptr when none is, and the catalogue reads the
-// installations found instead.
-std::shared_ptr<const IRegistryView> MachineRegistry();
-// nullptr goes back to none.
-void SetMachineRegistry(std::shared_ptr<const IRegistryView> registry);
-
 } // namespace tessarin

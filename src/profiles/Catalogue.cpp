@@ -1,8 +1,8 @@
 #include "profiles/Catalogue.h"
 
+#include "config/Environment.h"
 #include "config/L10n.h"
 #include "config/SharedState.h"
-#include "platform/Folders.h"
 #include "platform/IniFile.h"
 
 #include <algorithm>
@@ -24,11 +24,6 @@ bool HoldsProfileList(const fs::path& root)
            fs::exists(root / "appreg", ec);
 }
 
-std::string HomeFolder()
-{
-    return WithTrailingSeparator(Folders().Home);
-}
-
 bool Contains(const std::string& text, const std::string& fragment)
 {
     return !fragment.empty() && text.find(fragment) != std::string::npos;
@@ -39,9 +34,9 @@ bool Detectable(std::uint8_t number)
     return IsKnownApplication(number) && number != AppPortable;
 }
 
-void ProbeProfileOnly(const TApplication& app, std::vector<std::string>& list)
+void ProbeProfileOnly(const std::string& home, const TApplication& app,
+                      std::vector<std::string>& list)
 {
-    const std::string home = HomeFolder();
     std::error_code ec;
     const bool exists =
         std::any_of(app.ProfileRoots.begin(), app.ProfileRoots.end(),
@@ -76,25 +71,25 @@ void ReadInstallFolder(const IRegistryView& registry, const char* prefix, std::u
         record.InstallFolder = *folder;
 }
 
-void LookUpInRegistry(const IRegistryView& registry, const TApplication& app,
-                      std::vector<std::string>& list)
+void LookUpInRegistry(const IRegistryView& registry, const std::string& home,
+                      const TApplication& app, std::vector<std::string>& list)
 {
     const TRegistryKeys& keys = app.Keys;
     const bool withFallback = *keys.FallbackVersionKey != '\0';
     if (!ReadVersion(registry, keys.VersionKey, app, list) && !withFallback)
-        ProbeProfileOnly(app, list);
+        ProbeProfileOnly(home, app, list);
     ReadInstallFolder(registry, keys.FolderKeyPrefix, app.Number);
     if (withFallback && InstallRecord(app.Number).InstallFolder.empty()) {
         if (!ReadVersion(registry, keys.FallbackVersionKey, app, list))
-            ProbeProfileOnly(app, list);
+            ProbeProfileOnly(home, app, list);
         ReadInstallFolder(registry, keys.FallbackFolderKeyPrefix, app.Number);
     }
 }
 
 // The first installation found of one of the application's builds gives version and
 // folder.
-void LookUpAmong(const std::vector<TInstalledApplication>& found, const TApplication& app,
-                 std::vector<std::string>& list)
+void LookUpAmong(const std::vector<TInstalledApplication>& found, const std::string& home,
+                 const TApplication& app, std::vector<std::string>& list)
 {
     const auto isBuild = [&](const TInstalledApplication& installed) {
         return std::any_of(app.IniNames.begin(), app.IniNames.end(),
@@ -102,7 +97,7 @@ void LookUpAmong(const std::vector<TInstalledApplication>& found, const TApplica
     };
     const auto build = std::find_if(found.begin(), found.end(), isBuild);
     if (build == found.end()) {
-        ProbeProfileOnly(app, list);
+        ProbeProfileOnly(home, app, list);
         return;
     }
     TInstallRecord& record = InstallRecord(app.Number);
@@ -163,20 +158,21 @@ std::string FirstRootWithProfileList(const std::vector<std::string>& roots)
     return found == roots.end() ? std::string() : *found;
 }
 
-std::string ProfileRootFor(std::uint8_t number)
+std::string ProfileRootFor(const std::string& home, std::uint8_t number)
 {
     std::vector<std::string> roots;
     for (const char* candidate : Application(number).ProfileRoots)
-        roots.push_back(HomeFolder() + candidate);
+        roots.push_back(WithTrailingSeparator(home) + candidate);
     if (roots.empty())
         return {};
     const std::string found = FirstRootWithProfileList(roots);
     return WithTrailingSeparator(found.empty() ? roots.front() : found);
 }
 
-std::string OldSuiteProfileRoot()
+std::string OldSuiteProfileRoot(const std::string& home)
 {
-    return WithTrailingSeparator(HomeFolder() + Application(AppSeaMonkey).LegacyRoot);
+    return WithTrailingSeparator(WithTrailingSeparator(home) +
+                                 Application(AppSeaMonkey).LegacyRoot);
 }
 
 std::vector<std::string> ApplicationExecutables(std::uint8_t number)
@@ -202,12 +198,13 @@ void ResetInstallationTable()
     g_installations = {};
 }
 
-TInstallationSource MachineInstallations()
+TInstallationSource MachineInstallations(const TEnvironment& env)
 {
     TInstallationSource source;
-    source.Registry = MachineRegistry();
+    source.Registry = env.MachineRegistry;
     if (!source.Registry)
-        source.Found = FindInstalledApplications(DefaultInstallSearch("/", Folders().Home));
+        source.Found = FindInstalledApplications(DefaultInstallSearch("/", env.Folders.Home));
+    source.Home = WithTrailingSeparator(env.Folders.Home);
     return source;
 }
 
@@ -217,9 +214,14 @@ void LookUpApplication(const TInstallationSource& source, std::uint8_t number,
     if (!Detectable(number))
         return;
     if (source.Registry)
-        LookUpInRegistry(*source.Registry, Application(number), list);
+        LookUpInRegistry(*source.Registry, source.Home, Application(number), list);
     else
-        LookUpAmong(source.Found, Application(number), list);
+        LookUpAmong(source.Found, source.Home, Application(number), list);
+}
+
+void ScanInstalledApplications(TSharedState& state)
+{
+    ScanInstalledApplications(state, MachineInstallations(state.Env));
 }
 
 void ScanInstalledApplications(TSharedState& state, const TInstallationSource& source)

@@ -16,6 +16,7 @@
 
 namespace tessarin {
 
+struct TEnvironment;
 struct TSharedState;
 
 // --- Name tables (empty text for a number without that name) ---
@@ -53,9 +54,9 @@ std::string FirstRootWithProfileList(const std::vector<std::string>& roots);
 // The profile root of an application: home + the first candidate that holds
 // profiles.ini, registry.dat or appreg, else the first candidate; ends in '/'.
 // Empty for 0, 10 and unknown numbers.
-std::string ProfileRootFor(std::uint8_t number);
+std::string ProfileRootFor(const std::string& home, std::uint8_t number);
 // ~/.mozilla/, where the old Mozilla suite kept its binary registry "appreg".
-std::string OldSuiteProfileRoot();
+std::string OldSuiteProfileRoot(const std::string& home);
 // File names of the application's executables, in order of preference.
 std::vector<std::string> ApplicationExecutables(std::uint8_t number);
 
@@ -82,13 +83,15 @@ void ResetInstallationTable();
 struct TInstallationSource {
     std::shared_ptr<const IRegistryView> Registry;
     std::vector<TInstalledApplication> Found;
+    std::string Home; // where the profile folders are looked for; ends in '/'
 };
-TInstallationSource MachineInstallations();
+// env's registry view where it has one, else what the platform finds.
+TInstallationSource MachineInstallations(const TEnvironment& env);
 
 // Rebuilds state.ApplicationList and the installation table: sets AppNumber to 0 and
-// empties ProfileDir.
-void ScanInstalledApplications(TSharedState& state,
-                               const TInstallationSource& source = MachineInstallations());
+// empties ProfileDir. Without a source, the machine's installations.
+void ScanInstalledApplications(TSharedState& state);
+void ScanInstalledApplications(TSharedState& state, const TInstallationSource& source);
 
 // The lookups of one application, as the scan does them. When found: marks it
 // installed with version and folder and appends "list prefix + version" to list; when

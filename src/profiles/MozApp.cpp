@@ -44,14 +44,6 @@ std::string WithoutFirst(std::string text, const std::string& part)
 
 } // namespace
 
-std::string AppDataFolder()
-{
-    std::string home = Folders().Home;
-    while (home.size() > 1 && home.back() == '/')
-        home.pop_back();
-    return home;
-}
-
 std::string LowerCase(std::string text)
 {
     for (char& c : text)
@@ -60,7 +52,8 @@ std::string LowerCase(std::string text)
     return text;
 }
 
-TMozApp::TMozApp(std::uint8_t number, const TInstallationSource& source) : number_(number)
+TMozApp::TMozApp(std::uint8_t number, const TInstallationSource& source)
+    : number_(number), home_(source.Home)
 {
     const TApplication& app = Application(number);
     name_ = app.ProductName;
@@ -112,7 +105,10 @@ const TAppProfile* TMozApp::FindUsedProfile(const std::string& fragment) const
 void TMozApp::FindProfiles()
 {
     profiles_.reset();
-    const std::string appData = AppDataFolder();
+    // The home folder without its trailing separator, which "[AppData]" stands for.
+    std::string appData = home_;
+    while (appData.size() > 1 && appData.back() == '/')
+        appData.pop_back();
     std::vector<std::string> roots;
     for (const std::string& pattern : profileRoots_)
         roots.push_back(ReplaceAll(pattern, AppDataPlaceholder, appData));

@@ -20,8 +20,7 @@ inline constexpr const char* AppDataPlaceholder = "[AppData]";
 class TMozApp {
 public:
     // Detects the application in source and reads its profile list.
-    explicit TMozApp(std::uint8_t number,
-                     const TInstallationSource& source = MachineInstallations());
+    TMozApp(std::uint8_t number, const TInstallationSource& source);
     virtual ~TMozApp() = default;
     TMozApp(const TMozApp&) = delete;
     TMozApp& operator=(const TMozApp&) = delete;
@@ -58,6 +57,7 @@ private:
     bool StartList(const std::string& file, std::string& data);
 
     int number_ = 0;
+    std::string home_;
     std::string name_;
     std::string shortName_;
     std::string version_;
@@ -71,16 +71,13 @@ private:
 // A class name for each application batch mode serves.
 template <std::uint8_t Number> class TMozAppOf final : public TMozApp {
 public:
-    TMozAppOf() : TMozApp(Number) {}
+    explicit TMozAppOf(const TInstallationSource& source) : TMozApp(Number, source) {}
 };
 using TSeaMonkeyApp = TMozAppOf<AppSeaMonkey>;
 using TFirefoxApp = TMozAppOf<AppFirefox>;
 using TThunderbirdApp = TMozAppOf<AppThunderbird>;
 using TSunbirdApp = TMozAppOf<AppSunbird>;
 using TPostBoxApp = TMozAppOf<AppPostBox>;
-
-// The home folder without its trailing separator, which "[AppData]" stands for.
-std::string AppDataFolder();
 
 // Lower-cases ASCII letters; other bytes (UTF-8 included) stay as they are.
 std::string LowerCase(std::string text);

@@ -1,11 +1,13 @@
 #include "profiles/MozManager.h"
 
+#include "config/Environment.h"
+
 namespace tessarin {
 
-TMozManager::TMozManager()
+TMozManager::TMozManager(const TEnvironment& env)
 {
     // One look at the system serves every application.
-    const TInstallationSource source = MachineInstallations();
+    const TInstallationSource source = MachineInstallations(env);
     for (const TApplication& row : Applications()) {
         if (*row.BatchName == '\0')
             continue;

@@ -14,7 +14,7 @@ namespace tessarin {
 class TMozManager {
 public:
     // Creates their application objects and keeps those that are installed.
-    TMozManager();
+    explicit TMozManager(const TEnvironment& env);
 
     // The last application whose short name contains the lower-cased name; nullptr
     // for an empty name or no match.

@@ -1,9 +1,9 @@
 #include "profiles/ProfileCreation.h"
 
+#include "config/Environment.h"
 #include "config/L10n.h"
 #include "config/SharedState.h"
 #include "platform/FileUtil.h"
-#include "platform/Folders.h"
 #include "platform/Launcher.h"
 #include "platform/UserInterface.h"
 #include "profiles/Catalogue.h"
@@ -99,7 +99,7 @@ TCreateProfileResult CreateNewProfile(TSharedState& state, IUserInterface& ui)
     const std::string executable = ProfileCreationExecutable(state.AppNumber);
     if (executable.empty())
         return failed(TCreateProfileResult::NoExecutable);
-    const TRunResult run = Launcher().Run(
+    const TRunResult run = state.Env.Launcher->Run(
         executable, CreateProfileArguments(name, answer->Location), ProfileCreationTimeout);
     if (run.Status == TRunResult::TStatus::NotStarted)
         return failed(TCreateProfileResult::StartFailed);

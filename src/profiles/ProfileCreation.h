@@ -36,7 +36,7 @@ std::vector<std::string> CreateProfileArguments(const std::string& name, const s
 std::string ProfileCreationExecutable(std::uint8_t number);
 
 // The New-profile button: asks with the new-profile dialog, checks the name, runs the
-// executable of state.AppNumber through Launcher() and waits for it, then lists the
+// executable of state.AppNumber through the environment's launcher and waits for it, then lists the
 // profiles again (state.ProfileList, ProfileRecords, ProfileDir) and looks for the new
 // one. Messages (section "TForm1") through ui: LANG_NO_NAME, LANG_PROFIL_EXIST, and
 // LANG_BAD_CREATE whenever the profile did not come into being.

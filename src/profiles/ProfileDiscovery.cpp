@@ -1,9 +1,9 @@
 #include "profiles/ProfileDiscovery.h"
 
+#include "config/Environment.h"
 #include "config/L10n.h"
 #include "config/SharedState.h"
 #include "platform/FileUtil.h"
-#include "platform/Folders.h"
 #include "platform/IniFile.h"
 #include "platform/UserInterface.h"
 #include "profiles/Catalogue.h"
@@ -147,7 +147,7 @@ bool ParseProfileRoot(TSharedState& state, const std::string& root)
 void ListProfiles(TSharedState& state)
 {
     state.ProfileList.clear();
-    const std::string root = ProfileRootFor(state.AppNumber);
+    const std::string root = ProfileRootFor(state.Env.Folders.Home, state.AppNumber);
     if (root.empty()) {
         // Portable or nothing selected: there is no profile root to read, and reading
         // the bare file names would pick up whatever lies in the working folder.
@@ -158,7 +158,7 @@ void ListProfiles(TSharedState& state)
         ParseProfileRoot(state, state.ProfileDir);
         const std::string legacy = Application(state.AppNumber).LegacyRoot;
         if (!legacy.empty() && state.ProfileRecords.empty())
-            ParseProfileRoot(state, WithTrailingSeparator(Folders().Home) + legacy + "/");
+            ParseProfileRoot(state, WithTrailingSeparator(state.Env.Folders.Home) + legacy + "/");
     }
     if (!state.ExternalProfileDir.empty())
         InsertSorted(state.ProfileList, PortableEntryText());

@@ -15,22 +15,17 @@
 
 namespace tessarin {
 
-std::vector<std::string> ListProcessNames()
-{
-    return ProcessList().Names();
-}
-
 std::vector<std::string> RunningCheckExecutables(std::uint8_t number)
 {
     return ApplicationExecutables(number);
 }
 
-bool IsApplicationRunning(std::uint8_t number)
+bool IsApplicationRunning(const IProcessList& processes, std::uint8_t number)
 {
     const std::vector<std::string> wanted = RunningCheckExecutables(number);
     if (wanted.empty())
         return false;
-    const std::vector<std::string> running = ListProcessNames();
+    const std::vector<std::string> running = processes.Names();
     return std::any_of(running.begin(), running.end(), [&](const std::string& name) {
         return std::find(wanted.begin(), wanted.end(), name) != wanted.end();
     });
@@ -76,15 +71,17 @@ bool RetryWhile(Busy busy, const char* section, const std::string& name, IUserIn
 
 } // namespace
 
-bool WaitUntilApplicationClosed(std::uint8_t number, IUserInterface& ui)
+bool WaitUntilApplicationClosed(const IProcessList& processes, std::uint8_t number,
+                                IUserInterface& ui)
 {
-    return RetryWhile([&] { return IsApplicationRunning(number); }, "Tessarin14",
+    return RetryWhile([&] { return IsApplicationRunning(processes, number); }, "Tessarin14",
                       WizardRunningName(number), ui);
 }
 
-void EnsureApplicationClosedForEngine(std::uint8_t number, IUserInterface& ui)
+void EnsureApplicationClosedForEngine(const IProcessList& processes, std::uint8_t number,
+                                      IUserInterface& ui)
 {
-    if (!RetryWhile([&] { return IsApplicationRunning(number); }, "TForm1",
+    if (!RetryWhile([&] { return IsApplicationRunning(processes, number); }, "TForm1",
                     EngineRunningName(number), ui))
         ExitForEngine(EngineExitName(number), ui);
 }
@@ -129,10 +126,12 @@ bool ProfileInUse(const std::string& profileDir)
     return !profileDir.empty() && (ProfileLockOwner(profileDir) != 0 || ParentLockHeld(profileDir));
 }
 
-bool WaitUntilProfileClosed(const std::string& profileDir, std::uint8_t number, IUserInterface& ui)
+bool WaitUntilProfileClosed(const IProcessList& processes, const std::string& profileDir,
+                            std::uint8_t number, IUserInterface& ui)
 {
-    return RetryWhile([&] { return IsApplicationRunning(number) || ProfileInUse(profileDir); },
-                      "Tessarin14", OrElse(WizardRunningName(number), profileDir), ui);
+    return RetryWhile(
+        [&] { return IsApplicationRunning(processes, number) || ProfileInUse(profileDir); },
+        "Tessarin14", OrElse(WizardRunningName(number), profileDir), ui);
 }
 
 void EnsureProfileNotInUse(const std::string& profileDir, std::uint8_t number, IUserInterface& ui)

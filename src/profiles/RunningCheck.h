@@ -9,16 +9,15 @@
 
 namespace tessarin {
 
+class IProcessList;
 class IUserInterface;
-
-// Executable names of the running processes (ProcessList()), in the system's order.
-std::vector<std::string> ListProcessNames();
 
 // Process names that count as the application, compared exactly and with case.
 // None for 0 (nothing selected) and 10 (portable).
 std::vector<std::string> RunningCheckExecutables(std::uint8_t number);
 
-bool IsApplicationRunning(std::uint8_t number);
+// Whether processes (the environment's list) holds one of those names.
+bool IsApplicationRunning(const IProcessList& processes, std::uint8_t number);
 
 // The name in the wizard's LANG_DETEKCE message ("Firefox").
 std::string WizardRunningName(std::uint8_t number);
@@ -28,11 +27,13 @@ std::string EngineExitName(std::uint8_t number);
 
 // The wizard's loop: while the application runs, a Retry/Cancel box. True when it
 // is not (or no longer) running, false when the person cancelled.
-bool WaitUntilApplicationClosed(std::uint8_t number, IUserInterface& ui);
+bool WaitUntilApplicationClosed(const IProcessList& processes, std::uint8_t number,
+                                IUserInterface& ui);
 
 // The engine's loop during a legacy restore: as the wizard's, with the engine's names
 // and texts; Cancel shows LANG_DETEKCE2 and throws TProgramExit{1}.
-void EnsureApplicationClosedForEngine(std::uint8_t number, IUserInterface& ui);
+void EnsureApplicationClosedForEngine(const IProcessList& processes, std::uint8_t number,
+                                      IUserInterface& ui);
 
 // The process that holds profileDir's "lock" link ("host:+PID", as the applications
 // write it on Linux) when that process is alive; 0 otherwise. Catches an application
@@ -50,8 +51,8 @@ bool ProfileInUse(const std::string& profileDir);
 
 // The wizard's loop for a backup: while the application runs or the profile is in
 // use, a Retry/Cancel box. False when the person cancelled.
-bool WaitUntilProfileClosed(const std::string& profileDir, std::uint8_t number,
-                            IUserInterface& ui);
+bool WaitUntilProfileClosed(const IProcessList& processes, const std::string& profileDir,
+                            std::uint8_t number, IUserInterface& ui);
 
 // The engine's loop for a profile in use: while its lock is held, as
 // EnsureApplicationClosedForEngine; Cancel shows LANG_DETEKCE2 and throws

@@ -5,12 +5,8 @@
 #include "app/ControlNames.h"
 #include "app/MainWindow.h"
 #include "app/QtUserInterface.h"
-#include "config/BatchMode.h"
-#include "config/L10n.h"
 #include "config/SharedState.h"
-#include "platform/Folders.h"
-#include "platform/KeyStore.h"
-#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 
 #include <QString>
 
@@ -24,48 +20,14 @@ namespace tessarin::test {
 
 namespace wiz = names::wizard;
 
-// The shipped data files copied into a temporary program folder, with every other
-// folder of the program inside the same temporary tree.
-class TProgramFolder {
-public:
+// The shipped data files copied into the test's own program folder.
+struct TProgramFolder : TTestEnvironment {
     TProgramFolder()
+        : TTestEnvironment({"Default.lng", "Backup.ini", "Profilefiles.txt", "side.jpg"})
     {
-        namespace fs = std::filesystem;
-        for (const char* sub : {"program", "home", "state", "config"})
-            fs::create_directories(dir_.Path() / sub);
-        for (const char* name : {"Default.lng", "Backup.ini", "Profilefiles.txt", "side.jpg"})
-            fs::copy_file(fs::path(TESSARIN_SOURCE_DIR) / "data" / name,
-                          dir_.Path() / "program" / name);
-        TFolders folders;
-        folders.Home = dir_.Folder() + "home/";
-        folders.Documents = folders.Home;
-        folders.Program = dir_.Folder() + "program/";
-        folders.State = dir_.Folder() + "state/";
-        folders.Config = dir_.Folder() + "config/";
-        SetFolders(folders);
-        SetUserKeyStore(nullptr); // the next use opens this tree's registry.ini
-        ReloadLanguage();
-    }
-    // Nothing written after the test may recreate the removed tree.
-    ~TProgramFolder() { SetUserKeyStore(nullptr); }
-    TProgramFolder(const TProgramFolder&) = delete;
-    TProgramFolder& operator=(const TProgramFolder&) = delete;
-
-    std::string Program() const { return dir_.Folder() + "program/"; }
-    std::string State() const { return dir_.Folder() + "state/"; }
-    std::filesystem::path File(const std::string& name) const
-    {
-        return dir_.Path() / "program" / name;
-    }
-    void Write(const std::string& name, const std::string& content) const
-    {
-        dir_.Write("program/" + name, content);
     }
     // After Default.lng was changed.
-    void ReloadLanguage() const { SetLanguage(std::make_shared<Tl10n>(File("Default.lng"))); }
-
-private:
-    TTempDir dir_;
+    void ReloadLanguage() { UseLanguage(ProgramFile("Default.lng")); }
 };
 
 struct TBoxCall {
@@ -101,14 +63,14 @@ public:
 
 // A main window whose boxes and program ends are recorded instead of happening.
 struct TFormUnderTest {
-    explicit TFormUnderTest(std::vector<std::string> arguments = {})
+    explicit TFormUnderTest(TTestEnvironment& env, std::vector<std::string> arguments = {})
+        : State(env.Env)
     {
-        SetCommandLine(std::move(arguments));
+        env.Env.Arguments = std::move(arguments);
         Form = std::make_unique<TForm1>(State);
         Form->Ui().SetBoxPresenter(Boxes.Presenter());
         Form->SetExitHandler([this](int code) { Exits.push_back(code); });
     }
-    ~TFormUnderTest() { SetCommandLine(std::vector<std::string>{}); }
 
     template <typename T> T* Find(const char* name) const
     {

@@ -4,7 +4,7 @@
 #include "DialogTestSupport.h"
 #include "app/dialogs/NewProfileDialog.h"
 #include "config/L10n.h"
-#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -49,20 +49,15 @@ struct TScriptedBrowser {
 class TestNewProfileDialog : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::TTempDir> dir_;
-
-    void UseLanguage(const std::string& content)
-    {
-        SetLanguage(std::make_shared<Tl10n>(dir_->Write("Default.lng", content)));
-    }
+    std::unique_ptr<test::TTestEnvironment> env_;
 
 private slots:
     void init()
     {
-        dir_ = std::make_unique<test::TTempDir>();
-        UseLanguage("");
+        env_ = std::make_unique<test::TTestEnvironment>();
+        env_->UseLanguageText("");
     }
-    void cleanup() { dir_.reset(); }
+    void cleanup() { env_.reset(); }
 
     void layoutAndEnglishTexts()
     {
@@ -101,8 +96,9 @@ private slots:
 
     void textsAndFontFromLanguageFile()
     {
-        UseLanguage("[TForm1]\nLANG_NEW_PROFIL=Novy profil\nLANG_DIR_DEFAULT=Vychozi adresar\n"
-                    "LANG_LOCATION=Umisteni:\n[Common]\nFont=DejaVu Sans Mono\n");
+        env_->UseLanguageText(
+            "[TForm1]\nLANG_NEW_PROFIL=Novy profil\nLANG_DIR_DEFAULT=Vychozi adresar\n"
+            "LANG_LOCATION=Umisteni:\n[Common]\nFont=DejaVu Sans Mono\n");
         TForm2 dialog;
         ShowAndWait(dialog);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Novy profil"));
@@ -234,10 +230,10 @@ private slots:
 
     void chosenFolderNeedsAnExistingFolder()
     {
-        const auto folder = dir_->Path() / "Profiles";
+        const auto folder = env_->Dir().Path() / "Profiles";
         std::filesystem::create_directories(folder);
-        dir_->Write("file.txt", "x");
-        const QString base = QString::fromStdString(dir_->Path().string());
+        env_->Dir().Write("file.txt", "x");
+        const QString base = QString::fromStdString(env_->Dir().Path().string());
 
         QCOMPARE(ChosenFolder(QString()), std::nullopt);
         QCOMPARE(ChosenFolder(base + "/Profiles/"), std::optional(folder.string()));

@@ -4,7 +4,7 @@
 #include "DialogTestSupport.h"
 #include "app/dialogs/PasswordDialogs.h"
 #include "config/L10n.h"
-#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -44,14 +44,8 @@ void Type(QWidget& dialog, const char* field, const QString& text)
 class TestPasswordDialogs : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::TTempDir> dir_;
+    std::unique_ptr<test::TTestEnvironment> env_;
     TMessages messages_;
-
-    void UseLanguage(const std::string& content)
-    {
-        const auto file = dir_->Write("Default.lng", content);
-        SetLanguage(std::make_shared<Tl10n>(file));
-    }
 
     void Capture(TForm4& dialog)
     {
@@ -63,11 +57,11 @@ class TestPasswordDialogs : public QObject {
 private slots:
     void init()
     {
-        dir_ = std::make_unique<test::TTempDir>();
+        env_ = std::make_unique<test::TTestEnvironment>();
         messages_.clear();
-        UseLanguage("");
+        env_->UseLanguageText("");
     }
-    void cleanup() { dir_.reset(); }
+    void cleanup() { env_.reset(); }
 
     void setPasswordLayoutAndEnglishTexts()
     {
@@ -104,10 +98,10 @@ private slots:
 
     void setPasswordTextsAndFontFromLanguageFile()
     {
-        UseLanguage("[TForm4]\nLANG_CAPTION=Set password\nLANG_HESLO=Heslo:\n"
-                    "LANG_NO_STEJ=Hesla se neshoduji.\n"
-                    "[TForm1]\nLANG_BUTTON_2=Storno\nLANG_WARNING=Varovani\n"
-                    "[Common]\nFont=DejaVu Serif\nDefaultCharset=238\n");
+        env_->UseLanguageText("[TForm4]\nLANG_CAPTION=Set password\nLANG_HESLO=Heslo:\n"
+                              "LANG_NO_STEJ=Hesla se neshoduji.\n"
+                              "[TForm1]\nLANG_BUTTON_2=Storno\nLANG_WARNING=Varovani\n"
+                              "[Common]\nFont=DejaVu Serif\nDefaultCharset=238\n");
         TForm4 dialog;
         Capture(dialog);
         ShowAndWait(dialog);
@@ -127,14 +121,15 @@ private slots:
 
     void fontNamesAreCutAndBrokenCharsetsTolerated()
     {
-        UseLanguage("[Common]\nFont=ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefgh\nDefaultCharset=many\n");
+        env_->UseLanguageText(
+            "[Common]\nFont=ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefgh\nDefaultCharset=many\n");
         TForm5 dialog;
         ShowAndWait(dialog);
         QCOMPARE(dialog.font().family(), QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcde"));
         QCOMPARE(dialog.property("fontCharset").toInt(), 1);
 
         // Without a font name the dialog keeps the font it was laid out for.
-        UseLanguage("");
+        env_->UseLanguageText("");
         dialog.hide();
         ShowAndWait(dialog);
         QCOMPARE(dialog.font().pixelSize(), 11);
@@ -268,8 +263,9 @@ private slots:
     void enterPasswordLayoutAndTexts()
     {
         // The password label comes from the set-password dialog's section.
-        UseLanguage("[TForm5]\nLANG_LABEL1=Soubor je zasifrovan:\n[TForm4]\nLANG_HESLO=Heslo:\n"
-                    "[TForm5]\nLANG_HESLO=not this one\n");
+        env_->UseLanguageText(
+            "[TForm5]\nLANG_LABEL1=Soubor je zasifrovan:\n[TForm4]\nLANG_HESLO=Heslo:\n"
+            "[TForm5]\nLANG_HESLO=not this one\n");
         QWidget mainWindow;
         mainWindow.setGeometry(200, 150, 471, 327);
         mainWindow.show();

@@ -4,7 +4,7 @@
 #include "DialogTestSupport.h"
 #include "app/dialogs/UnknownFilesDialog.h"
 #include "config/L10n.h"
-#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -62,20 +62,15 @@ using TStrings = std::vector<std::string>;
 class TestUnknownFilesDialog : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::TTempDir> dir_;
-
-    void UseLanguage(const std::string& content)
-    {
-        SetLanguage(std::make_shared<Tl10n>(dir_->Write("Default.lng", content)));
-    }
+    std::unique_ptr<test::TTestEnvironment> env_;
 
 private slots:
     void init()
     {
-        dir_ = std::make_unique<test::TTempDir>();
-        UseLanguage("");
+        env_ = std::make_unique<test::TTestEnvironment>();
+        env_->UseLanguageText("");
     }
-    void cleanup() { dir_.reset(); }
+    void cleanup() { env_.reset(); }
 
     void layoutTextsAndPlacement()
     {
@@ -116,8 +111,9 @@ private slots:
 
     void folderSuffixAndTextsFromLanguageFile()
     {
-        UseLanguage("[Tessarin14]\nLANG_DIRECTORY=adresar\nLANG_UNKNOW_FILES=Nezname soubory\n"
-                    "[TForm1]\nLANG_DIRECTORY=not this one\n[Common]\nFont=DejaVu Serif\n");
+        env_->UseLanguageText(
+            "[Tessarin14]\nLANG_DIRECTORY=adresar\nLANG_UNKNOW_FILES=Nezname soubory\n"
+            "[TForm1]\nLANG_DIRECTORY=not this one\n[Common]\nFont=DejaVu Serif\n");
         TUnknowFilesFM dialog;
         dialog.SetItems({{"cache2_old", true}, {"a (directory)", false}});
         ShowAndWait(dialog);

@@ -34,7 +34,7 @@ private slots:
     void init()
     {
         folder_ = std::make_unique<TProgramFolder>();
-        t_ = std::make_unique<TFormUnderTest>();
+        t_ = std::make_unique<TFormUnderTest>(*folder_);
         t_->Form->show();
     }
     void cleanup()

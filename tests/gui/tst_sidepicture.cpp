@@ -89,9 +89,10 @@ void SidePictureTest::shippedPictureDecodes()
     const QImage image = LoadJpegFile(TESSARIN_SOURCE_DIR "/data/side.jpg");
     QVERIFY(!image.isNull());
     QCOMPARE(image.size(), QSize(SidePictureWidth, SidePictureHeight));
-    QCOMPARE(LoadSidePicture().size(), QSize(SidePictureWidth, SidePictureHeight));
+    QCOMPARE(LoadSidePicture(folder_->Program()).size(),
+             QSize(SidePictureWidth, SidePictureHeight));
 
-    TFormUnderTest t;
+    TFormUnderTest t(*folder_);
     const QPixmap shown = t.Find<QLabel>(wiz::Picture)->pixmap();
     QCOMPARE(shown.size(), QSize(SidePictureWidth, SidePictureHeight));
 }
@@ -100,8 +101,8 @@ void SidePictureTest::otherSizesAreStretched()
 {
     const auto jpeg = EncodeJpeg(40, 60, JCS_RGB, {200, 30, 40});
     const std::string text(jpeg.begin(), jpeg.end());
-    folder_->Write("side.jpg", text);
-    const QImage image = LoadSidePicture();
+    folder_->WriteProgramFile("side.jpg", text);
+    const QImage image = LoadSidePicture(folder_->Program());
     QCOMPARE(image.size(), QSize(SidePictureWidth, SidePictureHeight));
     QVERIFY(Near(image.pixelColor(60, 120), QColor(200, 30, 40)));
 }
@@ -166,15 +167,15 @@ void SidePictureTest::brokenFilesGiveNoPicture()
     QVERIFY(DecodeJpeg(data).isNull());
 
     const std::string text(data.begin(), data.end());
-    folder_->Write("side.jpg", text);
-    QVERIFY(LoadSidePicture().isNull());
+    folder_->WriteProgramFile("side.jpg", text);
+    QVERIFY(LoadSidePicture(folder_->Program()).isNull());
 }
 
 void SidePictureTest::windowWithoutPicture()
 {
-    std::filesystem::remove(folder_->File("side.jpg"));
-    QVERIFY(LoadJpegFile(folder_->File("side.jpg").string()).isNull());
-    TFormUnderTest t;
+    std::filesystem::remove(folder_->ProgramFile("side.jpg"));
+    QVERIFY(LoadJpegFile(folder_->ProgramFile("side.jpg").string()).isNull());
+    TFormUnderTest t(*folder_);
     QVERIFY(t.Find<QLabel>(wiz::Picture)->pixmap().isNull());
     // The picture is not a required file: the window starts without it.
     t.Form->show();

@@ -3,6 +3,7 @@
 #include "AppTestSupport.h"
 
 #include "app/Placement.h"
+#include "config/BatchMode.h"
 #include "engine/ReportPages.h"
 #include "support/TempDir.h"
 
@@ -70,7 +71,7 @@ void StartupTest::welcomePageInInteractiveMode()
     std::vector<std::string> args;
     for (const auto& a : arguments)
         args.push_back(a.toStdString());
-    TFormUnderTest t(args);
+    TFormUnderTest t(*folder_, args);
     // Left over from an earlier run of the wizard: the Welcome page clears both.
     t.State.CloseWithoutQuestion = true;
     t.State.BackupFile = "/tmp/x.pcv";
@@ -104,16 +105,16 @@ void StartupTest::welcomePageInInteractiveMode()
 
 void StartupTest::batchModePreparesNoPage()
 {
-    TFormUnderTest t({"task.ini"});
-    QVERIFY(IsBatchMode());
-    QCOMPARE(BatchTaskArgument(), std::string("task.ini"));
+    TFormUnderTest t(*folder_, {"task.ini"});
+    QVERIFY(t.State.Env.IsBatchMode());
+    QCOMPARE(t.State.Env.BatchTaskArgument(), std::string("task.ini"));
     for (const char* panel : wiz::Pages)
         QVERIFY2(t.Find<QWidget>(panel)->isHidden(), panel);
     QCOMPARE(int(t.State.PageNumber), 0);
     // Asked afresh: the mode follows the command line kept at start.
-    SetCommandLine(std::vector<std::string>{"a", "b"});
-    QVERIFY(!IsBatchMode());
-    QVERIFY(BatchTaskArgument().empty());
+    folder_->Env.Arguments = {"a", "b"};
+    QVERIFY(!t.State.Env.IsBatchMode());
+    QVERIFY(t.State.Env.BatchTaskArgument().empty());
 }
 
 void StartupTest::missingRequiredFileWarnsAndEnds_data()
@@ -133,13 +134,14 @@ void StartupTest::missingRequiredFileWarnsAndEnds()
     QFETCH(QString, file);
     QFETCH(bool, batch);
     std::filesystem::path path =
-        folder_->File(file.chopped(file.endsWith('/') ? 1 : 0).toStdString());
+        folder_->ProgramFile(file.chopped(file.endsWith('/') ? 1 : 0).toStdString());
     std::filesystem::remove(path);
     if (file.endsWith('/'))
         std::filesystem::create_directory(path);
     QCOMPARE(MissingRequiredFiles(folder_->Program()).size(), std::size_t(1));
 
-    TFormUnderTest t(batch ? std::vector<std::string>{"task.ini"} : std::vector<std::string>{});
+    TFormUnderTest t(*folder_,
+                     batch ? std::vector<std::string>{"task.ini"} : std::vector<std::string>{});
     int runs = 0;
     t.Form->SetBatchRunner([&runs](TSharedState&, IUserInterface&, const std::string&) {
         ++runs;
@@ -160,9 +162,9 @@ void StartupTest::missingRequiredFileWarnsAndEnds()
 
 void StartupTest::missingSettingsFileIsCreated()
 {
-    std::filesystem::remove(folder_->File("Backup.ini"));
-    TFormUnderTest t;
-    QVERIFY(std::filesystem::is_regular_file(folder_->File("Backup.ini")));
+    std::filesystem::remove(folder_->ProgramFile("Backup.ini"));
+    TFormUnderTest t(*folder_);
+    QVERIFY(std::filesystem::is_regular_file(folder_->ProgramFile("Backup.ini")));
     t.Form->show();
     QVERIFY(t.Boxes.Calls.empty());
     QVERIFY(t.Exits.empty());
@@ -184,7 +186,7 @@ void StartupTest::closeQueryAnswers()
 {
     QFETCH(bool, yes);
     QFETCH(bool, byCancelButton);
-    TFormUnderTest t;
+    TFormUnderTest t(*folder_);
     t.Form->show();
     QVERIFY(QTest::qWaitForWindowExposed(t.Form.get()));
     t.Boxes.Answers.push_back(yes);
@@ -220,7 +222,7 @@ void StartupTest::closesWithoutQuestion_data()
 void StartupTest::closesWithoutQuestion()
 {
     QFETCH(bool, reportPage);
-    TFormUnderTest t;
+    TFormUnderTest t(*folder_);
     t.Form->show();
     if (reportPage)
         t.Form->ShowPage(TPage::Report);
@@ -234,7 +236,7 @@ void StartupTest::closesWithoutQuestion()
 
 void StartupTest::newBackupOrRestoreStartsOver()
 {
-    TFormUnderTest t;
+    TFormUnderTest t(*folder_);
     t.Form->show();
     t.Form->AddTaskLine("Backup contains:");
     t.Form->ShowPage(TPage::Processing);
@@ -265,7 +267,7 @@ void StartupTest::newBackupOrRestoreStartsOver()
 
 void StartupTest::controlsSitWhereDesigned()
 {
-    TFormUnderTest t;
+    TFormUnderTest t(*folder_);
     QCOMPARE(t.Form->centralWidget()->size(), QSize(ClientWidth, ClientHeight));
     QCOMPARE(t.Form->minimumSize(), t.Form->maximumSize());
     QVERIFY(!(t.Form->windowFlags() & Qt::WindowMaximizeButtonHint));
@@ -335,7 +337,7 @@ void StartupTest::controlsSitWhereDesigned()
 
 void StartupTest::componentBoxesTabOrder()
 {
-    TFormUnderTest t;
+    TFormUnderTest t(*folder_);
     auto* group = t.Find<QGroupBox>(wiz::ComponentsBox);
     QStringList order;
     QWidget* w = t.Find<QWidget>(wiz::ComponentBox[ComponentGeneral]);
@@ -373,8 +375,8 @@ void StartupTest::monitorArithmetic()
 
 void StartupTest::monitorBeyondTheScreensFallsBackToFirst()
 {
-    folder_->Write("Backup.ini", "[General]\nmonitor=3\n");
-    TFormUnderTest t;
+    folder_->WriteProgramFile("Backup.ini", "[General]\nmonitor=3\n");
+    TFormUnderTest t(*folder_);
     QCOMPARE(t.State.MonitorNumber, 3);
     const int screens = int(QGuiApplication::screens().size());
     QVERIFY(screens < 3);
@@ -386,7 +388,7 @@ void StartupTest::monitorBeyondTheScreensFallsBackToFirst()
 
 void StartupTest::languageFont()
 {
-    TFormUnderTest plain;
+    TFormUnderTest plain(*folder_);
     plain.Form->show();
     const QString designed = plain.Form->font().families().value(0);
     QVERIFY(!designed.isEmpty());
@@ -394,10 +396,10 @@ void StartupTest::languageFont()
 
     const QString longName = QStringLiteral("DejaVu Serif Condensed Extra Long Name");
     QVERIFY(longName.size() > 31);
-    folder_->Write("Default.lng",
-                   "[Common]\nFont=" + longName.toStdString() + "\nDefaultCharset=238\n");
+    folder_->WriteProgramFile("Default.lng", "[Common]\nFont=" + longName.toStdString() +
+                                                 "\nDefaultCharset=238\n");
     folder_->ReloadLanguage();
-    TFormUnderTest t;
+    TFormUnderTest t(*folder_);
     t.Form->show();
     QCOMPARE(t.Form->font().families().value(0), longName.left(31));
     // The designed families stay behind it for a name that is not installed.
@@ -408,9 +410,9 @@ void StartupTest::languageFont()
     QCOMPARE(title->font().families().value(0), longName.left(31));
     QVERIFY(title->font().bold());
 
-    folder_->Write("Default.lng", "[Common]\nDefaultCharset=latin\n");
+    folder_->WriteProgramFile("Default.lng", "[Common]\nDefaultCharset=latin\n");
     folder_->ReloadLanguage();
-    TFormUnderTest bad;
+    TFormUnderTest bad(*folder_);
     bad.Form->show(); // an unusable character set changes nothing here
     QCOMPARE(bad.Form->FontCharset(), 1);
     QCOMPARE(bad.Form->font().families().value(0), designed);
@@ -418,7 +420,7 @@ void StartupTest::languageFont()
 
 void StartupTest::batchStartsOnceOnFirstActivation()
 {
-    TFormUnderTest t({"task.ini"});
+    TFormUnderTest t(*folder_, {"task.ini"});
     int runs = 0;
     std::string taskFile;
     TSharedState* runState = nullptr;
@@ -448,7 +450,7 @@ void StartupTest::batchStartsOnceOnFirstActivation()
     QCOMPARE(t.Exits, std::vector<int>{0});
 
     // The wizard never starts a batch run.
-    TFormUnderTest wizard;
+    TFormUnderTest wizard(*folder_);
     int wizardRuns = 0;
     wizard.Form->SetBatchRunner([&](TSharedState&, IUserInterface&, const std::string&) {
         ++wizardRuns;
@@ -463,7 +465,7 @@ void StartupTest::batchStartsOnceOnFirstActivation()
 
 void StartupTest::batchStartsWithoutActivation()
 {
-    TFormUnderTest t({"task.ini"});
+    TFormUnderTest t(*folder_, {"task.ini"});
     int runs = 0;
     t.Form->SetBatchRunner([&runs](TSharedState&, IUserInterface&, const std::string&) {
         ++runs;
@@ -496,7 +498,7 @@ void StartupTest::batchRunFailuresEndTheProgram()
     QFETCH(int, failure);
     QFETCH(int, status);
     QFETCH(bool, logged);
-    TFormUnderTest t({"task.ini"});
+    TFormUnderTest t(*folder_, {"task.ini"});
     t.Form->SetBatchRunner([failure](TSharedState& state, IUserInterface& ui, const std::string&) -> int {
         switch (failure) {
         case 0:
@@ -526,7 +528,7 @@ void StartupTest::batchRunFailuresEndTheProgram()
 
 void StartupTest::welcomePageScreenshot()
 {
-    TFormUnderTest t;
+    TFormUnderTest t(*folder_);
     t.Form->show();
     QVERIFY(QTest::qWaitForWindowExposed(t.Form.get()));
     const QImage shot = t.Form->grab().toImage();

@@ -117,9 +117,9 @@ void FindGeometryProblems(const QWidget* parent, QStringList& problems)
 // One wizard over a home with real-shaped profiles.
 class TWizard {
 public:
-    TWizard()
+    explicit TWizard(TTestEnvironment& environment) : env(environment)
     {
-        home = fs::path(Folders().Home);
+        home = fs::path(env.Home());
         const fs::path ffRoot = home / ".mozilla/firefox";
         firefox = CopyRealProfile("firefox", ffRoot, "x7k2m9qa.default-esr");
         fs::create_directories(ffRoot / "second.profile");
@@ -135,23 +135,17 @@ public:
                "Default=1\n\n[General]\nStartWithLastProfile=1\nVersion=2\n";
         UseRegistry(Registry);
     }
-    ~TWizard()
-    {
-        SetMachineRegistry(nullptr);
-        SetProcessList(nullptr);
-        ResetInstallationTable();
-    }
+    ~TWizard() { ResetInstallationTable(); }
 
-    static void UseRegistry(const char* text)
+    void UseRegistry(const char* text)
     {
-        SetMachineRegistry(std::make_shared<TMemoryRegistry>(TMemoryRegistry::FromText(text)));
-        SetProcessList(std::make_shared<TFixedProcessList>(std::vector<std::vector<std::string>>{}));
+        env.UseRegistry(text);
         ResetInstallationTable();
     }
 
     void Start()
     {
-        form = std::make_unique<TFormUnderTest>();
+        form = std::make_unique<TFormUnderTest>(env);
         form->Form->CreateDialogs();
         TQtUserInterface& ui = form->Form->Ui();
         ui.SetFileChooser([this](const TFileQuestion& q) { return Take(files, q); });
@@ -196,6 +190,7 @@ public:
         Next();
     }
 
+    TTestEnvironment& env;
     fs::path home;
     TRealProfile firefox;
     std::unique_ptr<TFormUnderTest> form;
@@ -212,7 +207,7 @@ private slots:
     void backupThroughAllPagesThenRestoreIntoAnotherProfile()
     {
         TProgramFolder program;
-        TWizard w;
+        TWizard w(program);
         w.Start();
         w.Snapshot("1-welcome");
         // Escape acts as Cancel: the close question, answered No.
@@ -300,7 +295,7 @@ private slots:
     void firstRunLayoutSelectsTheProfileInUseAndTheUnusedOneKeepsThePage()
     {
         TProgramFolder program;
-        TWizard w;
+        TWizard w(program);
         // As firefox-esr leaves it after its first start.
         const fs::path root = w.home / ".mozilla/firefox";
         fs::create_directories(root / "d83xf7av.default");
@@ -341,8 +336,8 @@ private slots:
     void withoutApplicationsThePortableEntryStaysWithTheReasonBesideIt()
     {
         TProgramFolder program;
-        TWizard w;
-        TWizard::UseRegistry("");
+        TWizard w(program);
+        w.UseRegistry("");
         fs::remove_all(w.home / ".mozilla");
         fs::remove_all(w.home / ".thunderbird");
         w.Start();
@@ -364,7 +359,7 @@ private slots:
     void existingBackupAnsweredNoStaysAndRemembersTheFolder()
     {
         TProgramFolder program;
-        TWizard w;
+        TWizard w(program);
         w.Start();
         w.ToProfilePage(true, "Mozilla Firefox");
         const std::string existing = (w.home / "Backups/old.pcv").string();
@@ -384,14 +379,15 @@ private slots:
         QCOMPARE(w.form->Boxes.Calls.size(), std::size_t{1}); // asked once, in the language's words
         QCOMPARE(w.form->Boxes.Calls.back().Text,
                  QString::fromStdString(Text("TForm1", "LANG_SOUBOR_EXIST")));
-        QCOMPARE(ReadRememberedFolder(AppFirefox), (w.home / "Backups/").string());
+        QCOMPARE(ReadRememberedFolder(*program.Env.KeyStore, AppFirefox),
+                 (w.home / "Backups/").string());
         QCOMPARE(ReadFile(existing), std::string("earlier"));
     }
 
     void backupOfAnotherApplicationIsRefusedWithBothNames()
     {
         TProgramFolder program;
-        TWizard w;
+        TWizard w(program);
         w.Start();
         w.ToProfilePage(true, "Mozilla Thunderbird");
         const std::string tbBackup = w.form->State.BackupFile;
@@ -415,7 +411,7 @@ private slots:
     void restoreOfABackupFromANewerVersionIsAskedFirst()
     {
         TProgramFolder program;
-        TWizard w;
+        TWizard w(program);
         w.Start();
         w.ToProfilePage(true, "Mozilla Firefox");
         const std::string backup = w.form->State.BackupFile;
@@ -426,7 +422,7 @@ private slots:
         std::string older = Registry;
         older.replace(older.find("153.8.0"), 7, "102.0");
         older.replace(older.find("153.8.0"), 7, "102.0");
-        TWizard::UseRegistry(older.c_str());
+        w.UseRegistry(older.c_str());
         w.Start();
         w.ToProfilePage(false, "Mozilla Firefox");
         w.Select(wiz::ProfileList, "second");
@@ -443,7 +439,7 @@ private slots:
     void backFromComponentsProposesTheNameAgainForTheChosenProfile()
     {
         TProgramFolder program;
-        TWizard w;
+        TWizard w(program);
         w.Start();
         w.ToProfilePage(true, "Mozilla Firefox");
         w.Select(wiz::ProfileList, "second");
@@ -466,7 +462,7 @@ private slots:
     void closingDuringARunLeavesNoHalfWrittenFile()
     {
         TProgramFolder program;
-        TWizard w;
+        TWizard w(program);
         // Closed with Yes while the run works: status 1, and the files are as before.
         const auto closeDuringRun = [&w] {
             w.form->Boxes.Answers.push_back(true);
@@ -526,12 +522,12 @@ private slots:
         QFETCH(QString, font);
         TProgramFolder program;
         if (!font.isEmpty()) {
-            std::string lng = ReadFile(program.File("Default.lng"));
+            std::string lng = ReadFile(program.ProgramFile("Default.lng"));
             lng.replace(lng.find("Font="), 5, "Font=" + font.toStdString());
-            program.Write("Default.lng", lng);
+            program.WriteProgramFile("Default.lng", lng);
             program.ReloadLanguage();
         }
-        TWizard w;
+        TWizard w(program);
         w.Start();
         using TShow = QWidget* (*)(TWizard&);
         struct TStep {
@@ -623,11 +619,11 @@ private slots:
     void labelsFitTheLanguageFont()
     {
         TProgramFolder program;
-        std::string lng = ReadFile(program.File("Default.lng"));
+        std::string lng = ReadFile(program.ProgramFile("Default.lng"));
         lng.replace(lng.find("Font="), 5, "Font=DejaVu Sans Mono");
-        program.Write("Default.lng", lng);
+        program.WriteProgramFile("Default.lng", lng);
         program.ReloadLanguage();
-        TWizard w;
+        TWizard w(program);
         w.Start();
         const auto fits = [&w](const char* name) {
             const QLabel* label = w.Find<QLabel>(name);
@@ -647,7 +643,7 @@ private slots:
         QCOMPARE(StripNameChars("a<b>c?d|e^f.pcv"), std::string("abcdef.pcv"));
 
         TProgramFolder program;
-        TWizard w;
+        TWizard w(program);
         w.Start();
         w.ToProfilePage(true, "Mozilla Firefox");
         w.files = {forty.toStdString()};

@@ -3,11 +3,9 @@
 // scripted user interface and helpers to look into archives with libzip directly.
 
 #include "archive/ZipFactory.h"
-#include "config/L10n.h"
 #include "config/SharedState.h"
-#include "platform/Folders.h"
 #include "support/FakeUserInterface.h"
-#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>
@@ -80,22 +78,8 @@ class TArchiveFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        saved_ = Folders();
-        TFolders f;
-        f.Home = dir_.Folder() + "home/";
-        f.Documents = f.Home;
-        f.Program = dir_.Folder() + "program/";
-        f.State = dir_.Folder() + "state/";
-        f.Config = dir_.Folder() + "config/";
-        SetFolders(f);
-        SetLanguage(std::make_shared<Tl10n>(dir_.Path() / "program" / "Default.lng"));
         SetLevel("9");
         state_.Operation = TOperation::Backup;
-    }
-    void TearDown() override
-    {
-        SetLanguage(nullptr);
-        SetFolders(saved_);
     }
 
     void SetLevel(const std::string& value)
@@ -122,12 +106,10 @@ protected:
         return std::make_unique<TZipFactory>(archive, password, base, state_, ui_);
     }
 
-    TTempDir dir_;
-    TSharedState state_;
+    TTestEnvironment env_;
+    const TTempDir& dir_ = env_.Dir();
+    TSharedState state_{env_.Env};
     THookedUserInterface ui_;
-
-private:
-    TFolders saved_;
 };
 
 // Every file below root (relative name with '/', content).

@@ -191,7 +191,8 @@ protected:
         profile_ = CopyProfile();
         archive_ = Path("secret.pcv");
         ASSERT_TRUE(Facade(archive_, "right", profile_)->AddFiles({"Mail"}));
-        state_ = TSharedState{};
+        // As a later run of the program: no password known yet.
+        state_.Password.clear();
         state_.Operation = TOperation::Restore;
     }
     int AskCount() const

@@ -13,7 +13,7 @@ class ErrorLog : public test::TConfigFixture {};
 
 TEST_F(ErrorLog, FirstLineCreatesFolderAndFileLaterLinesAreAppended)
 {
-    EXPECT_EQ(ErrorLogPath(), (dir_.Path() / "state/tessarin/error.log").string());
+    EXPECT_EQ(ErrorLogPath(env_.Env.Folders), (dir_.Path() / "state/tessarin/error.log").string());
     ASSERT_FALSE(fs::exists(dir_.Path() / "state"));
     WriteErrorLog("Bad action defined in config file.");
     EXPECT_TRUE(fs::is_directory(dir_.Path() / "state/tessarin"));
@@ -27,10 +27,10 @@ TEST_F(ErrorLog, BatchRunsHearEveryLineOnTheirEchoStream)
 {
     std::FILE* echo = std::tmpfile();
     ASSERT_NE(echo, nullptr);
-    SetErrorLogEcho(echo);
+    env_.Env.ErrorLogEcho = echo;
     WriteErrorLog("Cannot find config file task.ini.");
     AppendErrorLog("already on the terminal");
-    SetErrorLogEcho(nullptr);
+    env_.Env.ErrorLogEcho = nullptr;
     WriteErrorLog("not echoed");
     std::rewind(echo);
     char buf[256] = {};

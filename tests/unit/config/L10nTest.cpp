@@ -199,18 +199,15 @@ TEST(CutFontName, CountsCharactersNotBytes)
     EXPECT_EQ(CutFontName("Tahoma" + std::string(200, '\xB6')), "Tahoma" + std::string(25, '\xB6'));
 }
 
-TEST_F(Language, GlobalObjectCanBeReplacedWithoutDanglingReferences)
+TEST_F(Language, TextsComeFromTheCurrentEnvironment)
 {
     WriteProgramFile("Default.lng", "[TForm1]\nLANG_BUTTON_1=Weiter >\n");
-    const Tl10n& before = tessarin::Language();
     EXPECT_EQ(Text("TForm1", "LANG_BUTTON_1"), "Weiter >");
-    dir_.Write("other.lng", "[TForm1]\nLANG_BUTTON_1=Avanti >\n");
-    SetLanguage(std::make_shared<Tl10n>(dir_.Path() / "other.lng"));
-    EXPECT_EQ(Text("TForm1", "LANG_BUTTON_1"), "Avanti >");
-    EXPECT_EQ(before.GetText("TForm1", "LANG_BUTTON_1"), "Weiter >");
-
-    // Without an object of its own the program folder's file is used.
-    SetLanguage(nullptr);
+    {
+        test::TTestEnvironment other;
+        other.UseLanguageText("[TForm1]\nLANG_BUTTON_1=Avanti >\n");
+        EXPECT_EQ(Text("TForm1", "LANG_BUTTON_1"), "Avanti >");
+    }
     EXPECT_EQ(Text("TForm1", "LANG_BUTTON_1"), "Weiter >");
 }
 

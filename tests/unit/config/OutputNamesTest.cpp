@@ -1,9 +1,7 @@
 #include "config/OutputNames.h"
 
 #include "config/Settings.h"
-#include "platform/Folders.h"
-#include "platform/KeyStore.h"
-#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -34,9 +32,12 @@ TLocalTime March7()
 const TApplicationNames Firefox{"Firefox", "3.0.5"};
 const TApplicationNames Thunderbird{"Thunderbird", "2.0.0.19"};
 
-TSharedState State(int app, int operation = 1)
+// Expanding a name asks nothing of the system.
+const TEnvironment NoSystem;
+
+TSharedState State(int app, int operation = 1, const TEnvironment& env = NoSystem)
 {
-    TSharedState s;
+    TSharedState s(env);
     s.AppNumber = static_cast<std::uint8_t>(app);
     s.Operation = static_cast<TOperation>(operation);
     s.FolderSettings[FolderPattern] = DefaultFileNamePattern;
@@ -53,31 +54,25 @@ class OutputNamesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fs::create_directories(dir.Path() / "Documents");
-        TFolders f;
-        f.Home = dir.Folder();
-        f.Documents = dir.Folder() + "Documents/";
-        f.Program = dir.Folder();
-        f.State = dir.Folder() + "state/";
-        f.Config = dir.Folder() + "config/";
-        SetFolders(f);
-        store = std::make_shared<TMemoryKeyStore>();
-        SetUserKeyStore(store);
+        env.Env.Folders.Documents = dir.Folder() + "Documents/";
+        fs::create_directories(env.Env.Folders.Documents);
+        env.Env.KeyStore = store;
     }
-    void TearDown() override { SetUserKeyStore(nullptr); }
 
     std::string Folder(const std::string& name)
     {
         fs::create_directories(dir.Path() / name);
         return (dir.Path() / name).string();
     }
+    TSharedState State(int app) const { return ::State(app, 1, env.Env); }
     std::string Build(TSharedState& s, const TApplicationNames& app = Firefox)
     {
         return BuildDefaultBackupPath(s, app, March7(), std::locale::classic());
     }
 
-    TTempDir dir;
-    std::shared_ptr<TMemoryKeyStore> store;
+    test::TTestEnvironment env;
+    const TTempDir& dir = env.Dir();
+    std::shared_ptr<TMemoryKeyStore> store = std::make_shared<TMemoryKeyStore>();
 };
 
 } // namespace
@@ -175,7 +170,7 @@ TEST_F(OutputNamesTest, FolderOrderOfPreference)
     EXPECT_EQ(Build(s), dir.Folder() + "Documents/Firefox 3.0.5 - 2009-03-07.pcv");
 
     const std::string remembered = Folder("remembered");
-    ASSERT_TRUE(WriteRememberedFolder(remembered + "/ff.pcv", 2));
+    ASSERT_TRUE(WriteRememberedFolder(*env.Env.KeyStore, remembered + "/ff.pcv", 2));
     EXPECT_EQ(Build(s), remembered + "/Firefox 3.0.5 - 2009-03-07.pcv");
     // Thunderbird keeps its own (here none).
     TSharedState tb = State(3);
@@ -205,39 +200,39 @@ TEST_F(OutputNamesTest, PatternIsAFileName)
 
 TEST_F(OutputNamesTest, RememberedFoldersPerApplication)
 {
-    EXPECT_EQ(ReadRememberedFolder(2), "");
-    EXPECT_TRUE(WriteRememberedFolder("/media/usb/Backups/ff.pcv", 2));
-    EXPECT_TRUE(WriteRememberedFolder("/old/tb.pcv", 3));
-    EXPECT_EQ(ReadRememberedFolder(2), "/media/usb/Backups/");
-    EXPECT_EQ(ReadRememberedFolder(3), "/old/");
+    EXPECT_EQ(ReadRememberedFolder(*env.Env.KeyStore, 2), "");
+    EXPECT_TRUE(WriteRememberedFolder(*env.Env.KeyStore, "/media/usb/Backups/ff.pcv", 2));
+    EXPECT_TRUE(WriteRememberedFolder(*env.Env.KeyStore, "/old/tb.pcv", 3));
+    EXPECT_EQ(ReadRememberedFolder(*env.Env.KeyStore, 2), "/media/usb/Backups/");
+    EXPECT_EQ(ReadRememberedFolder(*env.Env.KeyStore, 3), "/old/");
     EXPECT_EQ(store->ReadString("Software\\Tessarin Vault", "Directory2"), "/media/usb/Backups/");
 
     // Portable profiles and "none" store nothing.
-    EXPECT_TRUE(WriteRememberedFolder("/x/p.pcv", 10));
-    EXPECT_TRUE(WriteRememberedFolder("/x/p.pcv", 0));
+    EXPECT_TRUE(WriteRememberedFolder(*env.Env.KeyStore, "/x/p.pcv", 10));
+    EXPECT_TRUE(WriteRememberedFolder(*env.Env.KeyStore, "/x/p.pcv", 0));
     EXPECT_EQ(store->ReadString("Software\\Tessarin Vault", "Directory10"), std::nullopt);
     EXPECT_EQ(store->ReadString("Software\\Tessarin Vault", "Directory0"), std::nullopt);
     // A name without a folder stores the empty text.
-    EXPECT_TRUE(WriteRememberedFolder("ff.pcv", 12));
+    EXPECT_TRUE(WriteRememberedFolder(*env.Env.KeyStore, "ff.pcv", 12));
     EXPECT_EQ(store->ReadString("Software\\Tessarin Vault", "Directory12"), "");
 
     // Values written by someone else are read trimmed, whatever the number.
     store->WriteString("Software\\Tessarin Vault", "Directory10", "  /by/hand/  ");
-    EXPECT_EQ(ReadRememberedFolder(10), "/by/hand/");
+    EXPECT_EQ(ReadRememberedFolder(*env.Env.KeyStore, 10), "/by/hand/");
 }
 
 TEST_F(OutputNamesTest, RememberedFoldersSurviveInTheIniStore)
 {
     const fs::path file = dir.Path() / "config/tessarin/registry.ini";
-    SetUserKeyStore(std::make_shared<TIniKeyStore>(file));
-    EXPECT_TRUE(WriteRememberedFolder("/home/jana/Záloha/ff.pcv", 2));
-    EXPECT_TRUE(WriteRememberedFolder("/srv/backup/tb.pcv", 3));
-    EXPECT_TRUE(WriteRememberedFolder("/home/jana/Nové/ff.pcv", 2));
+    env.Env.KeyStore = std::make_shared<TIniKeyStore>(file);
+    EXPECT_TRUE(WriteRememberedFolder(*env.Env.KeyStore, "/home/jana/Záloha/ff.pcv", 2));
+    EXPECT_TRUE(WriteRememberedFolder(*env.Env.KeyStore, "/srv/backup/tb.pcv", 3));
+    EXPECT_TRUE(WriteRememberedFolder(*env.Env.KeyStore, "/home/jana/Nové/ff.pcv", 2));
 
-    SetUserKeyStore(std::make_shared<TIniKeyStore>(file)); // as the next start of the program
-    EXPECT_EQ(ReadRememberedFolder(2), "/home/jana/Nové/");
-    EXPECT_EQ(ReadRememberedFolder(3), "/srv/backup/");
-    EXPECT_EQ(ReadRememberedFolder(4), "");
+    env.Env.KeyStore = std::make_shared<TIniKeyStore>(file); // as the next start of the program
+    EXPECT_EQ(ReadRememberedFolder(*env.Env.KeyStore, 2), "/home/jana/Nové/");
+    EXPECT_EQ(ReadRememberedFolder(*env.Env.KeyStore, 3), "/srv/backup/");
+    EXPECT_EQ(ReadRememberedFolder(*env.Env.KeyStore, 4), "");
     const std::string text = ReadFile(file);
     EXPECT_NE(text.find("[Software\\Tessarin Vault]"), std::string::npos);
     EXPECT_NE(text.find("Directory2="), std::string::npos);
@@ -246,14 +241,14 @@ TEST_F(OutputNamesTest, RememberedFoldersSurviveInTheIniStore)
     fs::permissions(file.parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
     const bool writable = ::access(file.parent_path().c_str(), W_OK) == 0;
     if (!writable) {
-        EXPECT_FALSE(WriteRememberedFolder("/elsewhere/ff.pcv", 2));
-        EXPECT_EQ(ReadRememberedFolder(2), "/home/jana/Nové/");
+        EXPECT_FALSE(WriteRememberedFolder(*env.Env.KeyStore, "/elsewhere/ff.pcv", 2));
+        EXPECT_EQ(ReadRememberedFolder(*env.Env.KeyStore, 2), "/home/jana/Nové/");
     }
     fs::permissions(file.parent_path(), fs::perms::owner_all);
 
     // A store whose folder is a file.
     dir.Write("blocked", "a file");
-    SetUserKeyStore(std::make_shared<TIniKeyStore>(dir.Path() / "blocked/registry.ini"));
-    EXPECT_FALSE(WriteRememberedFolder("/x/ff.pcv", 2));
-    EXPECT_EQ(ReadRememberedFolder(2), "");
+    env.Env.KeyStore = std::make_shared<TIniKeyStore>(dir.Path() / "blocked/registry.ini");
+    EXPECT_FALSE(WriteRememberedFolder(*env.Env.KeyStore, "/x/ff.pcv", 2));
+    EXPECT_EQ(ReadRememberedFolder(*env.Env.KeyStore, 2), "");
 }

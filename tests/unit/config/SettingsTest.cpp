@@ -24,7 +24,7 @@ protected:
     }
     TSharedState LoadNow()
     {
-        TSharedState state;
+        TSharedState state(env_.Env);
         // Values a previous run left must not survive a load.
         state.FolderSettings.fill("stale");
         state.MonitorNumber = 7;
@@ -190,7 +190,7 @@ TEST_F(Settings, MissingFileMakesIntegerReadFailWithFixedText)
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Cannot find file Backup.ini with configuration.");
     }
-    EXPECT_THROW(OpenSettingsFile(), std::runtime_error);
+    EXPECT_THROW(OpenSettingsFile(env_.Env), std::runtime_error);
     EXPECT_FALSE(fs::exists(ProgramPath("Backup.ini"))); // reading never creates it
 }
 
@@ -210,14 +210,12 @@ TEST_F(Settings, ReadFailureIsLoggedInTheLanguageAndDefaultsStay)
 // created instead, and that is no failure.
 TEST_F(Settings, UnwritableProgramFolderGivesTheUserAFileOfTheirOwn)
 {
-    TFolders f = Folders();
-    f.Program = dir_.Folder() + "no such program folder/";
-    SetFolders(f);
+    env_.Env.Folders.Program = dir_.Folder() + "no such program folder/";
     ExpectDefaults(LoadNow());
     EXPECT_FALSE(fs::exists(dir_.Path() / "no such program folder"));
     ASSERT_TRUE(fs::is_regular_file(dir_.Path() / "config/tessarin/Backup.ini"));
     EXPECT_EQ(fs::file_size(dir_.Path() / "config/tessarin/Backup.ini"), 0u);
-    EXPECT_EQ(SettingsFilePath(), (dir_.Path() / "config/tessarin/Backup.ini").string());
+    EXPECT_EQ(env_.Env.SettingsFile(), (dir_.Path() / "config/tessarin/Backup.ini").string());
     EXPECT_FALSE(fs::exists(LogPath()));
 }
 
@@ -225,10 +223,8 @@ TEST_F(Settings, CreateFailureIsLoggedAndDefaultsStay)
 {
     // Files in the place of both folders: nothing can be created, and no crash.
     dir_.Write("blocker", "x");
-    TFolders f = Folders();
-    f.Program = dir_.Folder() + "blocker/";
-    f.Config = dir_.Folder() + "blocker/tessarin/";
-    SetFolders(f);
+    env_.Env.Folders.Program = dir_.Folder() + "blocker/";
+    env_.Env.Folders.Config = dir_.Folder() + "blocker/tessarin/";
     ExpectDefaults(LoadNow());
     EXPECT_EQ(Log(), "I cannot write to file Backup.ini\r\n");
     ExpectDefaults(LoadNow());
@@ -238,13 +234,13 @@ TEST_F(Settings, CreateFailureIsLoggedAndDefaultsStay)
 TEST_F(Settings, UserFileIsReadInsteadOfTheProgramFolders)
 {
     WriteProgramFile("Backup.ini", "[General]\nmonitor=2\nfileformat=system.pcv\n");
-    EXPECT_EQ(SettingsFilePath(), ProgramPath("Backup.ini").string());
+    EXPECT_EQ(env_.Env.SettingsFile(), ProgramPath("Backup.ini").string());
     EXPECT_EQ(LoadNow().MonitorNumber, 2);
     EXPECT_EQ(ReadIntegerSetting("General", "monitor", 9), 2);
 
     // Not merged: what the user's file leaves out has its default, not the system's value.
     dir_.Write("config/tessarin/Backup.ini", "[General]\nmonitor=3\n");
-    EXPECT_EQ(SettingsFilePath(), (dir_.Path() / "config/tessarin/Backup.ini").string());
+    EXPECT_EQ(env_.Env.SettingsFile(), (dir_.Path() / "config/tessarin/Backup.ini").string());
     const TSharedState s = LoadNow();
     EXPECT_EQ(s.MonitorNumber, 3);
     EXPECT_EQ(s.FolderSettings[FolderPattern], DefaultFileNamePattern);
@@ -257,17 +253,17 @@ TEST_F(Settings, UserFileCountsForTheRequiredFilesCheck)
     WriteProgramFile("Default.lng", "");
     WriteProgramFile("Profilefiles.txt", "");
     test::TFakeUserInterface ui;
-    EXPECT_FALSE(CheckRequiredFiles(ui));
+    EXPECT_FALSE(CheckRequiredFiles(env_.Env, ui));
     dir_.Write("config/tessarin/Backup.ini", "");
     test::TFakeUserInterface quiet;
-    EXPECT_TRUE(CheckRequiredFiles(quiet));
+    EXPECT_TRUE(CheckRequiredFiles(env_.Env, quiet));
     EXPECT_TRUE(quiet.Calls.empty());
 }
 
 TEST_F(Settings, CreateSettingsFileNeverEmptiesAnExistingFile)
 {
     WriteProgramFile("Backup.ini", "[General]\nmonitor=2\n");
-    CreateSettingsFile();
+    CreateSettingsFile(env_.Env);
     EXPECT_EQ(ReadFile(ProgramPath("Backup.ini")), "[General]\nmonitor=2\n");
     EXPECT_FALSE(fs::exists(LogPath()));
 }

@@ -170,7 +170,7 @@ class ShippedFiles : public test::TConfigFixture {};
 TEST_F(ShippedFiles, LanguageFileGivesTheSameTextsAsTheTable)
 {
     fs::copy_file(Shipped("Default.lng"), ProgramPath("Default.lng"));
-    const Tl10n l;
+    const Tl10n l(ProgramPath("Default.lng"));
     for (const std::string& key : MainWindowKeys())
         EXPECT_EQ(l.GetText("TForm1", key), Tl10n::DefaultText(key)) << key;
     EXPECT_EQ(l.GetText("TForm1", "LANG_OKNO_1"), " - Welcome");
@@ -183,7 +183,7 @@ TEST_F(ShippedFiles, LanguageFileGivesTheSameTextsAsTheTable)
 TEST_F(ShippedFiles, SettingsFileReadsAsAllDefaultsAndNamesEveryKey)
 {
     fs::copy_file(Shipped("Backup.ini"), ProgramPath("Backup.ini"));
-    TSharedState s;
+    TSharedState s(env_.Env);
     LoadSettings(s);
     EXPECT_EQ(s.FolderSettings[FolderPattern], DefaultFileNamePattern);
     for (int i = 1; i < FolderSettingsCount; ++i)

@@ -1,5 +1,7 @@
 #include "engine/BackupFormat.h"
 
+#include "config/Environment.h"
+
 #include <gtest/gtest.h>
 
 using namespace tessarin;
@@ -62,7 +64,8 @@ TEST(BackupIndex, ReaderToleratesOldAndDamagedEntries)
     EXPECT_TRUE(index.UnknownItems[0].IsFolder());
     EXPECT_FALSE(index.UnknownItems[1].IsFolder());
 
-    TSharedState state;
+    const TEnvironment noSystem;
+    TSharedState state(noSystem);
     ApplyIndexToBoxes(index, state);
     EXPECT_TRUE(state.Boxes[12].Checked && state.Boxes[12].Enabled);
     EXPECT_FALSE(state.Boxes[13].Checked || state.Boxes[13].Enabled);

@@ -174,7 +174,7 @@ TEST_F(BackupRunTest, PasswordEncryptsEveryEntryAndTheIndexReadsBack)
         EXPECT_TRUE(encrypted) << name;
 
     // A later run of the program knows no password: it asks once.
-    TSharedState restore;
+    TSharedState restore(env.Env);
     restore.AppNumber = 2;
     TFakeUserInterface asking;
     asking.Passwords = {std::optional<std::string>("correct horse")};
@@ -229,7 +229,7 @@ TEST_F(BackupRunTest, UnknownItemWithALineBreakInItsNameCannotGarbleTheIndex)
                              name + ": a line break in the name cannot be kept; left out"),
                   1);
 
-    TSharedState restore;
+    TSharedState restore(env.Env);
     restore.AppNumber = 2;
     ASSERT_TRUE(CheckBackupFile(state.BackupFile, restore, ui));
     restore.BackupFile = state.BackupFile;
@@ -259,7 +259,7 @@ TEST_F(BackupRunTest, UnknownItemSpelledLikeTheIndexCannotHideIt)
               1);
     EXPECT_EQ(ReadFile(p.Profile / "IndexFile.TXT"), "the user's own");
 
-    TSharedState restore;
+    TSharedState restore(env.Env);
     restore.AppNumber = 2;
     EXPECT_TRUE(CheckBackupFile(state.BackupFile, restore, ui));
     restore.BackupFile = state.BackupFile;
@@ -433,7 +433,7 @@ TEST_F(BackupRunTest, ArchiveDamagedAfterTheWriteLeavesTheEarlierBackupAndSaysWh
         // error log (and stderr) of a batch run.
         const auto namesEntry = ::testing::HasSubstr("(prefs.js: ");
         if (batch) {
-            EXPECT_THAT(ReadFile(ErrorLogPath()), namesEntry);
+            EXPECT_THAT(env.Log(), namesEntry);
             EXPECT_THAT(runUi.CallsOf("Warning"), ::testing::IsEmpty());
         } else {
             EXPECT_THAT(runUi.CallsOf("Warning"), ::testing::ElementsAre(namesEntry));
@@ -514,7 +514,7 @@ TEST_F(BackupRunTest, DamagedDatabaseFailsTheBackupAndRunTimeFilesStayOut)
     state.ProfileDir = p.Folder();
     state.BackupFile = documents + "daily.pcv";
     Choose(state, {1, 4});
-    for (const TUnknowItem& item : TUnknowFilesBL().FindUnknownItems(p.Folder()))
+    for (const TUnknowItem& item : TUnknowFilesBL(env.Env.Folders).FindUnknownItems(p.Folder()))
         state.ChosenUnknownItems.push_back(item.GetName());
     EXPECT_THAT(state.ChosenUnknownItems, ::testing::Not(::testing::Contains("MarionetteActivePort")));
     state.ChosenUnknownItems.push_back("MarionetteActivePort"); // even when asked for
@@ -557,7 +557,7 @@ TEST_F(BackupRunTest, BackupWrittenIntoTheProfileIsNeverStoredByTheNextOne)
     for (const bool first : {true, false}) {
         // As batch mode does: every unknown item, the earlier backup and a link to it too.
         state.ChosenUnknownItems.clear();
-        for (const TUnknowItem& item : FillUnknownFilesForBackup(state.ProfileDir))
+        for (const TUnknowItem& item : FillUnknownFilesForBackup(env.Env.Folders, state.ProfileDir))
             state.ChosenUnknownItems.push_back(item.GetName());
         RunBackup(state, ui, true);
         ASSERT_FALSE(state.BackupFailed);

@@ -3,15 +3,11 @@
 // files, private home, state and config folders, built-in English texts, and a way
 // to look into the archives the run writes.
 
-#include "config/L10n.h"
 #include "config/SharedState.h"
-#include "platform/Folders.h"
-#include "platform/KeyStore.h"
-#include "platform/RegistryView.h"
 #include "profiles/Catalogue.h"
 #include "support/FakeUserInterface.h"
 #include "support/ProfileFixture.h"
-#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 #include "support/ZipDamage.h"
 
 #include <gtest/gtest.h>
@@ -63,38 +59,19 @@ class BackupRunTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        namespace fs = std::filesystem;
-        program = temp.Folder() + "program/";
-        home = temp.Folder() + "home/";
-        documents = home + "Documents/";
-        fs::create_directories(program);
-        fs::create_directories(documents);
-        for (const char* f : {"Default.lng", "Backup.ini", "Profilefiles.txt"})
-            fs::copy_file(ShippedDataDir() / f, program + f);
-        TFolders folders;
-        folders.Home = home;
-        folders.Documents = documents;
-        folders.Program = program;
-        folders.State = temp.Folder() + "state/";
-        folders.Config = temp.Folder() + "config/";
-        SetFolders(folders);
-        SetLanguage(std::make_shared<Tl10n>(temp.Path() / "missing.lng"));
-        SetUserKeyStore(std::make_shared<TMemoryKeyStore>());
-        SetMachineRegistry(std::make_shared<TMemoryRegistry>());
+        std::filesystem::create_directories(documents);
+        env.Env.Folders.Documents = documents;
+        env.UseLanguage(temp.Path() / "missing.lng");
         ResetInstallationTable();
     }
+    void TearDown() override { ResetInstallationTable(); }
 
-    void TearDown() override
-    {
-        SetMachineRegistry(nullptr);
-        ResetInstallationTable();
-    }
-
-    TTempDir temp;
-    std::string program;
-    std::string home;
-    std::string documents;
-    TSharedState state;
+    TTestEnvironment env{"Default.lng", "Backup.ini", "Profilefiles.txt"};
+    const TTempDir& temp = env.Dir();
+    std::string program = env.Program();
+    std::string home = env.Home();
+    std::string documents = home + "Documents/";
+    TSharedState state{env.Env};
     TFakeUserInterface ui;
 };
 

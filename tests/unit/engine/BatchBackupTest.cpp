@@ -28,15 +28,13 @@ protected:
     void SetUp() override
     {
         BackupRunTest::SetUp();
-        SetMachineRegistry(std::make_shared<TMemoryRegistry>(TMemoryRegistry::FromText(R"(
+        env.UseRegistry(R"(
 [SOFTWARE\mozilla\Mozilla Firefox]
 CurrentVersion=128.5.1esr
 [SOFTWARE\mozilla\Mozilla Firefox\128.5.1esr\Main]
 Install Directory=/usr/lib/firefox-esr
-)")));
+)");
         ResetInstallationTable();
-        // The machine's own Firefox, if one runs, is not this test's.
-        SetProcessList(std::make_shared<TFixedProcessList>(std::vector<std::vector<std::string>>{}));
         profile = CopyRealProfile("firefox", fs::path(home) / ".mozilla/firefox", "x7k2m9qa.default-esr");
         CopyRealProfile("firefox", fs::path(home) / ".mozilla/firefox", "ab12cd34.Work Default");
         temp.Write("home/.mozilla/firefox/profiles.ini",
@@ -46,13 +44,7 @@ Install Directory=/usr/lib/firefox-esr
                    "[General]\nStartWithLastProfile=1\nVersion=2\n");
     }
 
-    void TearDown() override
-    {
-        SetProcessList(nullptr);
-        BackupRunTest::TearDown();
-    }
-
-    std::string Log() const { return ReadFile(ErrorLogPath()); }
+    std::string Log() const { return env.Log(); }
 
     int Run(const std::string& argument)
     {
@@ -78,7 +70,7 @@ TEST_F(BatchBackupTest, WholeBackupWithEveryUnknownItemAndNoCache)
     EXPECT_THAT(names, Contains("logins.json"));
     EXPECT_THAT(names, Not(Contains("cache2/index")));
     EXPECT_EQ(state.AppNumber, 2);
-    EXPECT_FALSE(fs::exists(ErrorLogPath()));
+    EXPECT_FALSE(fs::exists(env.LogPath()));
 }
 
 TEST_F(BatchBackupTest, TaskFileWithoutFolderIsLookedForInTheProgramFolder)
@@ -108,9 +100,9 @@ TEST_F(BatchBackupTest, EachCheckLogsItsOwnLineAndMakesNoBackup)
         {good + "output=" + documents + "a/b/x.pcv\n", "Cannot create directory for output file."},
     };
     for (const Case& c : cases) {
-        fs::remove(ErrorLogPath());
+        fs::remove(env.LogPath());
         temp.Write("task.ini", c.task);
-        TSharedState fresh;
+        TSharedState fresh(env.Env);
         TFakeUserInterface quiet;
         TBatchBackup batch(fresh, quiet);
         EXPECT_EQ(batch.BackupAction((temp.Path() / "task.ini").string()), 1) << c.task;
@@ -125,7 +117,8 @@ TEST_F(BatchBackupTest, ProfileMatchTakesTheLastListedAndOutputFolderIsCreatedOn
     temp.Write("task.ini", "[General]\naction=backup\napplication=firefox\nprofile=default\n"
                            "output=" + documents + "new/<profile>.pcv\npassword=x\n");
     TBatchBackup batch(state, ui);
-    ASSERT_TRUE(batch.InitBatchTask(std::make_shared<TMozManager>(), (temp.Path() / "task.ini").string()));
+    ASSERT_TRUE(batch.InitBatchTask(std::make_shared<TMozManager>(env.Env),
+                                    (temp.Path() / "task.ini").string()));
     // Both match; the later in the list (Profile1, whatever the file's order) wins.
     EXPECT_EQ(batch.Task().FoundProfile->GetName(), "Work Default");
     EXPECT_EQ(batch.Task().Output, documents + "new/Work Default.pcv");
@@ -227,7 +220,7 @@ TEST_F(BatchBackupTest, KeepRemovesOnlyTheOldestBackupsThePatternMade)
                          "notes.txt",
                      }));
     EXPECT_EQ(ReadFile(folder + "Firefox default-esr 2019-12-31.pcv"), "not a backup");
-    EXPECT_FALSE(fs::exists(ErrorLogPath()));
+    EXPECT_FALSE(fs::exists(env.LogPath()));
 }
 
 TEST_F(BatchBackupTest, KeepCopiesUnchangedEntriesFromTheNewestEarlierBackupAndRemovesItOnlyAfter)
@@ -290,7 +283,7 @@ TEST_F(BatchBackupTest, EveryFailureAfterTheTaskIsCheckedEndsWithStatusOneAndRem
         SCOPED_TRACE(c.name);
         temp.Write("home/Documents/kept/" + fs::path(today).filename().string(), earlier);
         temp.Write("home/Documents/kept/" + fs::path(older).filename().string(), earlier);
-        fs::remove(ErrorLogPath());
+        fs::remove(env.LogPath());
         c.fault();
         EXPECT_EQ(Run(task), 1);
         SetBackupWrittenHook(nullptr);
@@ -324,11 +317,11 @@ TEST_F(BatchBackupTest, ProfileInUseIsWaitedForElseStatus75AndNothingIsWritten)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         temp.Write("home/Documents/daily.pcv", earlier);
-        fs::remove(ErrorLogPath());
+        fs::remove(env.LogPath());
         fs::remove(profile.Profile / "lock");
         if (!c.lockLink.empty())
             fs::create_symlink(c.lockLink, profile.Profile / "lock");
-        SetProcessList(std::make_shared<TFixedProcessList>(c.processes));
+        env.UseProcesses(c.processes);
         temp.Write("task.ini", "[General]\naction=backup\napplication=firefox\nprofile=esr\n"
                                "output=" + out + "\nwait=" + std::to_string(c.wait) + "\n");
         TBatchBackup batch(state, ui);
@@ -360,7 +353,7 @@ TEST_F(BatchBackupTest, ProfileInUseIsWaitedForElseStatus75AndNothingIsWritten)
 TEST_F(BatchBackupTest, KeepMustBeAWholeNumberOfOneOrMore)
 {
     for (const char* keep : {"0", "-1", "two", "3 ; days", "1.5"}) {
-        fs::remove(ErrorLogPath());
+        fs::remove(env.LogPath());
         temp.Write("task.ini", std::string("[General]\naction=backup\napplication=firefox\n"
                                            "profile=esr\noutput=") +
                                    documents + "x.pcv\nkeep=" + keep + "\n");
@@ -375,7 +368,7 @@ TEST_F(BatchBackupTest, OutputMayStartAtTheHomeFolder)
     temp.Write("task.ini", "[General]\naction=backup\napplication=firefox\nprofile=esr\n"
                            "output=~/Backups/<profile>.pcv\n");
     TBatchBackup batch(state, ui);
-    ASSERT_TRUE(batch.InitBatchTask(std::make_shared<TMozManager>(),
+    ASSERT_TRUE(batch.InitBatchTask(std::make_shared<TMozManager>(env.Env),
                                     (temp.Path() / "task.ini").string()));
     EXPECT_EQ(batch.Task().Output, home + "Backups/default-esr.pcv");
     EXPECT_TRUE(fs::is_directory(home + "Backups"));

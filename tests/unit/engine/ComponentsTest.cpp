@@ -5,7 +5,7 @@
 #include "engine/PrefsParser.h"
 #include "support/FakeUserInterface.h"
 #include "support/ProfileFixture.h"
-#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 #include "support/Unprivileged.h"
 
 #include <gmock/gmock.h>
@@ -19,13 +19,12 @@ using tessarin::test::CopyRealProfile;
 using tessarin::test::RerunUnprivileged;
 using tessarin::test::TFakeUserInterface;
 using tessarin::test::TTempDir;
+using tessarin::test::TTestEnvironment;
 
 namespace {
 
 class ComponentsTest : public ::testing::Test {
 protected:
-    void SetUp() override { SetLanguage(std::make_shared<Tl10n>(dir.Path() / "no-such.lng")); }
-
     // The boxes as "C" (checked), "E" (enabled, unchecked), "-" (disabled), "h" for a hint.
     static std::string Boxes(const TSharedState& s)
     {
@@ -41,7 +40,7 @@ protected:
 
     TSharedState WizardState(const std::string& folder, const std::string& name = "default")
     {
-        TSharedState s;
+        TSharedState s(env.Env);
         s.Operation = TOperation::Backup;
         s.ProfileRecords = {{"other", (dir.Path() / "other").string()}, {name, folder}};
         s.ProfileList = {"other", name};
@@ -49,7 +48,8 @@ protected:
         return s;
     }
 
-    TTempDir dir;
+    TTestEnvironment env;
+    const TTempDir& dir = env.Dir();
     TFakeUserInterface ui;
 };
 
@@ -334,7 +334,7 @@ TEST_F(ComponentsTest, OldProfileMarkers)
                           "downloads.rdf", "secmod.db", "Extensions/x.txt", "Cache/_CACHE_MAP_"})
         dir.Write(std::string("old/") + f, "x");
     dir.Write("old/prefs.js", "user_pref(\"mail.identity.id1.useremail\", \"a@b.c\");\n");
-    TSharedState s;
+    TSharedState s(env.Env);
     s.ExternalProfileDir = dir.Folder() + "old"; // a folder chosen by hand
     DetectAvailableComponents(s, ui);
     EXPECT_EQ(Boxes(s), "CCCCCCECCCCCCCE");
@@ -349,7 +349,7 @@ TEST_F(ComponentsTest, MarkersThatDoNotCount)
     dir.Write("p/chrome/userChrome.css.bak", "x");
     dir.Write("p/sub/key3.db", "below the top level");
     dir.Write("p/sub/x.s", "below the top level");
-    TSharedState s;
+    TSharedState s(env.Env);
     DetectAvailableComponents(s, ui, dir.Folder() + "p");
     //                 1 2 3 4 5 6 7 8 9 0 1 2 3 4  5
     EXPECT_EQ(Boxes(s), "C------------"
@@ -363,7 +363,7 @@ TEST_F(ComponentsTest, FolderMarkersIgnoreLetterCase)
     dir.Write("p/prefs.js", "\n");
     dir.Write("p/EXTENSIONS/a.xpi", "x");
     dir.Write("p/cache/_CACHE_001_", "x");
-    TSharedState s;
+    TSharedState s(env.Env);
     DetectAvailableComponents(s, ui, dir.Folder() + "p/");
     EXPECT_TRUE(s.Boxes[14].Checked);
     EXPECT_FALSE(s.Boxes[14].Hint);
@@ -392,7 +392,7 @@ TEST_F(ComponentsTest, ProfileRecordIsFoundByNameAndTrimmed)
 {
     dir.Write("a/prefs.js", "\n");
     dir.Write("b/prefs.js", "\n");
-    TSharedState s;
+    TSharedState s(env.Env);
     s.ProfileRecords = {{"a", "  " + dir.Folder() + "a  "}, {"b", dir.Folder() + "b/"}};
     s.SelectedProfile = "b";
     EXPECT_EQ(DetectAvailableComponents(s, ui), dir.Folder() + "b/");
@@ -427,14 +427,14 @@ TEST_F(ComponentsTest, ProfileWithoutReadablePrefsIsRefused)
     EXPECT_THAT(ui.CallsOf("Warning"),
                 ::testing::ElementsAre(::testing::HasSubstr("has not been used yet")));
     expectRefused(WizardState(dir.Folder() + "missing"), std::nullopt);
-    expectRefused(TSharedState{}, std::nullopt); // no record, no folder chosen by hand
+    expectRefused(TSharedState(env.Env), std::nullopt); // no record, no folder chosen by hand
     TSharedState unselected = WizardState(dir.Folder() + "missing");
     unselected.SelectedProfile.clear();
     expectRefused(unselected, std::nullopt);
-    expectRefused(TSharedState{}, dir.Folder() + "dirprefs");
-    expectRefused(TSharedState{}, std::string());
+    expectRefused(TSharedState(env.Env), dir.Folder() + "dirprefs");
+    expectRefused(TSharedState(env.Env), std::string());
 
     dir.Write("locked/prefs.js", "user_pref(\"mail.identity.id1.valid\", true);\n");
     fs::permissions(dir.Path() / "locked/prefs.js", fs::perms::none);
-    expectRefused(TSharedState{}, dir.Folder() + "locked");
+    expectRefused(TSharedState(env.Env), dir.Folder() + "locked");
 }

@@ -179,7 +179,7 @@ TEST_F(CrashSafetyTest, KilledRestoreLeavesPrefsJsWhole)
                  "user_pref(\"browser.startup.homepage\", \"https://example.org/new\");\n"
                  "user_pref(\"browser.download.dir\", \"/tmp\");\n",
                  2);
-    TSharedState backup;
+    TSharedState backup(env.Env);
     backup.AppNumber = 2;
     backup.Operation = TOperation::Backup;
     backup.ProfileDir = source.string() + "/";
@@ -202,7 +202,7 @@ TEST_F(CrashSafetyTest, KilledRestoreLeavesPrefsJsWhole)
             int code = 0;
             try {
                 TQuietUserInterface quiet;
-                TSharedState restore;
+                TSharedState restore(env.Env);
                 restore.Operation = TOperation::Restore;
                 restore.AppNumber = 2;
                 if (!CheckBackupFile(backup.BackupFile, restore, quiet))

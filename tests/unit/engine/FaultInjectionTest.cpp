@@ -260,7 +260,7 @@ protected:
 
     TSharedState BackupState(const std::string& file)
     {
-        TSharedState s;
+        TSharedState s(env.Env);
         s.AppNumber = 2;
         s.Operation = TOperation::Backup;
         s.ProfileDir = source.Folder();
@@ -273,7 +273,7 @@ protected:
 
     TSharedState RestoreState(const std::string& file, IUserInterface& reader)
     {
-        TSharedState s;
+        TSharedState s(env.Env);
         s.Operation = TOperation::Restore;
         s.AppNumber = 2;
         if (!CheckBackupFile(file, s, reader))

@@ -2,7 +2,7 @@
 
 #include "config/L10n.h"
 #include "support/ProfileFixture.h"
-#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 #include "support/Unprivileged.h"
 
 #include <gtest/gtest.h>
@@ -16,17 +16,15 @@ using namespace tessarin;
 using tessarin::test::CopyRealProfile;
 using tessarin::test::RerunUnprivileged;
 using tessarin::test::TTempDir;
+using tessarin::test::TTestEnvironment;
 
 namespace {
 
 class PrefsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        // Built-in English texts, whatever lies beside the test binary.
-        SetLanguage(std::make_shared<Tl10n>(dir.Path() / "no-such.lng"));
-    }
-    TTempDir dir;
+    // Built-in English texts, whatever lies beside the test binary.
+    TTestEnvironment env;
+    const TTempDir& dir = env.Dir();
 };
 
 std::vector<std::int32_t> Numbers(const TPrefsParser& parser)

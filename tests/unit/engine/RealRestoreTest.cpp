@@ -141,13 +141,13 @@ protected:
         BackupRunTest::SetUp();
         for (char** e = environ; *e != nullptr; ++e)
             if (std::string_view v(*e); !v.starts_with("HOME=") && !v.starts_with("XDG_"))
-                env.emplace_back(v);
+                appEnvironment.emplace_back(v);
         for (const char* name : {"HOME=", "XDG_CONFIG_HOME=.config", "XDG_CACHE_HOME=.cache",
                                  "XDG_DATA_HOME=.local/share", "XDG_STATE_HOME=.local/state"}) {
             const std::string_view pair(name);
             const std::size_t eq = pair.find('=');
-            env.push_back(std::string(pair.substr(0, eq + 1)) + home +
-                          std::string(pair.substr(eq + 1)));
+            appEnvironment.push_back(std::string(pair.substr(0, eq + 1)) + home +
+                                     std::string(pair.substr(eq + 1)));
         }
         log = temp.Path() / "apps.log";
     }
@@ -160,7 +160,7 @@ protected:
             argv.push_back(a.data());
         argv.push_back(nullptr);
         std::vector<char*> envp;
-        for (const std::string& e : env)
+        for (const std::string& e : appEnvironment)
             envp.push_back(const_cast<char*>(e.c_str()));
         envp.push_back(nullptr);
         posix_spawn_file_actions_t actions;
@@ -251,7 +251,7 @@ protected:
     // component its index holds into target.
     void Restore(int app, const std::string& archive, const fs::path& target) const
     {
-        TSharedState s;
+        TSharedState s(env.Env);
         s.Operation = TOperation::Restore;
         s.AppNumber = static_cast<std::uint8_t>(app);
         TFakeUserInterface restoreUi;
@@ -265,7 +265,7 @@ protected:
             EXPECT_FALSE(call.starts_with("Error|") || call.starts_with("Warning|")) << call;
     }
 
-    std::vector<std::string> env;
+    std::vector<std::string> appEnvironment;
     fs::path log;
 };
 
@@ -301,7 +301,7 @@ TEST_F(RealRestoreTest, FirefoxKeepsBookmarkCookieAndPrefsOfARestoredProfile)
     ASSERT_EQ(Sql(source / "places.sqlite", BookmarkQuery), "Tessarin kept\n");
     ASSERT_EQ(Sql(source / "cookies.sqlite", CookieQuery), "kept\n");
 
-    TSharedState backup;
+    TSharedState backup(env.Env);
     const std::string archive = Backup(2, source, backup);
     for (int n : {1, 4, 10})
         EXPECT_TRUE(backup.Boxes[n].Checked) << n;
@@ -357,7 +357,7 @@ TEST_F(RealRestoreTest, ThunderbirdFindsOutsideMailAtItsOldPlaceFromANewProfile)
     const std::string inbox = ReadFile(outside / "Inbox");
     ASSERT_THAT(inbox, HasSubstr("Subject: kept"));
 
-    TSharedState backup;
+    TSharedState backup(env.Env);
     const std::string archive = Backup(3, source, backup);
     EXPECT_TRUE(backup.Boxes[1].Checked);
     EXPECT_TRUE(backup.Boxes[2].Checked);

@@ -72,7 +72,7 @@ protected:
     {
         const TRealProfile p = CopyRealProfile(app, temp.Path() / ("source-" + app));
         source = p;
-        TSharedState s;
+        TSharedState s(env.Env);
         s.AppNumber = static_cast<std::uint8_t>(appNumber);
         s.Operation = TOperation::Backup;
         s.ProfileDir = p.Folder();
@@ -444,7 +444,7 @@ TEST_F(RestoreRunTest, OutsideMailFoldersOfOneNameEachGoBackToTheirOwnFolder)
               << folder.string() << "\");\nuser_pref(\"mail.server.server" << server
               << ".type\", \"pop3\");\n";
     prefs.close();
-    TSharedState s;
+    TSharedState s(env.Env);
     s.AppNumber = 3;
     s.ProfileDir = p.Folder();
     s.BackupFile = documents + "tb.pcv";

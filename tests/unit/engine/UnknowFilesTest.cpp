@@ -1,8 +1,6 @@
 #include "engine/UnknowFilesBL.h"
 
-#include "config/L10n.h"
-#include "platform/Folders.h"
-#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -20,19 +18,8 @@ class UnknowFiles : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        saved_ = Folders();
-        TFolders f = saved_;
-        f.Program = dir_.Folder() + "program/";
-        SetFolders(f);
-        SetLanguage(std::make_shared<Tl10n>(dir_.Path() / "program" / "Default.lng"));
-        fs::create_directories(dir_.Path() / "program");
         fs::copy_file(fs::path(TESSARIN_TEST_DATA) / "unknown" / "Profilefiles.txt",
-                      dir_.Path() / "program" / "Profilefiles.txt");
-    }
-    void TearDown() override
-    {
-        SetLanguage(nullptr);
-        SetFolders(saved_);
+                      env_.ProgramFile("Profilefiles.txt"));
     }
 
     // A profile's top level: names ending in '/' are folders.
@@ -48,15 +35,13 @@ protected:
         return dir_.Folder() + "profile/";
     }
 
-    TTempDir dir_;
-
-private:
-    TFolders saved_;
+    TTestEnvironment env_;
+    const TTempDir& dir_ = env_.Dir();
 };
 
 TEST_F(UnknowFiles, KnownFileListIsReadLineByLine)
 {
-    const TUnknowFilesBL known;
+    const TUnknowFilesBL known(env_.Env.Folders);
     const auto& items = known.KnownItems();
     ASSERT_EQ(items.size(), 16u);
     EXPECT_EQ(items[0], TUnknowItem("prefs.js", false)); // CR of the Windows line end dropped
@@ -68,7 +53,7 @@ TEST_F(UnknowFiles, KnownFileListIsReadLineByLine)
 
 TEST_F(UnknowFiles, MatchingRules)
 {
-    const TUnknowFilesBL known;
+    const TUnknowFilesBL known(env_.Env.Folders);
     struct TCase {
         const char* Name;
         bool Folder;
@@ -108,7 +93,7 @@ TEST_F(UnknowFiles, TopLevelScanFindsWhatTheListDoesNotCover)
     fs::create_symlink("127.0.1.1:+4242", dir_.Path() / "profile/lock"); // Firefox's lock link
     ASSERT_EQ(::mkfifo((profile + "fifo").c_str(), 0600), 0);
 
-    const TUnknowFilesBL known;
+    const TUnknowFilesBL known(env_.Env.Folders);
     const std::vector<TUnknowItem> expected = {{"backup_old", true},   {"deep", true},
                                                {"link.txt", false},    {"notes.txt", false},
                                                {"OfflineCache", true}, {"Prefs.js", false}};
@@ -120,25 +105,26 @@ TEST_F(UnknowFiles, TopLevelScanFindsWhatTheListDoesNotCover)
 TEST_F(UnknowFiles, ListIsFoundWhateverTheCaseOfItsName)
 {
     fs::rename(dir_.Path() / "program/Profilefiles.txt", dir_.Path() / "program/PROFILEFILES.TXT");
-    EXPECT_EQ(KnownFileListPath(), dir_.Path() / "program/PROFILEFILES.TXT");
-    EXPECT_EQ(TUnknowFilesBL().KnownItems().size(), 16u);
+    EXPECT_EQ(KnownFileListPath(env_.Env.Folders), dir_.Path() / "program/PROFILEFILES.TXT");
+    EXPECT_EQ(TUnknowFilesBL(env_.Env.Folders).KnownItems().size(), 16u);
     fs::remove(dir_.Path() / "program/PROFILEFILES.TXT");
-    EXPECT_THROW(TUnknowFilesBL(), std::ios_base::failure);
+    EXPECT_THROW(TUnknowFilesBL(env_.Env.Folders), std::ios_base::failure);
 }
 
 TEST_F(UnknowFiles, DialogItemsForBackupAndRestore)
 {
     const std::string profile = Profile({"prefs.js", "notes.txt", "backup_old/"});
-    const auto items = FillUnknownFilesForBackup(profile);
+    const auto items = FillUnknownFilesForBackup(env_.Env.Folders, profile);
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(UnknownItemLine(items[0]), "backup_old (directory)");
     EXPECT_EQ(UnknownItemLine(items[1]), "notes.txt");
 
     // The list is read again each time the Components page is entered.
     dir_.Write("program/Profilefiles.txt", "prefs.js\nnotes.txt\n");
-    EXPECT_EQ(FillUnknownFilesForBackup(profile), (std::vector<TUnknowItem>{{"backup_old", true}}));
+    EXPECT_EQ(FillUnknownFilesForBackup(env_.Env.Folders, profile),
+              (std::vector<TUnknowItem>{{"backup_old", true}}));
 
-    TSharedState state;
+    TSharedState state(env_.Env);
     EXPECT_TRUE(FillUnknownFilesForRestore(state).empty());
     state.UnknownItems = {{"a.txt", false}, {"old", true}, {"b.txt", false}};
     EXPECT_EQ(FillUnknownFilesForRestore(state), state.UnknownItems);
@@ -150,7 +136,7 @@ TEST_F(UnknowFiles, ShippedListLeavesOnlyTheUsersOwnItemsOfARealFirefoxProfile)
                ReadFile(fs::path(TESSARIN_SOURCE_DIR) / "data" / "Profilefiles.txt"));
     const std::string profile =
         (fs::path(TESSARIN_TEST_DATA) / "profiles-real" / "firefox" / "profile").string() + "/";
-    const auto items = TUnknowFilesBL().FindUnknownItems(profile);
+    const auto items = TUnknowFilesBL(env_.Env.Folders).FindUnknownItems(profile);
     auto has = [&](const TUnknowItem& item) {
         return std::find(items.begin(), items.end(), item) != items.end();
     };

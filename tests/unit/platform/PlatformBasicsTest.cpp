@@ -5,7 +5,7 @@
 #include "platform/IniFile.h"
 #include "platform/KeyStore.h"
 #include "platform/UserInterface.h"
-#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -257,10 +257,7 @@ TEST(KeyStore, MemoryStoreIgnoresCaseOfNames)
 
 TEST(ConsoleUserInterface, NeverBlocksAndLogsFailures)
 {
-    TTempDir dir;
-    TFolders folders = Folders();
-    folders.State = dir.Folder() + "state/";
-    SetFolders(folders);
+    const test::TTestEnvironment env;
 
     std::FILE* out = std::tmpfile();
     ASSERT_NE(out, nullptr);
@@ -277,6 +274,5 @@ TEST(ConsoleUserInterface, NeverBlocksAndLogsFailures)
         printed += buf;
     std::fclose(out);
     EXPECT_NE(printed.find("Error: The backup file is corrupted."), std::string::npos);
-    EXPECT_EQ(ReadFile(folders.State + "error.log"),
-              "Firefox is running.\r\nThe backup file is corrupted.\r\n");
+    EXPECT_EQ(env.Log(), "Firefox is running.\r\nThe backup file is corrupted.\r\n");
 }

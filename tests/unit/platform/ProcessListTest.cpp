@@ -113,17 +113,15 @@ TEST(PosixLauncher, ReportsAProgramThatCannotBeStarted)
 TEST(Launcher, TestLauncherRecordsRequestsAndPlaysTheProgram)
 {
     auto recording = std::make_shared<TRecordingLauncher>();
-    SetLauncher(recording);
     int played = 0;
     recording->Application = [&](const TRecordingLauncher::Request& r) {
         played += static_cast<int>(r.Arguments.size());
     };
-    EXPECT_EQ(Launcher().Run("/opt/app/app", {"-a", "b c"}, std::chrono::seconds(7)).Status,
+    EXPECT_EQ(recording->Run("/opt/app/app", {"-a", "b c"}, std::chrono::seconds(7)).Status,
               TRunResult::TStatus::Exited);
     recording->Started = false;
-    EXPECT_EQ(Launcher().Run("/opt/app/app", {}, std::chrono::seconds(7)).Status,
+    EXPECT_EQ(recording->Run("/opt/app/app", {}, std::chrono::seconds(7)).Status,
               TRunResult::TStatus::NotStarted);
-    SetLauncher(nullptr);
     EXPECT_EQ(played, 2);
     ASSERT_EQ(recording->Requests.size(), 2u);
     EXPECT_EQ(recording->Requests[0].Executable, "/opt/app/app");

@@ -72,8 +72,8 @@ CurrentVersion=9.0.0.6
 
 TEST_F(Catalogue, WindowsRegistryFixtureIsReadAsWindowsHeldIt)
 {
-    SetMachineRegistry(std::make_shared<TMemoryRegistry>(TMemoryRegistry::FromFile(
-        std::string(TESSARIN_TEST_DATA) + "/profiles/registry/machine.ini")));
+    env.Env.MachineRegistry = std::make_shared<TMemoryRegistry>(TMemoryRegistry::FromFile(
+        std::string(TESSARIN_TEST_DATA) + "/profiles/registry/machine.ini"));
     ScanInstalledApplications(state);
     EXPECT_EQ(
         state.ApplicationList,
@@ -198,7 +198,7 @@ TEST_F(Catalogue, ScanOfTheInstallationsOfAFakeSystem)
     fs::copy(std::string(TESSARIN_TEST_DATA) + "/profiles/install-tree", root,
              fs::copy_options::recursive);
     ScanInstalledApplications(
-        state, {nullptr, FindInstalledApplications(DefaultInstallSearch(root, home))});
+        state, {nullptr, FindInstalledApplications(DefaultInstallSearch(root, home)), home});
     EXPECT_EQ(state.ApplicationList,
               (List{"SeaMonkey2.53.18", "Mozilla Firefox 153.8.0", "Mozilla Thunderbird 153.8.0",
                     "Portable applications"}));
@@ -216,7 +216,8 @@ TEST_F(Catalogue, InstallationsFoundAnswerWithoutARegistry)
                                        {"Waterfox", "6.5.0", "/opt/waterfox"},
                                        {"iceape", "2.7.13", "/usr/lib/iceape"},
                                        {"Flock", "2.6", "/opt/flock"},
-                                       {"Postbox", "7.0.60", "/opt/postbox"}}});
+                                       {"Postbox", "7.0.60", "/opt/postbox"}},
+                                      home});
     // The first installation of a build wins; Debian's rebranded builds count, names
     // compare without case, unknown applications are left out.
     EXPECT_EQ(state.ApplicationList,
@@ -247,12 +248,12 @@ TEST_F(Catalogue, SelectionByFragmentsLaterMatchesWin)
         {"Wyzo 3.6.4.1", 12, "Wyzo"},
     };
     for (const auto& [entry, number, code] : cases) {
-        TSharedState s;
+        TSharedState s(env.Env);
         SelectApplication(s, entry);
         EXPECT_EQ(s.AppNumber, number) << entry;
         EXPECT_EQ(s.AppCodeName, code) << entry;
     }
-    TSharedState s;
+    TSharedState s(env.Env);
     SelectApplication(s, "Mozilla Firefox 153.8.0");
     SelectApplication(s, "Mozilla application doesn't found on your system.");
     SelectApplication(s, "");
@@ -292,15 +293,15 @@ TEST_F(Catalogue, NameTables)
 
 TEST_F(Catalogue, ProfileRootIsTheFirstCandidateHoldingAProfileList)
 {
-    EXPECT_EQ(ProfileRootFor(AppFirefox), home + ".mozilla/firefox/");
+    EXPECT_EQ(ProfileRootFor(home, AppFirefox), home + ".mozilla/firefox/");
     WriteHome(".config/mozilla/firefox/profiles.ini", "[General]\n");
-    EXPECT_EQ(ProfileRootFor(AppFirefox), home + ".config/mozilla/firefox/");
+    EXPECT_EQ(ProfileRootFor(home, AppFirefox), home + ".config/mozilla/firefox/");
     WriteHome(".mozilla/firefox/profiles.ini", "[General]\n");
-    EXPECT_EQ(ProfileRootFor(AppFirefox), home + ".mozilla/firefox/");
-    EXPECT_EQ(ProfileRootFor(AppThunderbird), home + ".thunderbird/");
-    EXPECT_EQ(ProfileRootFor(AppPortable), "");
-    EXPECT_EQ(ProfileRootFor(AppNone), "");
-    EXPECT_EQ(OldSuiteProfileRoot(), home + ".mozilla/");
+    EXPECT_EQ(ProfileRootFor(home, AppFirefox), home + ".mozilla/firefox/");
+    EXPECT_EQ(ProfileRootFor(home, AppThunderbird), home + ".thunderbird/");
+    EXPECT_EQ(ProfileRootFor(home, AppPortable), "");
+    EXPECT_EQ(ProfileRootFor(home, AppNone), "");
+    EXPECT_EQ(OldSuiteProfileRoot(home), home + ".mozilla/");
 }
 
 } // namespace

@@ -28,11 +28,11 @@ Install Directory=/usr/lib/thunderbird
 
 TEST_F(MozApps, DefinitionsOfTheFiveClasses)
 {
-    const TSeaMonkeyApp seamonkey;
-    const TFirefoxApp firefox;
-    const TThunderbirdApp thunderbird;
-    const TSunbirdApp sunbird;
-    const TPostBoxApp postbox;
+    const TSeaMonkeyApp seamonkey(Installations());
+    const TFirefoxApp firefox(Installations());
+    const TThunderbirdApp thunderbird(Installations());
+    const TSunbirdApp sunbird(Installations());
+    const TPostBoxApp postbox(Installations());
     EXPECT_EQ(seamonkey.GetId(), 1);
     EXPECT_EQ(seamonkey.GetShortName(), "seamonkey");
     EXPECT_EQ(seamonkey.GetProfileRoots(),
@@ -53,7 +53,7 @@ TEST_F(MozApps, DefinitionsOfTheFiveClasses)
 TEST_F(MozApps, ManagerKeepsTheInstalledOnesInOrder)
 {
     InstallFirefoxAndThunderbird();
-    const TMozManager manager;
+    const TMozManager manager(env.Env);
     ASSERT_EQ(manager.Apps().size(), 2u);
     EXPECT_EQ(manager.Apps()[0]->GetShortName(), "firefox");
     EXPECT_EQ(manager.Apps()[0]->GetVersion(), "153.8.0");
@@ -64,7 +64,7 @@ TEST_F(MozApps, ManagerKeepsTheInstalledOnesInOrder)
 TEST_F(MozApps, FindAppByShortNameFragmentInAnyCase)
 {
     InstallFirefoxAndThunderbird();
-    const TMozManager manager;
+    const TMozManager manager(env.Env);
     ASSERT_NE(manager.FindApp("FireFox"), nullptr);
     EXPECT_EQ(manager.FindApp("FireFox")->GetId(), 2);
     EXPECT_EQ(manager.FindApp("fire")->GetId(), 2);
@@ -78,7 +78,7 @@ TEST_F(MozApps, ProfilesOfCurrentFirefoxRoot)
 {
     InstallFirefoxAndThunderbird();
     CopyProfileFixture("firefox-current", ".config/mozilla/firefox");
-    const TFirefoxApp firefox;
+    const TFirefoxApp firefox(Installations());
     ASSERT_NE(firefox.GetProfiles(), nullptr);
     const auto& profiles = *firefox.GetProfiles();
     ASSERT_EQ(profiles.size(), 3u);
@@ -95,7 +95,7 @@ TEST_F(MozApps, ProfilesOfCurrentFirefoxRoot)
 TEST_F(MozApps, FindProfileTakesTheLastNameContainingTheFragment)
 {
     CopyProfileFixture("firefox-current", ".mozilla/firefox");
-    const TFirefoxApp firefox;
+    const TFirefoxApp firefox(Installations());
     ASSERT_NE(firefox.FindProfile("default"), nullptr);
     EXPECT_EQ(firefox.FindProfile("default")->GetName(), "default-esr");
     EXPECT_EQ(firefox.FindProfile("tessarina")->GetName(), "tessarinA"); // name lower-cased
@@ -111,7 +111,7 @@ TEST_F(MozApps, AbsolutePathInsideTheRootGetsARelativePath)
                                                ".thunderbird/x.abs\n"
                                                "[Profile1]\nName=low\nIsRelative=257\nPath=y.low\n"
                                                "[Profile2]\nName=up\nIsRelative=1\nPath=../..\n");
-    const TThunderbirdApp thunderbird;
+    const TThunderbirdApp thunderbird(Installations());
     ASSERT_NE(thunderbird.GetProfiles(), nullptr);
     const auto& profiles = *thunderbird.GetProfiles();
     ASSERT_EQ(profiles.size(), 1u); // 257 is not relative here, "../.." leaves the root
@@ -122,12 +122,12 @@ TEST_F(MozApps, AbsolutePathInsideTheRootGetsARelativePath)
 TEST_F(MozApps, NoRootWithAProfileListMeansNoProfileList)
 {
     std::filesystem::create_directories(home + ".mozilla/firefox");
-    const TFirefoxApp firefox;
+    const TFirefoxApp firefox(Installations());
     EXPECT_EQ(firefox.GetProfiles(), nullptr);
     EXPECT_EQ(firefox.FindProfile("default"), nullptr);
 
     WriteHome(".mozilla/firefox/profiles.ini", "");
-    const TFirefoxApp withEmptyList;
+    const TFirefoxApp withEmptyList(Installations());
     ASSERT_NE(withEmptyList.GetProfiles(), nullptr);
     EXPECT_TRUE(withEmptyList.GetProfiles()->empty());
 }
@@ -139,7 +139,7 @@ TEST_F(MozApps, OldSuiteProfilesFromAppreg)
                                          {"mail", home + ".mozilla/mail/notaprofile"},
                                          {"bad", "/"}})
                   .Data());
-    const TSeaMonkeyApp seamonkey;
+    const TSeaMonkeyApp seamonkey(Installations());
     ASSERT_NE(seamonkey.GetProfiles(), nullptr);
     const auto& profiles = *seamonkey.GetProfiles();
     ASSERT_EQ(profiles.size(), 2u); // every node but the one pointing at "/"
@@ -156,7 +156,7 @@ CurrentVersion=1.1.18
 [SOFTWARE\mozilla.org\SeaMonkey\1.1.18\Main]
 Install Directory=/opt/seamonkey-1.1
 )");
-    const TSeaMonkeyApp seamonkey;
+    const TSeaMonkeyApp seamonkey(Installations());
     EXPECT_TRUE(seamonkey.IsInstalled());
     EXPECT_EQ(seamonkey.GetVersion(), "1.1.18");
     EXPECT_EQ(seamonkey.GetInstallFolder(), "/opt/seamonkey-1.1");

@@ -2,15 +2,10 @@
 // Shared set-up of the profile tests: a private home folder, built-in English texts,
 // an injected registry, process list and launcher; and a writer of registry.dat files.
 
-#include "config/L10n.h"
 #include "config/SharedState.h"
-#include "platform/Folders.h"
-#include "platform/Launcher.h"
-#include "platform/ProcessList.h"
-#include "platform/RegistryView.h"
 #include "profiles/Catalogue.h"
 #include "support/FakeUserInterface.h"
-#include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -25,44 +20,16 @@ namespace tessarin::test {
 
 class ProfilesTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        home = temp.Folder() + "home/";
-        std::filesystem::create_directories(home);
-        TFolders folders;
-        folders.Home = home;
-        folders.Documents = home;
-        folders.Program = temp.Folder();
-        folders.State = temp.Folder() + "state/";
-        folders.Config = temp.Folder() + "config/";
-        SetFolders(folders);
-        // No language file: every text is the built-in English one.
-        SetLanguage(std::make_shared<Tl10n>(temp.Path() / "missing.lng"));
-        SetMachineRegistry(std::make_shared<TMemoryRegistry>());
-        ResetInstallationTable();
-        SetProcessList(
-            std::make_shared<TFixedProcessList>(std::vector<std::vector<std::string>>{}));
-        launcher = std::make_shared<TRecordingLauncher>();
-        SetLauncher(launcher);
-    }
+    void SetUp() override { ResetInstallationTable(); }
+    void TearDown() override { ResetInstallationTable(); }
 
-    void TearDown() override
-    {
-        SetMachineRegistry(nullptr);
-        SetProcessList(nullptr);
-        SetLauncher(nullptr);
-        ResetInstallationTable();
-    }
-
-    void UseRegistry(std::string_view text)
-    {
-        SetMachineRegistry(std::make_shared<TMemoryRegistry>(TMemoryRegistry::FromText(text)));
-    }
-
+    void UseRegistry(std::string_view text) { env.UseRegistry(text); }
     void UseProcesses(std::vector<std::vector<std::string>> snapshots)
     {
-        SetProcessList(std::make_shared<TFixedProcessList>(std::move(snapshots)));
+        env.UseProcesses(std::move(snapshots));
     }
+    const IProcessList& Processes() const { return *env.Env.Processes; }
+    TInstallationSource Installations() const { return MachineInstallations(env.Env); }
 
     // Writes a file below the home folder.
     std::filesystem::path WriteHome(const std::string& relative, std::string_view content) const
@@ -88,11 +55,12 @@ protected:
         }
     }
 
-    TTempDir temp;
-    std::string home;
-    TSharedState state;
+    TTestEnvironment env;
+    const TTempDir& temp = env.Dir();
+    std::string home = env.Home();
+    TSharedState state{env.Env};
     TFakeUserInterface ui;
-    std::shared_ptr<TRecordingLauncher> launcher;
+    std::shared_ptr<TRecordingLauncher> launcher = env.Launcher;
 };
 
 // Builds files in the layout of the old suite's binary registry: a header whose

@@ -5,13 +5,9 @@
 // "thunderbird --headless -CreateProfile tessarinB". Without the variable it is skipped,
 // so the suite does not depend on what a machine has installed.
 
-#include "config/L10n.h"
+#include "config/Environment.h"
 #include "config/SharedState.h"
-#include "platform/Folders.h"
 #include "platform/IniFile.h"
-#include "platform/Launcher.h"
-#include "platform/ProcessList.h"
-#include "platform/RegistryView.h"
 #include "profiles/Catalogue.h"
 #include "profiles/MozManager.h"
 #include "profiles/ProfileDiscovery.h"
@@ -39,10 +35,21 @@ std::string InstalledVersion(const std::string& folder)
     return TIniFile::FromFile(folder + "/application.ini").ReadString("App", "Version");
 }
 
+// The real system's, with the built-in English texts.
+const TEnvironment& Real()
+{
+    static const TEnvironment env = [] {
+        TEnvironment real = SystemEnvironment();
+        real.Language = std::make_shared<Tl10n>("/nonexistent/Default.lng");
+        return real;
+    }();
+    return env;
+}
+
 bool WaitFor(bool wanted, std::uint8_t number)
 {
     for (int i = 0; i < 300; ++i) {
-        if (IsApplicationRunning(number) == wanted)
+        if (IsApplicationRunning(*Real().Processes, number) == wanted)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -56,18 +63,14 @@ protected:
         const char* flag = std::getenv("TESSARIN_REAL_APPS");
         if (flag == nullptr || std::string(flag) != "1")
             GTEST_SKIP() << "set TESSARIN_REAL_APPS=1 to check the installed applications";
-        SetFolders(DetectFolders());
-        SetLanguage(std::make_shared<Tl10n>("/nonexistent/Default.lng"));
-        SetMachineRegistry(nullptr);
-        SetProcessList(nullptr);
-        SetLauncher(nullptr);
         ResetInstallationTable();
     }
+    const TCurrentEnvironment current_{Real()};
 };
 
 TEST_F(RealSystem, CatalogueFindsFirefoxEsrAndThunderbirdWithTheirProfiles)
 {
-    TSharedState state;
+    TSharedState state(Real());
     ScanInstalledApplications(state);
     for (const std::string& entry : state.ApplicationList)
         std::cout << "application list: " << entry << "\n";
@@ -98,7 +101,7 @@ TEST_F(RealSystem, CatalogueFindsFirefoxEsrAndThunderbirdWithTheirProfiles)
         EXPECT_TRUE(std::filesystem::is_directory(*folder)) << *folder;
     }
 
-    const TMozManager manager;
+    const TMozManager manager(Real());
     for (const auto& app : manager.Apps())
         std::cout << "manager: " << app->GetShortName() << " " << app->GetVersion() << " "
                   << app->GetInstallFolder() << "\n";
@@ -110,7 +113,8 @@ TEST_F(RealSystem, CatalogueFindsFirefoxEsrAndThunderbirdWithTheirProfiles)
 
 TEST_F(RealSystem, RunningFirefoxEsrIsDetected)
 {
-    ASSERT_FALSE(IsApplicationRunning(AppFirefox)) << "close Firefox before this check";
+    ASSERT_FALSE(IsApplicationRunning(*Real().Processes, AppFirefox))
+        << "close Firefox before this check";
     std::vector<std::string> args = {"/usr/lib/firefox-esr/firefox-esr",
                                      "--headless",
                                      "--no-remote",
@@ -124,7 +128,7 @@ TEST_F(RealSystem, RunningFirefoxEsrIsDetected)
     pid_t pid = 0;
     ASSERT_EQ(::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
     const bool seen = WaitFor(true, AppFirefox);
-    for (const std::string& name : ListProcessNames())
+    for (const std::string& name : Real().Processes->Names())
         if (name.find("irefox") != std::string::npos || name == "Web Content")
             std::cout << "process: " << name << "\n";
     ::kill(pid, SIGTERM);

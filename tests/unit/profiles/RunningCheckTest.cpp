@@ -14,31 +14,30 @@ TEST_F(RunningCheck, NamesCompareExactlyAndWithCase)
 {
     UseProcesses(
         {{"systemd", "bash", "firefox-esr", "Web Content", "thunderbird-bin", "thunderbird"}});
-    EXPECT_TRUE(IsApplicationRunning(AppFirefox));
-    EXPECT_TRUE(IsApplicationRunning(AppThunderbird));
-    EXPECT_FALSE(IsApplicationRunning(AppSeaMonkey));
+    EXPECT_TRUE(IsApplicationRunning(Processes(), AppFirefox));
+    EXPECT_TRUE(IsApplicationRunning(Processes(), AppThunderbird));
+    EXPECT_FALSE(IsApplicationRunning(Processes(), AppSeaMonkey));
     UseProcesses({{"Firefox-esr", "FIREFOX", "firefox.exe", "firefox-esr-wrapper", "fire"}});
-    EXPECT_FALSE(IsApplicationRunning(AppFirefox));
+    EXPECT_FALSE(IsApplicationRunning(Processes(), AppFirefox));
     UseProcesses({{"seamonkey-bin"}});
-    EXPECT_TRUE(IsApplicationRunning(AppSeaMonkey));
+    EXPECT_TRUE(IsApplicationRunning(Processes(), AppSeaMonkey));
 }
 
 TEST_F(RunningCheck, PortableAndNothingSelectedAreNeverRunning)
 {
     UseProcesses({{"firefox", "thunderbird", "seamonkey", "", "postbox"}});
-    EXPECT_FALSE(IsApplicationRunning(AppPortable));
-    EXPECT_FALSE(IsApplicationRunning(AppNone));
+    EXPECT_FALSE(IsApplicationRunning(Processes(), AppPortable));
+    EXPECT_FALSE(IsApplicationRunning(Processes(), AppNone));
     EXPECT_TRUE(RunningCheckExecutables(AppPortable).empty());
-    EXPECT_TRUE(IsApplicationRunning(AppPostBox));
-    TSharedState s;
-    EXPECT_TRUE(WaitUntilApplicationClosed(AppPortable, ui));
+    EXPECT_TRUE(IsApplicationRunning(Processes(), AppPostBox));
+    EXPECT_TRUE(WaitUntilApplicationClosed(Processes(), AppPortable, ui));
     EXPECT_TRUE(ui.Calls.empty());
 }
 
 TEST_F(RunningCheck, NotRunningAsksNothing)
 {
     UseProcesses({{"bash"}});
-    EXPECT_TRUE(WaitUntilApplicationClosed(AppFirefox, ui));
+    EXPECT_TRUE(WaitUntilApplicationClosed(Processes(), AppFirefox, ui));
     EXPECT_TRUE(ui.Calls.empty());
 }
 
@@ -46,7 +45,7 @@ TEST_F(RunningCheck, RetryWhileRunningAsksAgainThenGoesOnOnceClosed)
 {
     UseProcesses({{"firefox-esr"}, {"firefox-esr"}, {"bash"}});
     ui.RetryAnswers = {true, true};
-    EXPECT_TRUE(WaitUntilApplicationClosed(AppFirefox, ui));
+    EXPECT_TRUE(WaitUntilApplicationClosed(Processes(), AppFirefox, ui));
     EXPECT_EQ(
         ui.Calls,
         (List{"RetryCancel|Warning|Firefox is running. Exit it and click the Retry button.",
@@ -57,7 +56,7 @@ TEST_F(RunningCheck, RetryThenCancelGivesUp)
 {
     UseProcesses({{"thunderbird"}});
     ui.RetryAnswers = {true, false};
-    EXPECT_FALSE(WaitUntilApplicationClosed(AppThunderbird, ui));
+    EXPECT_FALSE(WaitUntilApplicationClosed(Processes(), AppThunderbird, ui));
     EXPECT_EQ(ui.CallsOf("RetryCancel").size(), 2u);
     EXPECT_EQ(ui.CallsOf("RetryCancel")[0],
               "Warning|Thunderbird is running. Exit it and click the Retry button.");
@@ -68,7 +67,7 @@ TEST_F(RunningCheck, EngineVariantUsesItsOwnNamesAndEndsTheProgramOnCancel)
     UseProcesses({{"postbox"}});
     ui.RetryAnswers = {true, false};
     try {
-        EnsureApplicationClosedForEngine(AppPostBox, ui);
+        EnsureApplicationClosedForEngine(Processes(), AppPostBox, ui);
         FAIL() << "expected the program to end";
     } catch (const TProgramExit& exit) {
         EXPECT_EQ(exit.Code, 1);
@@ -84,7 +83,7 @@ TEST_F(RunningCheck, EngineVariantGoesOnOnceClosed)
 {
     UseProcesses({{"firefox"}, {}});
     ui.RetryAnswers = {true};
-    EXPECT_NO_THROW(EnsureApplicationClosedForEngine(AppFirefox, ui));
+    EXPECT_NO_THROW(EnsureApplicationClosedForEngine(Processes(), AppFirefox, ui));
     EXPECT_EQ(ui.CallsOf("RetryCancel"),
               List{"Warning|Mozilla Firefox is running. Exit it and click the Retry button."});
 }

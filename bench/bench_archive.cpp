@@ -11,6 +11,7 @@
 #include "archive/ZipFactory.h"
 #include "config/Environment.h"
 #include "config/SharedState.h"
+#include "engine/ArchiveSetup.h"
 #include "engine/DatabaseCheck.h"
 
 #include <sys/resource.h>
@@ -89,11 +90,12 @@ int Extract(const std::string& archive, const std::string& target, const std::st
     int files = 0;
     std::size_t problems = 0;
     {
-        TZipFactory zip(archive, password, WithTrailingSeparator(target), state, ui);
+        TZipFactory zip(archive, password, WithTrailingSeparator(target), EngineZipSetup(state, ui),
+                        ui);
         files = zip.ExtractFolder("", "*.*");
         problems = zip.Problems().size();
         for (const auto& problem : zip.Problems())
-            std::fprintf(stderr, "not extracted: %s\n", problem.c_str());
+            std::fprintf(stderr, "not extracted: %s\n", ProblemText(problem).c_str());
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -168,13 +170,13 @@ int main(int argc, char** argv)
     bool written = false;
     std::size_t reused = 0;
     {
-        TZipFactory zip(archive, password, profile, state, ui);
+        TZipFactory zip(archive, password, profile, EngineZipSetup(state, ui), ui);
         zip.ReuseEntriesOf(earlier);
         // As a backup run hands its task over: the names are freed as they are stored.
         written = zip.AddTask(std::move(task.Files), task.Externals, task.TotalBytes);
         reused = zip.ReusedEntries();
         for (const auto& problem : zip.Problems())
-            std::fprintf(stderr, "left out: %s\n", problem.c_str());
+            std::fprintf(stderr, "left out: %s\n", ProblemText(problem).c_str());
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -4,7 +4,6 @@
 #include "archive/FileSource.h"
 #include "archive/SafeExtract.h"
 #include "archive/WorkerPool.h"
-#include "config/L10n.h"
 #include "platform/FileUtil.h"
 
 #include <libdeflate.h>
@@ -125,9 +124,14 @@ TAddSession::~TAddSession()
     zip_error_fini(&error_);
 }
 
-void TAddSession::Problem(const std::string& name, const std::string& why)
+void TAddSession::Problem(const std::string& name, TArchiveProblemKind kind, std::string detail)
 {
-    problems_.push_back(name + ": " + why);
+    problems_.push_back({name, kind, 0, std::move(detail)});
+}
+
+void TAddSession::Problem(const std::string& name, int systemError)
+{
+    problems_.push_back({name, TArchiveProblemKind::SystemError, systemError});
 }
 
 bool TAddSession::OpenArchive()
@@ -220,14 +224,14 @@ void TAddSession::AddSpec(const std::string& spec, const std::string& root,
         // An absolute spec is taken relative to the root it lies under.
         const std::string base = root.empty() || root.back() == '/' ? root : root + "/";
         if (base.empty() || relative.compare(0, base.size(), base) != 0) {
-            Problem(spec, Language().GetTextWithArg("Messages", "LANG_NOT_BELOW", root));
+            Problem(spec, TArchiveProblemKind::NotBelowRoot, root);
             return;
         }
         relative = relative.substr(base.size());
     }
     std::vector<std::string> parts;
     if (!SplitRelative(relative, parts)) {
-        Problem(spec, Language().GetTextWithArg("Messages", "LANG_PLACE_OUTSIDE", root));
+        Problem(spec, TArchiveProblemKind::PlaceOutside, root);
         return;
     }
     if (parts.empty()) {
@@ -250,7 +254,7 @@ void TAddSession::AddSpec(const std::string& spec, const std::string& root,
     const std::string entry = Join(parts, parts.size());
     const std::string path = JoinPath(root, entry);
     if (::stat(path.c_str(), &st) != 0) {
-        Problem(entry, std::strerror(errno));
+        Problem(entry, errno);
         return;
     }
     const std::string& stored = storedAs.empty() ? entry : storedAs;
@@ -287,13 +291,13 @@ void TAddSession::WalkTree(const std::string& folder, const std::string& entryPr
     for (std::size_t i = 0; i < walk.Links.size(); ++i) {
         const auto [path, entry] = walk.Links[i]; // a copy: following one may add more
         if (::stat(path.c_str(), &st) != 0) {
-            Problem(entry, std::strerror(errno));
+            Problem(entry, errno);
             continue;
         }
         const std::string real = RealPath(path);
         if (real.empty() || LeadsBackUp(real, walk.Tops) ||
             !walk.Walked.emplace(st.st_dev, st.st_ino).second) {
-            Problem(entry, Text("Messages", "LANG_LINK_NOT_FOLLOWED"));
+            Problem(entry, TArchiveProblemKind::LinkNotFollowed);
             continue;
         }
         walk.Tops.push_back(real);
@@ -306,7 +310,7 @@ void TAddSession::AddTree(const std::string& folder, const std::string& entryPre
 {
     DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
     if (dir == nullptr) {
-        Problem(entryPrefix.empty() ? folder : entryPrefix, std::strerror(errno));
+        Problem(entryPrefix.empty() ? folder : entryPrefix, errno);
         return;
     }
     std::vector<std::string> names;
@@ -328,7 +332,7 @@ void TAddSession::AddTree(const std::string& folder, const std::string& entryPre
             if (walk.Walked.emplace(lst.st_dev, lst.st_ino).second)
                 subfolders.push_back(name);
             else
-                Problem(JoinEntry(entryPrefix, name), Text("Messages", "LANG_LINK_NOT_FOLLOWED"));
+                Problem(JoinEntry(entryPrefix, name), TArchiveProblemKind::LinkNotFollowed);
             continue;
         }
         struct stat target {};
@@ -350,11 +354,11 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
     TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) {
-        Problem(entryName, std::strerror(errno));
+        Problem(entryName, errno);
         return;
     }
     if (!S_ISREG(st.st_mode)) {
-        Problem(entryName, Text("Messages", "LANG_NOT_REGULAR_FILE"));
+        Problem(entryName, TArchiveProblemKind::NotRegularFile);
         return;
     }
     // Opened first: only then is the identity of an archive that exists known.
@@ -374,13 +378,13 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
             earlierSt.st_dev == st.st_dev && earlierSt.st_ino == st.st_ino)
             ++earlier.Weight; // listed twice: stored once, counted as often as listed
         else
-            Problem(entryName, Text("Messages", "LANG_NAME_TAKEN"));
+            Problem(entryName, TArchiveProblemKind::NameTaken);
         return;
     }
 
     if (source_ == nullptr &&
         (source_ = zip_source_function(za, &TAddSession::SourceCallback, this)) == nullptr) {
-        Problem(entryName, zip_strerror(za));
+        Problem(entryName, TArchiveProblemKind::Failed, zip_strerror(za));
         return;
     }
     TAddItem& item = items_.emplace_back();
@@ -395,7 +399,7 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
         zip_file_add(za, entryName.c_str(), source_, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS);
     if (index < 0) {
         zip_source_free(source_); // still ours: the add failed
-        Problem(entryName, zip_strerror(za));
+        Problem(entryName, TArchiveProblemKind::Failed, zip_strerror(za));
         items_.pop_back();
         return;
     }
@@ -415,7 +419,7 @@ void TAddSession::AddFile(const std::string& path, const std::string& entryName)
                                                          << 16) == 0 &&
                     zip_file_set_mtime(za, uindex, st.st_mtime, 0) == 0;
     if (!ok) {
-        Problem(entryName, zip_strerror(za));
+        Problem(entryName, TArchiveProblemKind::Failed, zip_strerror(za));
         zip_delete(za, uindex);
         byIndex_[uindex] = nullptr;
         item.Index = -1;
@@ -924,7 +928,7 @@ zip_int64_t TAddSession::HandleReused(TAddItem& item, void* data, zip_uint64_t l
 bool TAddSession::DropFailedItem()
 {
     TAddItem& lost = *failedItem_;
-    Problem(EntryName(lost), zip_error_strerror(&error_));
+    Problem(EntryName(lost), TArchiveProblemKind::Failed, zip_error_strerror(&error_));
     zip_delete(archive_.get(), static_cast<zip_uint64_t>(lost.Index));
     byIndex_[static_cast<std::size_t>(lost.Index)] = nullptr;
     lost.Index = -1;

@@ -9,6 +9,7 @@
 // renames it into place only after the last byte; a failed or abandoned write
 // leaves any earlier archive untouched and no temporary file.
 
+#include "archive/ArchiveProblem.h"
 #include "archive/DeflatePipeline.h"
 #include "archive/ZipHandles.h"
 
@@ -88,7 +89,7 @@ public:
     TResult Commit();
 
     const std::string& ErrorText() const { return errorText_; }
-    const std::vector<std::string>& Problems() const { return problems_; }
+    const std::vector<TArchiveProblem>& Problems() const { return problems_; }
 
     // Called before each write attempt, so progress can start over when a file that
     // vanished meanwhile had to be dropped and the archive is written again.
@@ -147,7 +148,8 @@ private:
                   const std::string& mask);
     void AddTree(const std::string& folder, const std::string& entryPrefix,
                  const std::string& mask, TWalk& walk);
-    void Problem(const std::string& name, const std::string& why);
+    void Problem(const std::string& name, TArchiveProblemKind kind, std::string detail = {});
+    void Problem(const std::string& name, int systemError);
     void UseRoot(const std::string& root, const std::string& prefix);
 
     std::string archivePath_;
@@ -203,7 +205,7 @@ private:
     std::exception_ptr pending_;
     TAddItem* failedItem_ = nullptr;
     std::string errorText_;
-    std::vector<std::string> problems_;
+    std::vector<TArchiveProblem> problems_;
 };
 
 } // namespace tessarin

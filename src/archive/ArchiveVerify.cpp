@@ -105,17 +105,18 @@ private:
         const TReadOutcome outcome =
             ReadEntry(za_, index, stat, password_, buffer, output, failure, &zipLock_);
         if (outcome != TReadOutcome::Done && !stop_ && index < firstFailed_)
-            Fail(index, EntryName(index), failure);
+            Fail(index, EntryName(index), failure, outcome == TReadOutcome::DecryptionFailed);
     }
 
     // Keeps the failure of the lowest entry index.
-    void Fail(zip_uint64_t index, std::string entry, std::string reason)
+    void Fail(zip_uint64_t index, std::string entry, std::string reason,
+              bool decryptionFailed = false)
     {
         std::lock_guard lock(mutex_);
         if (result_ && index >= firstFailed_)
             return;
         firstFailed_ = index;
-        result_ = TVerifyFailure{std::move(entry), std::move(reason)};
+        result_ = TVerifyFailure{std::move(entry), std::move(reason), decryptionFailed};
     }
 
     zip_t* const za_;

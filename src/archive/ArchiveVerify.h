@@ -13,6 +13,7 @@ namespace tessarin {
 struct TVerifyFailure {
     std::string Entry; // empty when the archive as a whole does not open
     std::string Reason;
+    bool DecryptionFailed = false; // Reason is empty then: the caller words it
 };
 
 struct TVerifyOptions {

@@ -2,7 +2,6 @@
 
 #include "archive/WinZipAes.h"
 #include "archive/ZipHandles.h"
-#include "config/L10n.h"
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -244,8 +243,7 @@ TReadOutcome ReadRaw(zip_t* za, std::mutex* lock, zip_uint64_t index, const zip_
             failure = "Wrong password provided";
             return TReadOutcome::PasswordRefused;
         case TWinZipAes::TStart::Error:
-            failure = Text("Messages", "LANG_DECRYPTION_FAILED");
-            return TReadOutcome::Failed;
+            return TReadOutcome::DecryptionFailed;
         }
     }
 
@@ -262,10 +260,8 @@ TReadOutcome ReadRaw(zip_t* za, std::mutex* lock, zip_uint64_t index, const zip_
         const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
         if (!file.ReadExactly(data, piece, failure))
             return TReadOutcome::Failed;
-        if (aes && !aes->Decrypt(data, piece)) {
-            failure = Text("Messages", "LANG_DECRYPTION_FAILED");
-            return TReadOutcome::Failed;
-        }
+        if (aes && !aes->Decrypt(data, piece))
+            return TReadOutcome::DecryptionFailed;
         if (deflated ? !inflater.Feed(data, piece, counter, failure)
                      : !counter.Write(buffer.data(), piece, failure))
             return TReadOutcome::Failed;

@@ -14,8 +14,9 @@ namespace tessarin {
 
 enum class TReadOutcome {
     Done,
-    PasswordRefused, // missing or wrong password (or data a wrong password garbled)
-    Failed,          // anything else; failure says what
+    PasswordRefused,  // missing or wrong password (or data a wrong password garbled)
+    DecryptionFailed, // the cipher failed (not the password); failure is empty
+    Failed,           // anything else; failure says what
 };
 
 struct TEntryOutput {

@@ -6,8 +6,6 @@
 #include "archive/SafeExtract.h"
 #include "archive/WorkerPool.h"
 #include "archive/ZipHandles.h"
-#include "config/L10n.h"
-#include "config/Settings.h"
 
 #include <sys/stat.h>
 
@@ -16,7 +14,6 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <functional>
 #include <mutex>
 #include <new>
@@ -30,9 +27,8 @@ namespace {
 
 __extension__ using TUint128 = unsigned __int128;
 
-// compressionLevel is a plain integer in Backup.ini. Values outside 0..9 are clamped
-// rather than passed on: libzip would refuse every entry, and a typo in the settings
-// must not cost the person a backup.
+// Values outside 0..9 are clamped rather than passed on: libzip would refuse every
+// entry, and a typo in the settings must not cost the person a backup.
 int ClampLevel(int level)
 {
     return std::clamp(level, 0, 9);
@@ -57,16 +53,6 @@ const char* EntryName(zip_t* za, zip_uint64_t index, zip_uint8_t opsys)
     return zip_get_name(za, index, opsys == ZIP_OPSYS_UNIX ? ZIP_FL_ENC_RAW : 0);
 }
 
-bool EndsWith(std::string_view text, std::string_view tail)
-{
-    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
-bool IsDatabaseName(std::string_view name)
-{
-    return EndsWith(name, ".sqlite") || EndsWith(name, ".db");
-}
-
 std::string NameOf(zip_t* za, zip_uint64_t index)
 {
     zip_uint8_t opsys = 0;
@@ -76,13 +62,14 @@ std::string NameOf(zip_t* za, zip_uint64_t index)
     return name != nullptr ? name : std::string();
 }
 
-// The database a journal entry ("places.sqlite-wal") belongs to.
-std::optional<std::string> JournalOf(std::string_view name)
+std::vector<std::string> SuffixesOf(const TCompanionFiles& rule, std::string_view fileName)
 {
-    for (std::string_view suffix : {"-wal", "-shm", "-journal"})
-        if (EndsWith(name, suffix) && IsDatabaseName(name.substr(0, name.size() - suffix.size())))
-            return std::string(name.substr(0, name.size() - suffix.size()));
-    return std::nullopt;
+    return rule.SuffixesOf ? rule.SuffixesOf(fileName) : std::vector<std::string>{};
+}
+
+std::optional<std::string> OwnerOf(const TCompanionFiles& rule, std::string_view entryName)
+{
+    return rule.OwnerOf ? rule.OwnerOf(entryName) : std::nullopt;
 }
 
 } // namespace
@@ -91,144 +78,219 @@ std::optional<std::string> JournalOf(std::string_view name)
 // the rest up when they come to it.
 struct TZipFactory::TChosenEntry {
     zip_uint64_t Index;
-    bool Journal;  // a database's -wal, -shm or -journal
-    bool Database; // a .sqlite or .db file
+    bool Companion; // goes with another entry
+    bool Owner;     // has companion files
 };
 
-struct TZipFactory::TChosenDatabase {
+struct TZipFactory::TChosenOwner {
     std::string Name;
     std::size_t Chosen; // its place among the chosen entries
+};
+
+struct TZipFactory::TExtraction {
+    zip_t* Za = nullptr;
+    std::size_t DropComponents = 0;
+    std::vector<TChosenEntry> Chosen;
+    std::vector<TChosenOwner> Owners;
+    std::optional<TExtractTarget> Target;
+    std::vector<TEntryResult> Results;
 };
 
 namespace {
 
 struct TStopped {};
 
-// Writes one entry below target, on a worker thread: touches nothing shared but the
-// file system. Refused: no password of the list opens it (the caller may ask).
-void ExtractEntry(zip_t* za, std::mutex& zipLock, zip_uint64_t index, std::size_t dropComponents,
-                  TExtractTarget& target,
-                  const std::vector<std::string>& passwords, const std::string& symlinkText,
-                  std::vector<char>& buffer, const std::atomic<bool>& stop,
-                  const std::function<void()>& tick, TZipFactory::TEntryResult& result)
+// What the workers of one extraction share; each worker touches nothing else but the
+// file system.
+struct TEntryJob {
+    zip_t* Za;
+    std::mutex& ZipLock;
+    std::size_t DropComponents;
+    TExtractTarget* Target; // none when nothing was chosen
+    const std::vector<std::string>& Passwords;
+    const TCompanionFiles& Companions;
+    const std::atomic<bool>& Stop;
+    const std::function<void()>& Tick;
+};
+
+// One entry's directory record, read under the archive's lock.
+struct TEntryRecord {
+    std::string Name;
+    std::vector<std::string> Components; // below the target, leading ones dropped
+    zip_stat_t Stat;
+    mode_t UnixMode = 0; // 0: none stored
+    bool Encrypted = false;
+};
+
+TArchiveProblem Reason(TArchiveProblemKind kind, std::string detail = {})
+{
+    return {std::string(), kind, 0, std::move(detail)};
+}
+
+TArchiveProblem Reason(const std::error_code& ec)
+{
+    return SystemProblem(std::string(), ec);
+}
+
+// False (with the problem in result) when the record cannot be read; an empty
+// Components when nothing of the entry is written.
+bool ReadRecord(const TEntryJob& job, zip_uint64_t index, TEntryRecord& record,
+                TZipFactory::TEntryResult& result)
 {
     zip_uint8_t opsys = 0;
     zip_uint32_t attributes = 0;
-    std::string name;
-    zip_stat_t st;
-    zip_stat_init(&st);
+    zip_stat_init(&record.Stat);
     {
-        const std::lock_guard hold(zipLock);
-        zip_file_get_external_attributes(za, index, 0, &opsys, &attributes);
-        if (const char* rawName = EntryName(za, index, opsys))
-            name = rawName;
-        if (zip_stat_index(za, index, 0, &st) != 0) {
-            result.Problem = zip_strerror(za);
-            return;
+        const std::lock_guard hold(job.ZipLock);
+        zip_file_get_external_attributes(job.Za, index, 0, &opsys, &attributes);
+        if (const char* rawName = EntryName(job.Za, index, opsys))
+            record.Name = rawName;
+        if (zip_stat_index(job.Za, index, 0, &record.Stat) != 0) {
+            result.Problem = Reason(TArchiveProblemKind::Failed, zip_strerror(job.Za));
+            return false;
         }
     }
     // Checked when it was chosen.
-    std::vector<std::string> components =
-        SafeEntryComponents(name).value_or(std::vector<std::string>{});
-    if (components.size() <= dropComponents)
-        return;
-    components.erase(components.begin(),
-                     components.begin() + static_cast<std::ptrdiff_t>(dropComponents));
-    const auto unixMode = static_cast<mode_t>(attributes >> 16);
-    const bool hasUnixMode = opsys == ZIP_OPSYS_UNIX && unixMode != 0;
-    std::error_code ec;
-    if (name.back() == '/' || (hasUnixMode && S_ISDIR(unixMode))) {
-        if (!target.MakeFolders(components, ec))
-            result.Problem = ec.message();
-        return;
-    }
-    if (hasUnixMode && S_ISLNK(unixMode)) {
-        result.Problem = symlinkText;
-        return;
-    }
-    const bool encrypted =
+    record.Components = SafeEntryComponents(record.Name).value_or(std::vector<std::string>{});
+    if (record.Components.size() <= job.DropComponents)
+        record.Components.clear();
+    else
+        record.Components.erase(record.Components.begin(),
+                                record.Components.begin() +
+                                    static_cast<std::ptrdiff_t>(job.DropComponents));
+    if (opsys == ZIP_OPSYS_UNIX)
+        record.UnixMode = static_cast<mode_t>(attributes >> 16);
+    const zip_stat_t& st = record.Stat;
+    record.Encrypted =
         (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
+    return true;
+}
 
-    // Saved passwords and keys live in profiles: without a stored mode, owner only.
-    const mode_t newMode = hasUnixMode && (unixMode & 0777) != 0 ? (unixMode & 0777) : 0600;
-    std::optional<TPendingFile> pending = target.BeginFile(components, newMode, ec);
-    if (!pending) {
-        result.Problem = ec.message();
-        return;
-    }
-    std::string failure;
+// The content, tried with each password until one opens it.
+TReadOutcome ReadContent(const TEntryJob& job, zip_uint64_t index, const TEntryRecord& record,
+                         TPendingFile& pending, std::vector<char>& buffer, std::string& failure)
+{
     const TEntryOutput output{[&](const char* data, std::size_t n, std::string& why) {
                                   std::error_code writeEc;
-                                  if (pending->Write(data, n, writeEc))
+                                  if (pending.Write(data, n, writeEc))
                                       return true;
                                   why = writeEc.message();
                                   return false;
                               },
                               [&](std::uint64_t) {
-                                  if (stop)
+                                  if (job.Stop)
                                       throw TStopped{};
-                                  tick();
+                                  job.Tick();
                               }};
     auto readWith = [&](const std::string& password) {
-        if (!pending->Rewind(ec)) {
+        std::error_code ec;
+        if (!pending.Rewind(ec)) {
             failure = ec.message();
             return TReadOutcome::Failed;
         }
-        return ReadEntry(za, index, st, password, buffer, output, failure, &zipLock);
+        return ReadEntry(job.Za, index, record.Stat, password, buffer, output, failure,
+                         &job.ZipLock);
     };
+    if (!record.Encrypted)
+        return readWith(std::string());
     TReadOutcome outcome = TReadOutcome::PasswordRefused;
-    if (!encrypted) {
-        outcome = readWith(std::string());
-    } else {
-        for (const std::string& password : passwords) {
-            outcome = readWith(password);
-            if (outcome != TReadOutcome::PasswordRefused)
-                break;
-        }
+    for (const std::string& password : job.Passwords) {
+        outcome = readWith(password);
+        if (outcome != TReadOutcome::PasswordRefused)
+            break;
     }
-    if (outcome == TReadOutcome::PasswordRefused && encrypted) {
+    return outcome;
+}
+
+// The old companions would be replayed over the new file: they go at once, so that no
+// close can come between the two.
+void RemoveCompanions(const TEntryJob& job, const TEntryRecord& record,
+                      TZipFactory::TEntryResult& result)
+{
+    for (const std::string& suffix : SuffixesOf(job.Companions, record.Components.back())) {
+        std::vector<std::string> components = record.Components;
+        components.back() += suffix;
+        std::error_code ec;
+        if (!job.Target->RemoveFile(components, ec))
+            result.Companions.push_back(SystemProblem(record.Name + suffix, ec));
+    }
+}
+
+// A file entry: written beside its target and renamed into place when complete.
+void WriteFile(const TEntryJob& job, zip_uint64_t index, const TEntryRecord& record,
+               std::vector<char>& buffer, TZipFactory::TEntryResult& result)
+{
+    const mode_t unixMode = record.UnixMode;
+    // Saved passwords and keys live in profiles: without a stored mode, owner only.
+    const mode_t newMode = (unixMode & 0777) != 0 ? (unixMode & 0777) : 0600;
+    std::error_code ec;
+    std::optional<TPendingFile> pending = job.Target->BeginFile(record.Components, newMode, ec);
+    if (!pending) {
+        result.Problem = Reason(ec);
+        return;
+    }
+    std::string failure;
+    const TReadOutcome outcome = ReadContent(job, index, record, *pending, buffer, failure);
+    if (outcome == TReadOutcome::PasswordRefused && record.Encrypted) {
         result.Refused = true;
         return;
     }
+    if (outcome == TReadOutcome::DecryptionFailed) {
+        result.Problem = Reason(TArchiveProblemKind::DecryptionFailed);
+        return;
+    }
     if (outcome != TReadOutcome::Done) {
-        result.Problem = failure;
+        result.Problem = Reason(TArchiveProblemKind::Failed, failure);
         return;
     }
     std::optional<std::time_t> mtime;
-    if (st.valid & ZIP_STAT_MTIME)
-        mtime = st.mtime;
+    if (record.Stat.valid & ZIP_STAT_MTIME)
+        mtime = record.Stat.mtime;
     if (!pending->Commit(mtime, ec)) {
-        result.Problem = ec.message();
+        result.Problem = Reason(ec);
         return;
     }
     result.Written = true;
-    // The old journals would be replayed over the new database: they go at once, so
-    // that no close can come between the two.
-    if (!IsDatabaseName(components.back()))
+    RemoveCompanions(job, record, result);
+}
+
+// Writes one entry below the target, on a worker thread. Refused: no password of the
+// list opens it (the caller may ask).
+void ExtractEntry(const TEntryJob& job, zip_uint64_t index, std::vector<char>& buffer,
+                  TZipFactory::TEntryResult& result)
+{
+    TEntryRecord record;
+    if (!ReadRecord(job, index, record, result) || record.Components.empty())
         return;
-    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
-        std::vector<std::string> companion = components;
-        companion.back() += suffix;
-        if (!target.RemoveFile(companion, ec))
-            result.Companions.push_back(name + suffix + ": " + ec.message());
+    const mode_t unixMode = record.UnixMode;
+    std::error_code ec;
+    if (record.Name.back() == '/' || S_ISDIR(unixMode)) {
+        if (!job.Target->MakeFolders(record.Components, ec))
+            result.Problem = Reason(ec);
+        return;
     }
+    if (S_ISLNK(unixMode)) {
+        result.Problem = Reason(TArchiveProblemKind::SymlinkSkipped);
+        return;
+    }
+    WriteFile(job, index, record, buffer, result);
 }
 
 } // namespace
 
 TZipFactory::TZipFactory(std::string archivePath, std::string password, std::string baseFolder,
-                         TSharedState& state, IUserInterface& ui)
+                         TZipSetup setup, IUserInterface& ui)
     : archivePath_(std::move(archivePath)), baseFolder_(std::move(baseFolder)),
-      password_(std::move(password)), state_(state), ui_(ui)
+      password_(std::move(password)), setup_(std::move(setup)), ui_(ui)
 {
     enginePassword_ = password_;
-    level_ = ClampLevel(ReadIntegerSetting("General", "compressionLevel", 9));
+    level_ = ClampLevel(setup_.CompressionLevel);
     ui_.ProcessEvents();
 }
 
-TZipFactory::TZipFactory(std::string archivePath, std::string password, TSharedState& state,
+TZipFactory::TZipFactory(std::string archivePath, std::string password, TZipSetup setup,
                          IUserInterface& ui)
-    : TZipFactory(std::move(archivePath), std::move(password), std::string(), state, ui)
+    : TZipFactory(std::move(archivePath), std::move(password), std::string(), std::move(setup), ui)
 {
 }
 
@@ -308,7 +370,6 @@ bool TZipFactory::Add(const std::function<void(TAddSession&)>& collect)
 {
     problems_.clear();
     TFlagScope adding(adding_);
-    fileText_ = Text("Tessarin14", "LANG_FILE");
 
     TAddSession session(archivePath_, level_, password_,
                         [this](const TAddItem& item, const std::string& name, std::uint64_t done) {
@@ -327,8 +388,13 @@ bool TZipFactory::Add(const std::function<void(TAddSession&)>& collect)
     reused_ = session.ReusedEntries();
     problems_ = session.Problems();
     if (result == TAddSession::TResult::Failed) {
-        problems_.push_back(session.ErrorText());
-        ReportWriteError();
+        // The session words its failure "archive: reason".
+        const std::string& text = session.ErrorText();
+        const std::string prefix = archivePath_ + ": ";
+        problems_.push_back({archivePath_, TArchiveProblemKind::WriteFailed, 0,
+                             text.starts_with(prefix) ? text.substr(prefix.size()) : text});
+        if (setup_.WriteFailed)
+            setup_.WriteFailed();
         ui_.ProcessEvents();
         return false;
     }
@@ -340,14 +406,15 @@ void TZipFactory::ReportProgress(const std::string& itemName, std::uint64_t item
                                  std::uint64_t itemDone, int weight)
 {
     ui_.ProcessEvents();
-    // The task's byte counts only mean something while a backup writes its archive.
-    if (!adding_ || state_.Operation != TOperation::Backup)
+    // The task's byte counts only mean something while a backup writes its archive,
+    // the one write given a file text.
+    if (!adding_ || !setup_.FileText)
         return;
     int percent = 0;
     if (itemSize > 0 && itemDone > 0)
         percent = static_cast<int>(static_cast<TUint128>(itemDone) * 100u / itemSize);
     if (percent == 0)
-        ui_.SetTaskText(fileText_ + ": " + itemName);
+        ui_.SetTaskText(*setup_.FileText + ": " + itemName);
     const auto size = static_cast<std::int64_t>(itemSize);
     // The whole current file counts as done from its start.
     SetProgressBytes(doneBytes_ + size, totalBytes_);
@@ -361,11 +428,6 @@ void TZipFactory::SetProgressBytes(std::int64_t done, std::int64_t total)
 {
     ui_.SetProgressPosition(ProgressPercent(total > 0 ? static_cast<std::uint64_t>(total) : 0,
                                             done > 0 ? static_cast<std::uint64_t>(done) : 0));
-}
-
-void TZipFactory::ReportWriteError()
-{
-    ui_.ErrorBox(Text("Tessarin14", "LANG_ERROR"), Text("Tessarin15", "LANG_WRITE_ERROR3"));
 }
 
 // ---- reading -------------------------------------------------------------------
@@ -436,7 +498,8 @@ std::vector<std::string> TZipFactory::EntryNames()
     int openError = 0;
     TZipArchivePtr archive(zip_open(archivePath_.c_str(), ZIP_RDONLY, &openError));
     if (!archive) {
-        problems_.push_back(archivePath_ + ": " + ZipErrorText(openError));
+        problems_.push_back(
+            {archivePath_, TArchiveProblemKind::ArchiveUnreadable, 0, ZipErrorText(openError)});
         return names;
     }
     const zip_int64_t entries = zip_get_num_entries(archive.get(), 0);
@@ -452,13 +515,20 @@ std::vector<std::string> TZipFactory::EntryNames()
     return names;
 }
 
+const std::string& TZipFactory::SharedPassword() const
+{
+    static const std::string none;
+    return setup_.SharedPassword != nullptr ? *setup_.SharedPassword : none;
+}
+
 bool TZipFactory::AskArchivePassword()
 {
     std::optional<std::string> answer = ui_.AskPassword();
     if (!answer || answer->empty())
         return false;
     enginePassword_ = *answer;
-    state_.Password = *answer;
+    if (setup_.SharedPassword != nullptr)
+        *setup_.SharedPassword = *answer;
     return true;
 }
 
@@ -469,39 +539,50 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
     problems_.clear();
     passwordRefused_ = false;
     askCancelled_ = false;
-    if (takeSharedPassword && !state_.Password.empty())
-        enginePassword_ = state_.Password;
+    if (takeSharedPassword && !SharedPassword().empty())
+        enginePassword_ = SharedPassword();
     if (targetFolder.empty()) {
         // Never the current directory by accident.
-        problems_.push_back(archivePath_ + ": " + Text("Messages", "LANG_NO_EXTRACT_FOLDER"));
+        problems_.push_back({archivePath_, TArchiveProblemKind::NoExtractFolder});
         ui_.ProcessEvents();
         return 0;
     }
+    int openError = 0;
+    TZipArchivePtr archive(zip_open(archivePath_.c_str(), ZIP_RDONLY, &openError));
+    if (!archive) {
+        problems_.push_back(
+            {archivePath_, TArchiveProblemKind::ArchiveUnreadable, 0, ZipErrorText(openError)});
+        ui_.ProcessEvents();
+        return 0;
+    }
+    TExtraction run;
+    run.Za = archive.get();
+    run.DropComponents = dropComponents;
+    Choose(run, specs);
+    if (!run.Chosen.empty() && !OpenTarget(run, targetFolder, allowedModes)) {
+        ui_.ProcessEvents();
+        return 0;
+    }
+    const int count = WriteChosen(run);
+    TakeResults(run);
+    ui_.ProcessEvents();
+    return count;
+}
 
+void TZipFactory::Choose(TExtraction& run, const std::vector<std::string>& specs)
+{
     std::vector<TExtractSpec> matchers;
     matchers.reserve(specs.size());
     for (const auto& spec : specs)
         matchers.emplace_back(spec);
-
-    int openError = 0;
-    TZipArchivePtr archive(zip_open(archivePath_.c_str(), ZIP_RDONLY, &openError));
-    if (!archive) {
-        problems_.push_back(archivePath_ + ": " + ZipErrorText(openError));
-        ui_.ProcessEvents();
-        return 0;
-    }
-    zip_t* za = archive.get();
-
     // Which entries go out, decided before anything is written.
-    std::vector<TChosenEntry> chosen;
-    std::vector<TChosenDatabase> databases;
-    const zip_int64_t entries = zip_get_num_entries(za, 0);
+    const zip_int64_t entries = zip_get_num_entries(run.Za, 0);
     for (zip_int64_t i = 0; i < entries; ++i) {
         const auto index = static_cast<zip_uint64_t>(i);
         zip_uint8_t opsys = 0;
         zip_uint32_t attributes = 0;
-        zip_file_get_external_attributes(za, index, 0, &opsys, &attributes);
-        const char* rawName = EntryName(za, index, opsys);
+        zip_file_get_external_attributes(run.Za, index, 0, &opsys, &attributes);
+        const char* rawName = EntryName(run.Za, index, opsys);
         if (rawName == nullptr)
             continue;
         std::string name = rawName;
@@ -510,93 +591,111 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
             continue;
         auto components = SafeEntryComponents(name);
         if (!components) {
-            problems_.push_back(name + ": " + Text("Messages", "LANG_NAME_OUTSIDE"));
+            problems_.push_back({name, TArchiveProblemKind::NameOutside});
             continue;
         }
         if (SkipEntry && SkipEntry(*components))
             continue;
-        if (dropComponents > 0) {
-            if (components->size() <= dropComponents)
-                continue; // the folder's own entry: the target is there already
-            components->erase(components->begin(),
-                              components->begin() + static_cast<std::ptrdiff_t>(dropComponents));
-        }
-        const bool journal = JournalOf(name).has_value();
-        const bool database = IsDatabaseName(components->back());
-        if (database)
-            databases.push_back({std::move(name), chosen.size()});
-        chosen.push_back({index, journal, database});
+        // The folder's own entry: the target is there already.
+        if (run.DropComponents > 0 && components->size() <= run.DropComponents)
+            continue;
+        const bool companion = OwnerOf(setup_.Companions, name).has_value();
+        const bool owner = !SuffixesOf(setup_.Companions, components->back()).empty();
+        if (owner)
+            run.Owners.push_back({std::move(name), run.Chosen.size()});
+        run.Chosen.push_back({index, companion, owner});
     }
+}
 
-    std::optional<TExtractTarget> target;
-    if (!chosen.empty()) {
-        std::error_code ec;
-        target.emplace(targetFolder, ec, allowedModes);
-        if (ec) {
-            problems_.push_back(targetFolder + ": " + ec.message());
-            ui_.ProcessEvents();
-            return 0;
-        }
-    }
-    // A database's old journal would be replayed over the restored data by the
-    // application, so it goes as soon as the new database is in place: a database that
-    // could not be written keeps its own. The databases and then the backup's journals
-    // come after everything else, as one step that a close waits for: a database
-    // without its journals would lose what they hold.
-    std::vector<TEntryResult> results(chosen.size());
-    std::vector<std::size_t> todo, stores, journals;
-    for (std::size_t i = 0; i < chosen.size(); ++i)
-        (chosen[i].Journal ? journals : chosen[i].Database ? stores : todo).push_back(i);
-    int count = ExtractChosen(za, chosen, std::move(todo), *target, dropComponents, results);
+bool TZipFactory::OpenTarget(TExtraction& run, const std::string& targetFolder, mode_t allowedModes)
+{
+    std::error_code ec;
+    run.Target.emplace(targetFolder, ec, allowedModes);
+    if (!ec)
+        return true;
+    problems_.push_back(SystemProblem(targetFolder, ec));
+    return false;
+}
+
+int TZipFactory::WriteChosen(TExtraction& run)
+{
+    // An owner's old companions would be replayed over the restored data by the
+    // application (a database's journals), so they go as soon as the new owner is in
+    // place: an owner that could not be written keeps its own. The owners and then the
+    // backup's companions come after everything else, as one step that a close waits
+    // for: a database without its journals would lose what they hold.
+    run.Results.assign(run.Chosen.size(), {});
+    std::vector<std::size_t> todo, owners, companions;
+    for (std::size_t i = 0; i < run.Chosen.size(); ++i)
+        (run.Chosen[i].Companion ? companions : run.Chosen[i].Owner ? owners : todo).push_back(i);
+    int count = ExtractChosen(run, std::move(todo));
     const TFlagScope together(closeWaits_);
-    if (!stores.empty())
-        count += ExtractChosen(za, chosen, std::move(stores), *target, dropComponents, results);
-    // Not over a database that stayed old.
-    todo.clear();
-    for (std::size_t i : journals) {
-        const std::string name = NameOf(za, chosen[i].Index);
-        const std::string database = JournalOf(name).value_or(std::string());
-        const auto owner = std::find_if(databases.begin(), databases.end(),
-                                        [&](const TChosenDatabase& d) { return d.Name == database; });
-        if (owner != databases.end() && !results[owner->Chosen].Written)
-            results[i].Problem = results[owner->Chosen].Refused
-                                     ? Text("Messages", "LANG_WRONG_PASSWORD")
-                                     : results[owner->Chosen].Problem;
-        else
-            todo.push_back(i);
-    }
-    if (!todo.empty())
-        count += ExtractChosen(za, chosen, std::move(todo), *target, dropComponents, results);
-
-    for (std::size_t i = 0; i < chosen.size(); ++i) {
-        problems_.insert(problems_.end(), results[i].Companions.begin(),
-                         results[i].Companions.end());
-        if (!results[i].Problem.empty())
-            problems_.push_back(NameOf(za, chosen[i].Index) + ": " + results[i].Problem);
-    }
-    ui_.ProcessEvents();
+    if (!owners.empty())
+        count += ExtractChosen(run, std::move(owners));
+    std::vector<std::size_t> companionsToWrite = CompanionsToWrite(run, companions);
+    if (!companionsToWrite.empty())
+        count += ExtractChosen(run, std::move(companionsToWrite));
     return count;
 }
 
-int TZipFactory::ExtractChosen(zip_t* za, const std::vector<TChosenEntry>& chosen,
-                               std::vector<std::size_t> todo, TExtractTarget& target,
-                               std::size_t dropComponents, std::vector<TEntryResult>& results)
+std::vector<std::size_t> TZipFactory::CompanionsToWrite(TExtraction& run,
+                                                        const std::vector<std::size_t>& companions)
 {
-    // The facade's password first, then the one this run already knows; ask only when
-    // neither opens an entry, and ask no more once the person cancelled.
+    std::vector<std::size_t> todo;
+    for (std::size_t i : companions) {
+        const std::string owner =
+            OwnerOf(setup_.Companions, NameOf(run.Za, run.Chosen[i].Index)).value_or("");
+        const auto chosen = std::find_if(run.Owners.begin(), run.Owners.end(),
+                                         [&](const TChosenOwner& o) { return o.Name == owner; });
+        if (chosen == run.Owners.end() || run.Results[chosen->Chosen].Written) {
+            todo.push_back(i);
+            continue;
+        }
+        // Not over an owner that stayed old.
+        const TEntryResult& ownerResult = run.Results[chosen->Chosen];
+        run.Results[i].Problem = ownerResult.Refused
+                                     ? TArchiveProblem{{}, TArchiveProblemKind::WrongPassword}
+                                     : ownerResult.Problem;
+    }
+    return todo;
+}
+
+void TZipFactory::TakeResults(const TExtraction& run)
+{
+    for (std::size_t i = 0; i < run.Chosen.size(); ++i) {
+        const TEntryResult& result = run.Results[i];
+        problems_.insert(problems_.end(), result.Companions.begin(), result.Companions.end());
+        if (result.Problem) {
+            problems_.push_back(*result.Problem);
+            problems_.back().Name = NameOf(run.Za, run.Chosen[i].Index);
+        }
+    }
+}
+
+std::vector<std::string> TZipFactory::KnownPasswords() const
+{
+    // The facade's password first, then the one this run already knows.
     std::vector<std::string> passwords;
-    for (const std::string* candidate : {&enginePassword_, &state_.Password})
+    for (const std::string* candidate : {&enginePassword_, &SharedPassword()})
         if (!candidate->empty() &&
             std::find(passwords.begin(), passwords.end(), *candidate) == passwords.end())
             passwords.push_back(*candidate);
+    return passwords;
+}
+
+int TZipFactory::ExtractChosen(TExtraction& run, std::vector<std::size_t> todo)
+{
+    // Ask only when no known password opens an entry, and ask no more once the person
+    // cancelled.
+    std::vector<std::string> passwords = KnownPasswords();
     const std::vector<std::size_t> all = todo;
     std::size_t asked = 0;
     std::size_t askLimit = 0;
     for (;;) {
-        ExtractInParallel(za, chosen, todo, target, passwords, dropComponents, results);
+        ExtractInParallel(run, todo, passwords);
         std::vector<std::size_t> refused;
         for (std::size_t i : todo)
-            if (results[i].Refused)
+            if (run.Results[i].Refused)
                 refused.push_back(i);
         // A wrong answer is asked again, at most once per entry that was refused.
         if (asked == 0)
@@ -613,42 +712,42 @@ int TZipFactory::ExtractChosen(zip_t* za, const std::vector<TChosenEntry>& chose
     }
     int count = 0;
     for (std::size_t i : all) {
-        if (results[i].Refused) {
-            results[i].Problem = Text("Messages", "LANG_WRONG_PASSWORD");
+        TEntryResult& result = run.Results[i];
+        if (result.Refused) {
+            result.Problem = TArchiveProblem{{}, TArchiveProblemKind::WrongPassword};
             passwordRefused_ = passwordRefused_ || askCancelled_;
         }
-        count += results[i].Written ? 1 : 0;
+        count += result.Written ? 1 : 0;
     }
     return count;
 }
 
-void TZipFactory::ExtractInParallel(zip_t* za, const std::vector<TChosenEntry>& chosen,
-                                    const std::vector<std::size_t>& todo, TExtractTarget& target,
-                                    const std::vector<std::string>& passwords,
-                                    std::size_t dropComponents, std::vector<TEntryResult>& results)
+void TZipFactory::ExtractInParallel(TExtraction& run, const std::vector<std::size_t>& todo,
+                                    const std::vector<std::string>& passwords)
 {
-    const std::string symlinkText = Text("Messages", "LANG_SYMLINK_SKIPPED");
     std::mutex zipLock;
     TWorkerPool pool;
     std::exception_ptr deferred;
     const std::function<void()> tick = [&pool] { pool.Tick(); };
+    TExtractTarget* const target = run.Target ? &*run.Target : nullptr;
+    const TEntryJob job{run.Za,    zipLock,           run.DropComponents, target,
+                        passwords, setup_.Companions, pool.StopFlag(),    tick};
     pool.Run(
         todo.size(), 0,
         [&](std::size_t slot, std::vector<char>& buffer) {
-            TEntryResult& result = results[todo[slot]];
+            TEntryResult& result = run.Results[todo[slot]];
             result = {};
             try {
-                ExtractEntry(za, zipLock, chosen[todo[slot]].Index, dropComponents, target,
-                             passwords, symlinkText, buffer, pool.StopFlag(), tick, result);
+                ExtractEntry(job, run.Chosen[todo[slot]].Index, buffer, result);
                 tick();
             } catch (const TStopped&) {
                 pool.Stop();
             } catch (const std::bad_alloc&) {
-                result.Problem = std::strerror(ENOMEM);
+                result.Problem = TArchiveProblem{{}, TArchiveProblemKind::SystemError, ENOMEM};
             }
         },
         // A close answered Yes comes out of the pump and stops the workers at their next
-        // megabyte, unless the databases and their journals are being written.
+        // megabyte, unless the owners and their companions are being written.
         [this, &deferred] {
             if (!closeWaits_) {
                 ui_.ProcessEvents();

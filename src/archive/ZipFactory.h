@@ -1,12 +1,12 @@
 #pragma once
 // The one way the program writes and reads ZIP archives. A TZipFactory stands for
-// one archive file and is configured the same way for every use: compression level
-// from Backup.ini, folder names stored and restored, folders recursed, files
-// overwritten on extraction, AES-256 encryption when a password is given. It reports
-// progress on the Processing page, asks for a missing password and reports a failed
-// write through the user interface.
+// one archive file and is configured the same way for every use: folder names stored
+// and restored, folders recursed, files overwritten on extraction, AES-256 encryption
+// when a password is given. The compression level, the texts it shows and the files
+// that go with others come from its TZipSetup. It pumps events, reports progress and
+// asks for a missing password through the user interface.
 
-#include "config/SharedState.h"
+#include "archive/ArchiveProblem.h"
 #include "platform/UserInterface.h"
 
 #include <sys/types.h>
@@ -16,6 +16,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tessarin {
@@ -39,20 +40,43 @@ struct TArchiveTask {
     std::int64_t TotalBytes = 0;
 };
 
+// Files that belong to another entry (the caller says which): an extraction writes
+// the owners and then their companions after everything else, as one step that a
+// close waits for, and removes an owner's old companion files as soon as it is written.
+struct TCompanionFiles {
+    // The endings that, added to fileName (a last name component), name the files that
+    // go with it; none for a file that owns none.
+    std::function<std::vector<std::string>(std::string_view fileName)> SuffixesOf;
+    // The entry the entry entryName goes with; nothing for an entry that is no companion.
+    std::function<std::optional<std::string>(std::string_view entryName)> OwnerOf;
+};
+
+// What a facade is made with besides its archive.
+struct TZipSetup {
+    int CompressionLevel = 9; // values outside 0..9 are clamped
+    // The password the run knows (may be null): tried when reading, and replaced by one
+    // the person gives when asked.
+    std::string* SharedPassword = nullptr;
+    // With a text, a write shows "text: name" for each file it starts and moves the
+    // progress bar by bytes; without, it moves neither.
+    std::optional<std::string> FileText;
+    // Called when a write failed, before the facade pumps events again.
+    std::function<void()> WriteFailed;
+    TCompanionFiles Companions;
+};
+
 class TZipFactory {
 public:
-    // Reads compressionLevel from Backup.ini (throws std::runtime_error when the file
-    // is gone, and no facade exists then) and pumps pending events.
+    // Pumps pending events.
     TZipFactory(std::string archivePath, std::string password, std::string baseFolder,
-                TSharedState& state, IUserInterface& ui);
-    TZipFactory(std::string archivePath, std::string password, TSharedState& state,
-                IUserInterface& ui);
+                TZipSetup setup, IUserInterface& ui);
+    TZipFactory(std::string archivePath, std::string password, TZipSetup setup, IUserInterface& ui);
     ~TZipFactory();
     TZipFactory(const TZipFactory&) = delete;
     TZipFactory& operator=(const TZipFactory&) = delete;
 
-    // Writing. Each returns false when the archive could not be written; the person
-    // has then seen one error box and any earlier archive at the path is untouched.
+    // Writing. Each returns false when the archive could not be written; the setup's
+    // WriteFailed was called then and any earlier archive at the path is untouched.
     // Files that cannot be read are left out and listed in Problems(). A TProgramExit
     // thrown while the archive is written (close query answered Yes) abandons the
     // write cleanly and comes out of the call.
@@ -106,17 +130,17 @@ public:
     // Whether the last extraction met an entry it could not open because the person
     // cancelled the password question.
     bool PasswordRefused() const { return passwordRefused_; }
-    // "name: reason" for every file the last operation left out.
-    const std::vector<std::string>& Problems() const { return problems_; }
+    // Every file the last operation left out, and why.
+    const std::vector<TArchiveProblem>& Problems() const { return problems_; }
 
     // One entry an extraction writes, and how that went (used by its workers).
     struct TChosenEntry;
-    struct TChosenDatabase;
+    struct TChosenOwner;
     struct TEntryResult {
         bool Written = false;
         bool Refused = false; // no password known opens it
-        std::string Problem;
-        std::vector<std::string> Companions; // "name: reason" of old journals that stayed
+        std::optional<TArchiveProblem> Problem;  // named by the extraction when it reports
+        std::vector<TArchiveProblem> Companions; // old companion files that stayed
     };
 
 private:
@@ -129,47 +153,55 @@ private:
     int Extract(const std::vector<std::string>& specs, const std::string& targetFolder,
                 bool takeSharedPassword, std::size_t dropComponents = 0,
                 mode_t allowedModes = 0777);
+    // The archive, the entries chosen and how each went, for one extraction.
+    struct TExtraction;
+    // Takes the entries of the archive that specs match (a problem for each unsafe name).
+    void Choose(TExtraction& run, const std::vector<std::string>& specs);
+    bool OpenTarget(TExtraction& run, const std::string& targetFolder, mode_t allowedModes);
+    // Writes the chosen entries, the owners of companions and then their companions last.
+    int WriteChosen(TExtraction& run);
+    // The companions to write: one whose owner was chosen but not written stays out,
+    // with the owner's problem.
+    std::vector<std::size_t> CompanionsToWrite(TExtraction& run,
+                                               const std::vector<std::size_t>& companions);
+    void TakeResults(const TExtraction& run);
 
     // Inflates, decrypts and writes the entries todo names on one worker per core,
-    // sharing za (one libzip call at a time), while this thread pumps the person's
-    // events. A TProgramExit from the pump stops the workers and comes out of the call.
-    void ExtractInParallel(zip_t* za, const std::vector<TChosenEntry>& chosen,
-                           const std::vector<std::size_t>& todo, TExtractTarget& target,
-                           const std::vector<std::string>& passwords, std::size_t dropComponents,
-                           std::vector<TEntryResult>& results);
+    // sharing the archive (one libzip call at a time), while this thread pumps the
+    // person's events. A TProgramExit from the pump stops the workers and comes out of
+    // the call.
+    void ExtractInParallel(TExtraction& run, const std::vector<std::size_t>& todo,
+                           const std::vector<std::string>& passwords);
     // ExtractInParallel with the known passwords, then as long as the person gives new
     // ones for entries they do not open; the number written.
-    int ExtractChosen(zip_t* za, const std::vector<TChosenEntry>& chosen,
-                      std::vector<std::size_t> todo, TExtractTarget& target,
-                      std::size_t dropComponents, std::vector<TEntryResult>& results);
+    int ExtractChosen(TExtraction& run, std::vector<std::size_t> todo);
+    std::vector<std::string> KnownPasswords() const;
+    const std::string& SharedPassword() const;
 
-    // The engine's progress hook: pumps events and, while a backup writes, shows the
-    // file that starts and moves the bar.
+    // Pumps events and, while a write shows progress, shows the file that starts and
+    // moves the bar.
     void ReportProgress(const std::string& itemName, std::uint64_t itemSize, std::uint64_t itemDone,
                         int weight);
     void SetProgressBytes(std::int64_t done, std::int64_t total);
-    // The engine's password hook: the enter-password dialog; a confirmed password
-    // becomes the facade's and the shared one.
+    // The enter-password dialog; a confirmed password becomes the facade's and the
+    // shared one.
     bool AskArchivePassword();
-    // The engine's failed-write dialogue.
-    void ReportWriteError();
 
     std::string archivePath_;
     std::string baseFolder_;
     std::string password_;       // given at construction: encrypts what is added
     std::string enginePassword_; // tried first when reading
+    TZipSetup setup_;
     int level_ = 9;
     std::int64_t doneBytes_ = 0;
     std::int64_t totalBytes_ = 0;
     bool adding_ = false;
     bool passwordRefused_ = false;
     bool askCancelled_ = false; // no more password questions in this extraction
-    bool closeWaits_ = false;   // databases and their journals are written: a close waits
-    std::string fileText_;
+    bool closeWaits_ = false;   // owners and their companions are written: a close waits
     std::string reuseFrom_;
     std::size_t reused_ = 0;
-    std::vector<std::string> problems_;
-    TSharedState& state_;
+    std::vector<TArchiveProblem> problems_;
     IUserInterface& ui_;
 };
 

@@ -3,6 +3,7 @@
 #include "archive/SafeExtract.h"
 #include "archive/ZipFactory.h"
 #include "config/L10n.h"
+#include "engine/ArchiveSetup.h"
 #include "engine/BackupFormat.h"
 #include "platform/FileUtil.h"
 #include "platform/IniFile.h"
@@ -65,7 +66,7 @@ std::optional<std::string> ReadHead(const std::string& path, int& error)
 bool ExtractIndex(const std::string& path, const TPrivateTempDir& scratch, TSharedState& state,
                   IUserInterface& ui)
 {
-    TZipFactory zip(path, state.Password, state, ui);
+    TZipFactory zip(path, state.Password, EngineZipSetup(state, ui), ui);
     const std::optional<std::uint64_t> size = zip.ExtractedSize(IndexFileName);
     if (!size || *size > MaxIndexSize)
         return false;

@@ -5,6 +5,7 @@
 #include "config/Environment.h"
 #include "config/ErrorLog.h"
 #include "config/L10n.h"
+#include "engine/ArchiveSetup.h"
 #include "engine/BackupFileCheck.h"
 #include "engine/BackupFormat.h"
 #include "engine/Components.h"
@@ -165,7 +166,7 @@ bool CheckBackupOutput(const std::string& path, TSharedState& state, IUserInterf
         // The index is read back into a private folder: a user's own indexfile.txt in
         // the documents folder is never touched.
         TPrivateTempDir scratch;
-        TZipFactory zip(path, state.Password, state, ui);
+        TZipFactory zip(path, state.Password, EngineZipSetup(state, ui), ui);
         good = zip.ExtractFileTo(IndexFileName, scratch.Folder()) == 1 &&
                fs::is_regular_file(scratch.Folder() + IndexFileName);
     } catch (const TProgramExit&) {
@@ -200,6 +201,8 @@ std::optional<TVerifyFailure> CheckWrittenArchive(const std::string& path, TShar
         ui.ProcessEvents();
     };
     std::optional<TVerifyFailure> failure = VerifyArchive(path, state.Password, options);
+    if (failure && failure->DecryptionFailed)
+        failure->Reason = Text("Messages", "LANG_DECRYPTION_FAILED");
     if (!failure) {
         const auto database = CheckStoredDatabases(path, state.Password, [&ui] { ui.ProcessEvents(); });
         if (database)
@@ -280,12 +283,13 @@ bool WriteArchive(const std::string& path, TBackupTask& task, const std::string&
                   TSharedState& state, IUserInterface& ui, std::vector<std::string>& problems,
                   std::size_t& reused)
 {
-    TZipFactory zip(path, state.Password, WithTrailingSeparator(state.ProfileDir), state, ui);
+    TZipFactory zip(path, state.Password, WithTrailingSeparator(state.ProfileDir),
+                    EngineZipSetup(state, ui), ui);
     zip.ReuseEntriesOf(earlier);
     const auto total = static_cast<std::int64_t>(task.TotalSize());
     const bool written = earlier.empty() ? zip.AddTask(task.TakeFiles(), task.Externals(), total)
                                          : zip.AddTask(task.Files(), task.Externals(), total);
-    problems = zip.Problems();
+    problems = ProblemTexts(zip.Problems());
     reused = zip.ReusedEntries();
     return written;
 }

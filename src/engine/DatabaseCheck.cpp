@@ -2,6 +2,7 @@
 
 #include "archive/EntryReader.h"
 #include "archive/ZipHandles.h"
+#include "config/L10n.h"
 #include "platform/FileUtil.h"
 
 #include <sqlite3.h>
@@ -50,7 +51,10 @@ bool CopyEntry(zip_t* za, zip_uint64_t index, const std::string& password,
                                   return false;
                               },
                               {}};
-    if (ReadEntry(za, index, stat, password, buffer, output, failure) != TReadOutcome::Done)
+    const TReadOutcome outcome = ReadEntry(za, index, stat, password, buffer, output, failure);
+    if (outcome == TReadOutcome::DecryptionFailed)
+        failure = Text("Messages", "LANG_DECRYPTION_FAILED");
+    if (outcome != TReadOutcome::Done)
         return false;
     out.close();
     if (!out) {

@@ -4,6 +4,7 @@
 #include "archive/ZipFactory.h"
 #include "config/Environment.h"
 #include "config/L10n.h"
+#include "engine/ArchiveSetup.h"
 #include "engine/BackupFormat.h"
 #include "engine/OutsideMail.h"
 #include "engine/PrefsParser.h"
@@ -114,7 +115,8 @@ std::optional<std::string> Repoint(const std::string& value, const std::string& 
 
 void AddProblems(const TZipFactory& zip, std::vector<std::string>& report)
 {
-    report.insert(report.end(), zip.Problems().begin(), zip.Problems().end());
+    for (const TArchiveProblem& problem : zip.Problems())
+        report.push_back(ProblemText(problem));
 }
 
 // Puts an outside mail folder back at verdict.Resolved (a folder the rules allowed)

@@ -5,6 +5,7 @@
 #include "archive/ZipFactory.h"
 #include "config/Environment.h"
 #include "config/L10n.h"
+#include "engine/ArchiveSetup.h"
 #include "engine/BackupFormat.h"
 #include "engine/ChromeRegistry.h"
 #include "engine/Components.h"
@@ -76,15 +77,16 @@ public:
     TFoldersAside(const TFoldersAside&) = delete;
     TFoldersAside& operator=(const TFoldersAside&) = delete;
 
-    // problems: what the extraction left out, "name: reason".
-    void Settle(const std::vector<std::string>& problems)
+    // problems: what the extraction left out.
+    void Settle(const std::vector<TArchiveProblem>& problems)
     {
         for (const TMoved& m : moved_) {
             std::error_code ec;
             const bool whole =
                 fs::is_directory(m.Path, ec) &&
-                std::none_of(problems.begin(), problems.end(),
-                             [&](const std::string& p) { return p.starts_with(m.Folder + "/"); });
+                std::none_of(problems.begin(), problems.end(), [&](const TArchiveProblem& p) {
+                    return p.Name.starts_with(m.Folder + "/");
+                });
             Put(m, whole);
         }
         moved_.clear();
@@ -108,6 +110,14 @@ private:
     }
     std::vector<TMoved> moved_;
 };
+
+// A problem with the archive as a whole, not with one of its entries.
+bool AboutArchive(const TArchiveProblem& problem, const TZipFactory& zip)
+{
+    return problem.Name == zip.ArchivePath() &&
+           (problem.Kind == TArchiveProblemKind::ArchiveUnreadable ||
+            problem.Kind == TArchiveProblemKind::NoExtractFolder);
+}
 
 // A corrupt legacy backup or a section that cannot be written: the message is shown,
 // then the program ends.
@@ -137,16 +147,16 @@ private:
     // Names every entry the last extraction left out.
     void TakeProblems(const TZipFactory& zip)
     {
-        for (const std::string& problem : zip.Problems()) {
+        for (const TArchiveProblem& problem : zip.Problems()) {
             // The backup went away meanwhile (a stick pulled out): one line says so,
             // not one per extraction, and nothing more is tried.
-            if (problem.starts_with(zip.ArchivePath() + ": ") && !fs::exists(zip.ArchivePath())) {
+            if (AboutArchive(problem, zip) && !fs::exists(zip.ArchivePath())) {
                 if (!archiveGone_)
-                    NotRestored(problem);
+                    NotRestored(ProblemText(problem));
                 archiveGone_ = true;
                 continue;
             }
-            NotRestored(problem);
+            NotRestored(ProblemText(problem));
         }
         if (zip.PasswordRefused())
             passwordRefused_ = true;
@@ -286,7 +296,8 @@ void TRestoreRun::UnknownItems(TZipFactory& zip)
 
 void TRestoreRun::Archive()
 {
-    TZipFactory zip(state_.BackupFile, std::string(), profileDir_, state_, ui_);
+    TZipFactory zip(state_.BackupFile, std::string(), profileDir_, EngineZipSetup(state_, ui_),
+                    ui_);
     // The profile lock belongs to whoever has the target open, never to a backup.
     zip.SkipEntry = [](const std::vector<std::string>& components) {
         return components.size() == 1 &&

@@ -4,6 +4,7 @@
 
 #include "archive/ZipFactory.h"
 #include "config/SharedState.h"
+#include "engine/ArchiveSetup.h"
 #include "support/FakeUserInterface.h"
 #include "support/TestEnvironment.h"
 
@@ -103,7 +104,8 @@ protected:
     std::unique_ptr<TZipFactory> Facade(const std::string& archive, const std::string& password,
                                         const std::string& base)
     {
-        return std::make_unique<TZipFactory>(archive, password, base, state_, ui_);
+        return std::make_unique<TZipFactory>(archive, password, base, EngineZipSetup(state_, ui_),
+                                             ui_);
     }
 
     TTestEnvironment env_;

@@ -170,7 +170,7 @@ TEST_F(Interoperability, SevenZipAesArchiveRestores)
     state_.Password = "AESsecret"; // known from reading the index
     auto reader = Facade(archive, "", Path("out/"));
     EXPECT_EQ(reader->ExtractFolder("", "*.*"), static_cast<int>(TreeNames(profile).size()))
-        << ::testing::PrintToString(reader->Problems());
+        << ::testing::PrintToString(ProblemTexts(reader->Problems()));
     EXPECT_EQ(TreeContents(Path("out")), TreeContents(profile));
 }
 

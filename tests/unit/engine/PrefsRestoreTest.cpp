@@ -2,6 +2,7 @@
 #include "engine/PrefsRestore.h"
 
 #include "archive/ZipFactory.h"
+#include "engine/ArchiveSetup.h"
 #include "engine/BackupRun.h"
 #include "engine/Components.h"
 #include "engine/PrefsParser.h"
@@ -166,7 +167,8 @@ TEST_F(PrefsRestoreTest, FailedRewriteLeavesThePreviousPrefsJs)
         ui.Calls.clear();
         std::string outcome = "done";
         try {
-            TZipFactory zip((temp.Path() / "b.pcv").string(), "", profile, state, ui);
+            TZipFactory zip((temp.Path() / "b.pcv").string(), "", profile,
+                            EngineZipSetup(state, ui), ui);
             std::vector<std::string> report;
             TFileSizeLimit full(16);
             if (r.Restore)
@@ -207,7 +209,7 @@ TEST_F(PrefsRestoreTest, OutsideAccountGoesBackToItsFolderAndPrefsFollowTheNewPr
     temp.Write("new/q1w2e3r4.restored/ImapMail/imap.example.com/INBOX/in-the-way", "");
     ui.Calls.clear();
     std::vector<std::string> report;
-    TZipFactory zip(state.BackupFile, "", dir, state, ui);
+    TZipFactory zip(state.BackupFile, "", dir, EngineZipSetup(state, ui), ui);
     ASSERT_EQ(zip.ExtractFile("prefs.js"), 1);
     RestoreExternalMail(dir, zip, state, ui, report);
 
@@ -270,7 +272,8 @@ TEST_F(PrefsRestoreTest, OutsideFolderThatCannotBeGivenBackLeavesItsLine)
         state.ExternalMailDirs = {folder};
         ui.Calls.clear();
         std::vector<std::string> report;
-        TZipFactory zip((temp.Path() / "b.pcv").string(), "", profile, state, ui);
+        TZipFactory zip((temp.Path() / "b.pcv").string(), "", profile, EngineZipSetup(state, ui),
+                        ui);
         EXPECT_TRUE(RestoreExternalMail(profile, zip, state, ui, report));
         EXPECT_TRUE(fs::is_empty(work)) << folder;
         if (folder != blocked) {

@@ -207,6 +207,83 @@ bool IsAes(const zip_stat_t& stat)
             stat.encryption_method == ZIP_EM_AES_192 || stat.encryption_method == ZIP_EM_AES_256);
 }
 
+std::size_t AesKeyLength(const zip_stat_t& stat)
+{
+    return stat.encryption_method == ZIP_EM_AES_128   ? 16
+           : stat.encryption_method == ZIP_EM_AES_192 ? 24
+                                                      : 32;
+}
+
+// Reads the AES header (salt and password check) and derives the keys.
+TReadOutcome StartAes(TRawEntry& file, TWinZipAes& aes, const std::string& password,
+                      std::string& failure)
+{
+    std::array<unsigned char, TWinZipAes::MaxHeaderLength> header{};
+    if (!file.ReadExactly(header.data(), aes.HeaderLength(), failure))
+        return TReadOutcome::Failed;
+    switch (aes.Start(password, header.data())) {
+    case TWinZipAes::TStart::Ready:
+        return TReadOutcome::Done;
+    case TWinZipAes::TStart::WrongPassword:
+        failure = "Wrong password provided";
+        return TReadOutcome::PasswordRefused;
+    case TWinZipAes::TStart::Error:
+        break;
+    }
+    return TReadOutcome::DecryptionFailed;
+}
+
+// The entry's stored bytes between the AES header and its authentication code,
+// decrypted and inflated into counter.
+TReadOutcome CopyContent(TRawEntry& file, TWinZipAes* aes, std::uint64_t left, TInflater* inflater,
+                         std::vector<char>& buffer, TProgressCounter& counter, std::string& failure)
+{
+    auto* data = reinterpret_cast<unsigned char*>(buffer.data());
+    while (left > 0) {
+        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+        if (!file.ReadExactly(data, piece, failure))
+            return TReadOutcome::Failed;
+        if (aes && !aes->Decrypt(data, piece))
+            return TReadOutcome::DecryptionFailed;
+        if (inflater ? !inflater->Feed(data, piece, counter, failure)
+                     : !counter.Write(buffer.data(), piece, failure))
+            return TReadOutcome::Failed;
+        left -= piece;
+    }
+    return TReadOutcome::Done;
+}
+
+// After the content: the authentication code, the size and the CRC.
+TReadOutcome CheckEnd(TRawEntry& file, TWinZipAes* aes, const zip_stat_t& stat,
+                      std::size_t overhead, const TInflater* inflater,
+                      const TProgressCounter& counter, std::string& failure)
+{
+    if (aes) {
+        std::array<unsigned char, AuthCodeLength> authCode{};
+        if (!file.ReadExactly(authCode.data(), authCode.size(), failure))
+            return TReadOutcome::Failed;
+        if (!aes->Authentic(authCode.data())) {
+            // What a wrong password that passed the two-byte check looks like, or damage.
+            failure = "authentication code does not match";
+            return TReadOutcome::PasswordRefused;
+        }
+    }
+    // Some writers store an empty file as a deflated entry of no bytes at all.
+    const bool emptyStream = stat.comp_size == overhead && counter.Done() == 0;
+    if ((inflater && !inflater->Finished() && !emptyStream) ||
+        ((stat.valid & ZIP_STAT_SIZE) && counter.Done() != stat.size)) {
+        failure = "Zip archive inconsistent";
+        return TReadOutcome::Failed;
+    }
+    // AE-2 writers leave the CRC 0: the authentication code stands for it.
+    const bool crcKnown = (stat.valid & ZIP_STAT_CRC) && !(aes && stat.crc == 0);
+    if (crcKnown && counter.Crc() != stat.crc) {
+        failure = "CRC error";
+        return TReadOutcome::Failed;
+    }
+    return TReadOutcome::Done;
+}
+
 // Stored or deflated entries, plain or AES: the raw bytes are taken from libzip under
 // the lock, and decrypted, inflated, checked and written outside it, so that workers
 // sharing one archive handle do their real work in parallel.
@@ -220,9 +297,7 @@ TReadOutcome ReadRaw(zip_t* za, std::mutex* lock, zip_uint64_t index, const zip_
             failure = "No password provided";
             return TReadOutcome::PasswordRefused;
         }
-        aes.emplace(stat.encryption_method == ZIP_EM_AES_128   ? 16
-                    : stat.encryption_method == ZIP_EM_AES_192 ? 24
-                                                               : 32);
+        aes.emplace(AesKeyLength(stat));
     }
     const std::size_t overhead = aes ? aes->HeaderLength() + AuthCodeLength : 0;
     if (!(stat.valid & ZIP_STAT_COMP_SIZE) || stat.comp_size < overhead) {
@@ -232,65 +307,25 @@ TReadOutcome ReadRaw(zip_t* za, std::mutex* lock, zip_uint64_t index, const zip_
     TRawEntry file(za, index, aes ? ZIP_FL_ENCRYPTED : ZIP_FL_COMPRESSED, lock);
     if (!file.Opened(failure))
         return TReadOutcome::Failed;
-    if (aes) {
-        std::array<unsigned char, TWinZipAes::MaxHeaderLength> header{};
-        if (!file.ReadExactly(header.data(), aes->HeaderLength(), failure))
-            return TReadOutcome::Failed;
-        switch (aes->Start(password, header.data())) {
-        case TWinZipAes::TStart::Ready:
-            break;
-        case TWinZipAes::TStart::WrongPassword:
-            failure = "Wrong password provided";
-            return TReadOutcome::PasswordRefused;
-        case TWinZipAes::TStart::Error:
-            return TReadOutcome::DecryptionFailed;
-        }
+    TWinZipAes* const cipher = aes ? &*aes : nullptr;
+    if (cipher) {
+        const TReadOutcome started = StartAes(file, *cipher, password, failure);
+        if (started != TReadOutcome::Done)
+            return started;
     }
-
     const bool deflated = stat.comp_method == ZIP_CM_DEFLATE;
     TInflater inflater;
     if (deflated && !inflater.Ok()) {
         failure = "Zlib error";
         return TReadOutcome::Failed;
     }
+    TInflater* const inflating = deflated ? &inflater : nullptr;
     TProgressCounter counter(output);
-    std::uint64_t left = stat.comp_size - overhead;
-    auto* data = reinterpret_cast<unsigned char*>(buffer.data());
-    while (left > 0) {
-        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
-        if (!file.ReadExactly(data, piece, failure))
-            return TReadOutcome::Failed;
-        if (aes && !aes->Decrypt(data, piece))
-            return TReadOutcome::DecryptionFailed;
-        if (deflated ? !inflater.Feed(data, piece, counter, failure)
-                     : !counter.Write(buffer.data(), piece, failure))
-            return TReadOutcome::Failed;
-        left -= piece;
-    }
-    if (aes) {
-        std::array<unsigned char, AuthCodeLength> authCode{};
-        if (!file.ReadExactly(authCode.data(), authCode.size(), failure))
-            return TReadOutcome::Failed;
-        if (!aes->Authentic(authCode.data())) {
-            // What a wrong password that passed the two-byte check looks like, or damage.
-            failure = "authentication code does not match";
-            return TReadOutcome::PasswordRefused;
-        }
-    }
-    // Some writers store an empty file as a deflated entry of no bytes at all.
-    const bool emptyStream = stat.comp_size == overhead && counter.Done() == 0;
-    if ((deflated && !inflater.Finished() && !emptyStream) ||
-        ((stat.valid & ZIP_STAT_SIZE) && counter.Done() != stat.size)) {
-        failure = "Zip archive inconsistent";
-        return TReadOutcome::Failed;
-    }
-    // AE-2 writers leave the CRC 0: the authentication code stands for it.
-    const bool crcKnown = (stat.valid & ZIP_STAT_CRC) && !(aes && stat.crc == 0);
-    if (crcKnown && counter.Crc() != stat.crc) {
-        failure = "CRC error";
-        return TReadOutcome::Failed;
-    }
-    return TReadOutcome::Done;
+    const TReadOutcome copied =
+        CopyContent(file, cipher, stat.comp_size - overhead, inflating, buffer, counter, failure);
+    if (copied != TReadOutcome::Done)
+        return copied;
+    return CheckEnd(file, cipher, stat, overhead, inflating, counter, failure);
 }
 
 } // namespace

@@ -1,13 +1,13 @@
 #include "archive/SafeExtract.h"
 
-#include "platform/AsciiCase.h"
-
 #include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <utility>
 
 namespace tessarin {
 
@@ -26,21 +26,6 @@ std::string TemporaryName()
 }
 
 } // namespace
-
-bool IsPrivateProfileFile(std::string_view name)
-{
-    // A database's journals hold its pages too.
-    for (std::string_view base : {"key3.db", "key4.db", "cert8.db", "cert9.db", "secmod.db",
-                                  "pkcs11.txt", "logins.json", "logins-backup.json"}) {
-        if (StartsWithNoCase(name, base)) {
-            const std::string_view rest = name.substr(base.size());
-            if (rest.empty() || rest == "-wal" || rest == "-shm" || rest == "-journal")
-                return true;
-        }
-    }
-    // signons.txt, signons2.txt, signons3.txt, signons.sqlite: "signons*.*".
-    return StartsWithNoCase(name, "signons") && name.find('.') != std::string_view::npos;
-}
 
 TFd& TFd::operator=(TFd&& other) noexcept
 {
@@ -141,8 +126,8 @@ bool TPendingFile::Commit(std::optional<std::time_t> mtime, std::error_code& ec)
 }
 
 TExtractTarget::TExtractTarget(const std::filesystem::path& folder, std::error_code& ec,
-                               mode_t allowedModes)
-    : allowedModes_(allowedModes & 0777)
+                               mode_t allowedModes, TIsPrivateFile isPrivate)
+    : allowedModes_(allowedModes & 0777), isPrivate_(std::move(isPrivate))
 {
     ec.clear();
     std::filesystem::create_directories(folder, ec);
@@ -249,7 +234,7 @@ std::optional<TPendingFile> TExtractTarget::BeginFile(const std::vector<std::str
     }
 
     newMode &= allowedModes_;
-    if (IsPrivateProfileFile(finalName)) {
+    if (isPrivate_ && isPrivate_(finalName)) {
         newMode = (newMode & 0700) != 0 ? (newMode & 0700) : 0600;
         if (keepMode)
             keepMode = *keepMode & ~mode_t{077};

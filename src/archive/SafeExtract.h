@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,10 +19,8 @@
 
 namespace tessarin {
 
-// Files that hold a profile's keys, saved passwords or certificates (key4.db,
-// logins.json, signons.sqlite, cert9.db, ... and their journals): never readable by
-// anyone but their owner.
-bool IsPrivateProfileFile(std::string_view name);
+// Whether the file of that name (a last name component) may be read by its owner only.
+using TIsPrivateFile = std::function<bool(std::string_view fileName)>;
 
 // An open file descriptor, closed on destruction.
 class TFd {
@@ -77,7 +76,7 @@ public:
     // itself may be reached through a symbolic link: the caller chose it. Files written
     // below it never get mode bits outside allowedModes (set-uid and set-gid never).
     TExtractTarget(const std::filesystem::path& folder, std::error_code& ec,
-                   mode_t allowedModes = 0777);
+                   mode_t allowedModes = 0777, TIsPrivateFile isPrivate = {});
 
     // Creates the folders named by components (relative, already checked) below the
     // target. Fails with ELOOP/ENOTDIR when one of them is a symbolic link or a file.
@@ -86,7 +85,7 @@ public:
     // Starts the file named by components (the last one is the file name). A new file
     // gets newMode; an existing one keeps its permissions (both within the allowed
     // modes); a private file (see
-    // IsPrivateProfileFile) loses any access of group and others either way. Fails
+    // the constructor) loses any access of group and others either way. Fails
     // when the name is an existing folder or a folder on the way is a symbolic link.
     std::optional<TPendingFile> BeginFile(const std::vector<std::string>& components,
                                           mode_t newMode, std::error_code& ec);
@@ -102,6 +101,7 @@ private:
 
     TFd root_;
     mode_t allowedModes_ = 0777;
+    TIsPrivateFile isPrivate_;
 };
 
 } // namespace tessarin

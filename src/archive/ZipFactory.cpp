@@ -610,7 +610,7 @@ void TZipFactory::Choose(TExtraction& run, const std::vector<std::string>& specs
 bool TZipFactory::OpenTarget(TExtraction& run, const std::string& targetFolder, mode_t allowedModes)
 {
     std::error_code ec;
-    run.Target.emplace(targetFolder, ec, allowedModes);
+    run.Target.emplace(targetFolder, ec, allowedModes, setup_.PrivateFiles);
     if (!ec)
         return true;
     problems_.push_back(SystemProblem(targetFolder, ec));

@@ -3,10 +3,11 @@
 // one archive file and is configured the same way for every use: folder names stored
 // and restored, folders recursed, files overwritten on extraction, AES-256 encryption
 // when a password is given. The compression level, the texts it shows and the files
-// that go with others come from its TZipSetup. It pumps events, reports progress and
+// that go with others or are private come from its TZipSetup. It pumps events, reports progress and
 // asks for a missing password through the user interface.
 
 #include "archive/ArchiveProblem.h"
+#include "archive/SafeExtract.h"
 #include "platform/UserInterface.h"
 
 #include <sys/types.h>
@@ -22,7 +23,6 @@
 namespace tessarin {
 
 class TAddSession;
-class TExtractTarget;
 
 // A file outside the base folder: stored under RelativeName, read from
 // Root + RelativeName.
@@ -63,6 +63,8 @@ struct TZipSetup {
     // Called when a write failed, before the facade pumps events again.
     std::function<void()> WriteFailed;
     TCompanionFiles Companions;
+    // Files written for their owner only, whatever mode the archive stored.
+    TIsPrivateFile PrivateFiles;
 };
 
 class TZipFactory {

@@ -2,6 +2,7 @@
 
 #include "config/L10n.h"
 #include "config/Settings.h"
+#include "platform/AsciiCase.h"
 
 #include <cstring>
 #include <optional>
@@ -66,6 +67,7 @@ TZipSetup EngineZipSetup(TSharedState& state, IUserInterface& ui)
         ui.ErrorBox(Text("Tessarin14", "LANG_ERROR"), Text("Tessarin15", "LANG_WRITE_ERROR3"));
     };
     setup.Companions = DatabaseJournals();
+    setup.PrivateFiles = IsPrivateProfileFile;
     return setup;
 }
 
@@ -89,6 +91,21 @@ TCompanionFiles DatabaseJournals()
         return std::nullopt;
     };
     return journals;
+}
+
+bool IsPrivateProfileFile(std::string_view name)
+{
+    // A database's journals hold its pages too.
+    for (std::string_view base : {"key3.db", "key4.db", "cert8.db", "cert9.db", "secmod.db",
+                                  "pkcs11.txt", "logins.json", "logins-backup.json"}) {
+        if (StartsWithNoCase(name, base)) {
+            const std::string_view rest = name.substr(base.size());
+            if (rest.empty() || rest == "-wal" || rest == "-shm" || rest == "-journal")
+                return true;
+        }
+    }
+    // signons.txt, signons2.txt, signons3.txt, signons.sqlite: "signons*.*".
+    return StartsWithNoCase(name, "signons") && name.find('.') != std::string_view::npos;
 }
 
 std::string ProblemText(const TArchiveProblem& problem)

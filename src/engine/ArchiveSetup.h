@@ -8,6 +8,7 @@
 #include "platform/UserInterface.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tessarin {
@@ -20,6 +21,11 @@ TZipSetup EngineZipSetup(TSharedState& state, IUserInterface& ui);
 // A SQLite database's journals (-wal, -shm, -journal): written after it, and the old
 // ones removed as soon as it is written.
 TCompanionFiles DatabaseJournals();
+
+// Files that hold a profile's keys, saved passwords or certificates (key4.db,
+// logins.json, signons.sqlite, cert9.db, ... and their journals): never readable by
+// anyone but their owner.
+bool IsPrivateProfileFile(std::string_view name);
 
 // "name: reason", as the person sees it and the error log records it.
 std::string ProblemText(const TArchiveProblem& problem);

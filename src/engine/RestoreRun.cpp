@@ -357,7 +357,7 @@ bool TRestoreRun::CopySection(std::istream& in, const std::string& path)
     if (!components || components->empty()) {
         NotRestored(path + ": " + Text("Messages", "LANG_NAME_OUTSIDE"));
     } else {
-        target.emplace(profileDir_, ec);
+        target.emplace(profileDir_, ec, 0777, IsPrivateProfileFile);
         if (!ec)
             if (auto file = target->BeginFile(*components, 0600, ec))
                 pending.emplace(std::move(*file));

@@ -569,12 +569,12 @@ int TZipFactory::Extract(const std::vector<std::string>& specs, const std::strin
     return count;
 }
 
-void TZipFactory::Choose(TExtraction& run, const std::vector<std::string>& specs)
+void TZipFactory::Choose(TExtraction& run, const std::vector<std::string>& patterns)
 {
     std::vector<TExtractSpec> matchers;
-    matchers.reserve(specs.size());
-    for (const auto& spec : specs)
-        matchers.emplace_back(spec);
+    matchers.reserve(patterns.size());
+    for (const auto& pattern : patterns)
+        matchers.emplace_back(pattern);
     // Which entries go out, decided before anything is written.
     const zip_int64_t entries = zip_get_num_entries(run.Za, 0);
     for (zip_int64_t i = 0; i < entries; ++i) {

@@ -157,8 +157,9 @@ private:
                 mode_t allowedModes = 0777);
     // The archive, the entries chosen and how each went, for one extraction.
     struct TExtraction;
-    // Takes the entries of the archive that specs match (a problem for each unsafe name).
-    void Choose(TExtraction& run, const std::vector<std::string>& specs);
+    // Takes the entries of the archive that the names or masks match (a problem for each
+    // unsafe name).
+    void Choose(TExtraction& run, const std::vector<std::string>& patterns);
     bool OpenTarget(TExtraction& run, const std::string& targetFolder, mode_t allowedModes);
     // Writes the chosen entries, the owners of companions and then their companions last.
     int WriteChosen(TExtraction& run);

@@ -160,7 +160,7 @@ bool TAddSession::OpenArchive()
     if (za == nullptr) {
         zip_error_t ze;
         zip_error_init_with_code(&ze, error);
-        errorText_ = archivePath_ + ": " + zip_error_strerror(&ze);
+        errorText_ = zip_error_strerror(&ze);
         zip_error_fini(&ze);
         return false;
     }
@@ -758,18 +758,9 @@ bool SameContent(const std::string& path, std::uint64_t size, std::uint32_t crc,
 
 } // namespace
 
-void TAddSession::MatchEarlierEntries()
+std::vector<TAddSession::TReuseCandidate> TAddSession::ReuseCandidates()
 {
-    if (earlierPath_.empty() || !piped_ || archiveExists_ || !OpenEarlier())
-        return;
-    struct TCandidate {
-        TAddItem* Item;
-        zip_int64_t At;
-        std::uint32_t Crc;
-        bool Stored;
-        std::string Path;
-    };
-    std::vector<TCandidate> candidates;
+    std::vector<TReuseCandidate> candidates;
     for (TAddItem* item : byIndex_) {
         if (item == nullptr)
             continue;
@@ -782,7 +773,11 @@ void TAddSession::MatchEarlierEntries()
             candidates.push_back(
                 {item, at, entry.crc, entry.comp_method == ZIP_CM_STORE, PathOf(*item, name)});
     }
+    return candidates;
+}
 
+std::vector<char> TAddSession::CompareWithEarlier(const std::vector<TReuseCandidate>& candidates)
+{
     // The files are read and summed on the workers; the bar moves here for each file
     // found unchanged.
     std::vector<char> same(candidates.size(), 0);
@@ -813,7 +808,7 @@ void TAddSession::MatchEarlierEntries()
     pool.Run(
         candidates.size(), 0,
         [&](std::size_t i, std::vector<char>& buffer) {
-            const TCandidate& c = candidates[i];
+            const TReuseCandidate& c = candidates[i];
             latest = i;
             if (!SameContent(c.Path, c.Item->Size, c.Crc, buffer, pool.StopFlag()))
                 return;
@@ -829,10 +824,19 @@ void TAddSession::MatchEarlierEntries()
         },
         std::chrono::milliseconds(50));
     reportFinished();
+    return same;
+}
+
+void TAddSession::MatchEarlierEntries()
+{
+    if (earlierPath_.empty() || !piped_ || archiveExists_ || !OpenEarlier())
+        return;
+    const std::vector<TReuseCandidate> candidates = ReuseCandidates();
+    const std::vector<char> same = CompareWithEarlier(candidates);
     if (pending_)
         return;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
-        TCandidate& c = candidates[i];
+        const TReuseCandidate& c = candidates[i];
         // A stored entry is copied too: that spares the trial deflate of a file that
         // does not shrink. The new entry must then say stored as well.
         if (same[i] != 0 &&
@@ -1006,7 +1010,7 @@ TAddSession::TResult TAddSession::Commit()
             return TResult::NothingToWrite;
         }
     }
-    errorText_ = archivePath_ + ": " + zip_strerror(archive_.get());
+    errorText_ = zip_strerror(archive_.get());
     archive_.reset();
     return TResult::Failed;
 }

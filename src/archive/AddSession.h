@@ -84,8 +84,8 @@ public:
     // Sum of the sizes of the files collected, each counted as often as listed.
     std::uint64_t CollectedBytes() const;
 
-    // Writes the archive. Failed: ErrorText() says why; the earlier archive (if any)
-    // is untouched and no temporary file is left.
+    // Writes the archive. Failed: ErrorText() says why (libzip's words, without the name); the
+    // earlier archive (if any) is untouched and no temporary file is left.
     TResult Commit();
 
     const std::string& ErrorText() const { return errorText_; }
@@ -108,6 +108,16 @@ private:
     bool OpenEarlier();
     // Name, size, time and kind of entry agree; the CRC still has to.
     bool MayBeSame(const TAddItem& item, const zip_stat_t& earlier);
+    struct TReuseCandidate {
+        TAddItem* Item;
+        zip_int64_t At; // its entry in the earlier backup
+        std::uint32_t Crc;
+        bool Stored;
+        std::string Path;
+    };
+    std::vector<TReuseCandidate> ReuseCandidates();
+    // Per candidate, whether its file's bytes are those of the earlier entry.
+    std::vector<char> CompareWithEarlier(const std::vector<TReuseCandidate>& candidates);
     void ForgetEarlier();
     // Leaves out the file whose read failed the write, and says so; false when no file
     // is left.

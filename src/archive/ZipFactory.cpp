@@ -388,11 +388,8 @@ bool TZipFactory::Add(const std::function<void(TAddSession&)>& collect)
     reused_ = session.ReusedEntries();
     problems_ = session.Problems();
     if (result == TAddSession::TResult::Failed) {
-        // The session words its failure "archive: reason".
-        const std::string& text = session.ErrorText();
-        const std::string prefix = archivePath_ + ": ";
-        problems_.push_back({archivePath_, TArchiveProblemKind::WriteFailed, 0,
-                             text.starts_with(prefix) ? text.substr(prefix.size()) : text});
+        problems_.push_back(
+            {archivePath_, TArchiveProblemKind::WriteFailed, 0, session.ErrorText()});
         if (setup_.WriteFailed)
             setup_.WriteFailed();
         ui_.ProcessEvents();

@@ -48,9 +48,9 @@ std::vector<std::string> CommandLineArguments(int argc, const char* const* argv)
 // Default.lng.
 TEnvironment SystemEnvironment(std::vector<std::string> arguments = {});
 
-// The error log is written from deep leaf code, and the texts and the archive's
-// compression level are still looked up without an environment being passed: only
-// those find the environment here. Until one is made current, the real system's.
+// The error log is written from deep leaf code, and the texts are looked up without
+// an environment being passed: only those find the environment here. Until one is made current, the
+// real system's.
 const TEnvironment& CurrentEnvironment();
 
 // Makes env current for as long as it lives; the one before comes back afterwards.

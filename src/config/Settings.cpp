@@ -155,9 +155,10 @@ void LoadSettings(TSharedState& state)
     }
 }
 
-int ReadIntegerSetting(const std::string& section, const std::string& key, int def)
+int ReadIntegerSetting(const TEnvironment& env, const std::string& section, const std::string& key,
+                       int def)
 {
-    const TIniFile ini = OpenSettingsFile(CurrentEnvironment());
+    const TIniFile ini = OpenSettingsFile(env);
     return ParseInteger(ini.ReadString(section, key)).value_or(def);
 }
 

@@ -26,9 +26,10 @@ void CreateSettingsFile(const TEnvironment& env);
 // env.SettingsFile(). Throws std::runtime_error("Cannot find file Backup.ini with
 // configuration.") when missing.
 TIniFile OpenSettingsFile(const TEnvironment& env);
-// From the current environment's Backup.ini: the engine reads the archive's compression
-// level here (EngineZipSetup) and hands it to the archive.
-int ReadIntegerSetting(const std::string& section, const std::string& key, int def);
+// From env's Backup.ini: the engine reads the archive's compression level here
+// (EngineZipSetup) and hands it to the archive.
+int ReadIntegerSetting(const TEnvironment& env, const std::string& section, const std::string& key,
+                       int def);
 
 // The settings and language files' integer rule: the whole text, blanks around it
 // aside, is a decimal number with an optional sign that fits 32 bits. "5x", "" and

@@ -58,7 +58,7 @@ std::string ProblemReason(const TArchiveProblem& problem)
 TZipSetup EngineZipSetup(TSharedState& state, IUserInterface& ui)
 {
     TZipSetup setup;
-    setup.CompressionLevel = ReadIntegerSetting("General", "compressionLevel", 9);
+    setup.CompressionLevel = ReadIntegerSetting(state.Env, "General", "compressionLevel", 9);
     setup.SharedPassword = &state.Password;
     // Reading moves no bar, and only a backup's write has the byte counts for one.
     if (state.Operation == TOperation::Backup)

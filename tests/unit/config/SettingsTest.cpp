@@ -159,33 +159,33 @@ TEST_F(Settings, UserEditedFileIsReadAsItsAuthorMeantIt)
     EXPECT_EQ(s.FolderSettings[4], mail);
     EXPECT_EQ(s.MonitorNumber, 2);
     EXPECT_FALSE(s.AskForPassword);
-    EXPECT_EQ(ReadIntegerSetting("General", "compressionLevel", 9), 5);
+    EXPECT_EQ(ReadIntegerSetting(env_.Env, "General", "compressionLevel", 9), 5);
     EXPECT_FALSE(fs::exists(LogPath()));
 }
 
 TEST_F(Settings, CompressionLevelIsReadAtEachCallWithItsOwnFallback)
 {
     WriteProgramFile("Backup.ini", "[General]\ncompressionLevel=abc\n");
-    EXPECT_EQ(ReadIntegerSetting("General", "compressionLevel", 9), 9);
+    EXPECT_EQ(ReadIntegerSetting(env_.Env, "General", "compressionLevel", 9), 9);
     WriteProgramFile("Backup.ini", "[General]\ncompressionLevel= 5 \n");
-    EXPECT_EQ(ReadIntegerSetting("General", "compressionLevel", 9), 5);
+    EXPECT_EQ(ReadIntegerSetting(env_.Env, "General", "compressionLevel", 9), 5);
     WriteProgramFile("Backup.ini", "[general]\nCOMPRESSIONLEVEL=\"0\"\n");
-    EXPECT_EQ(ReadIntegerSetting("General", "compressionLevel", 9), 0);
+    EXPECT_EQ(ReadIntegerSetting(env_.Env, "General", "compressionLevel", 9), 0);
     // No range check here: the archive side decides what to do with it.
     WriteProgramFile("Backup.ini", "[General]\ncompressionLevel=-3\n");
-    EXPECT_EQ(ReadIntegerSetting("General", "compressionLevel", 9), -3);
+    EXPECT_EQ(ReadIntegerSetting(env_.Env, "General", "compressionLevel", 9), -3);
     for (const char* value : {"", "5x", "5.5", "12345678901"}) {
         WriteProgramFile("Backup.ini", std::string("[General]\ncompressionLevel=") + value + "\n");
-        EXPECT_EQ(ReadIntegerSetting("General", "compressionLevel", 9), 9) << value;
+        EXPECT_EQ(ReadIntegerSetting(env_.Env, "General", "compressionLevel", 9), 9) << value;
     }
     WriteProgramFile("Backup.ini", "");
-    EXPECT_EQ(ReadIntegerSetting("General", "compressionLevel", 4), 4);
+    EXPECT_EQ(ReadIntegerSetting(env_.Env, "General", "compressionLevel", 4), 4);
 }
 
 TEST_F(Settings, MissingFileMakesIntegerReadFailWithFixedText)
 {
     try {
-        ReadIntegerSetting("General", "compressionLevel", 9);
+        ReadIntegerSetting(env_.Env, "General", "compressionLevel", 9);
         FAIL() << "no error for a missing Backup.ini";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Cannot find file Backup.ini with configuration.");
@@ -199,7 +199,8 @@ TEST_F(Settings, ReadFailureIsLoggedInTheLanguageAndDefaultsStay)
     fs::create_directories(ProgramPath("Backup.ini")); // a folder where the file should be
     ExpectDefaults(LoadNow());
     EXPECT_EQ(Log(), "I cannot read file Backup.ini\r\n");
-    EXPECT_THROW(ReadIntegerSetting("General", "compressionLevel", 9), std::runtime_error);
+    EXPECT_THROW(ReadIntegerSetting(env_.Env, "General", "compressionLevel", 9),
+                 std::runtime_error);
 
     fs::copy_file(fs::path(TESSARIN_TEST_DATA) / "config/cs.lng", ProgramPath("Default.lng"));
     ExpectDefaults(LoadNow());
@@ -236,7 +237,7 @@ TEST_F(Settings, UserFileIsReadInsteadOfTheProgramFolders)
     WriteProgramFile("Backup.ini", "[General]\nmonitor=2\nfileformat=system.pcv\n");
     EXPECT_EQ(env_.Env.SettingsFile(), ProgramPath("Backup.ini").string());
     EXPECT_EQ(LoadNow().MonitorNumber, 2);
-    EXPECT_EQ(ReadIntegerSetting("General", "monitor", 9), 2);
+    EXPECT_EQ(ReadIntegerSetting(env_.Env, "General", "monitor", 9), 2);
 
     // Not merged: what the user's file leaves out has its default, not the system's value.
     dir_.Write("config/tessarin/Backup.ini", "[General]\nmonitor=3\n");
@@ -244,7 +245,7 @@ TEST_F(Settings, UserFileIsReadInsteadOfTheProgramFolders)
     const TSharedState s = LoadNow();
     EXPECT_EQ(s.MonitorNumber, 3);
     EXPECT_EQ(s.FolderSettings[FolderPattern], DefaultFileNamePattern);
-    EXPECT_EQ(ReadIntegerSetting("General", "monitor", 9), 3);
+    EXPECT_EQ(ReadIntegerSetting(env_.Env, "General", "monitor", 9), 3);
     EXPECT_EQ(ReadFile(ProgramPath("Backup.ini")), "[General]\nmonitor=2\nfileformat=system.pcv\n");
 }
 

@@ -190,7 +190,7 @@ TEST_F(ShippedFiles, SettingsFileReadsAsAllDefaultsAndNamesEveryKey)
         EXPECT_EQ(s.FolderSettings[i], "");
     EXPECT_EQ(s.MonitorNumber, 1);
     EXPECT_TRUE(s.AskForPassword);
-    EXPECT_EQ(ReadIntegerSetting("General", "compressionLevel", 9), 9);
+    EXPECT_EQ(ReadIntegerSetting(env_.Env, "General", "compressionLevel", 9), 9);
     EXPECT_FALSE(fs::exists(LogPath()));
 
     const TIniFile ini = TIniFile::FromFile(ProgramPath("Backup.ini"));
